@@ -1,0 +1,20 @@
+// Finding, stopping and starting the host's processes.
+#pragma once
+
+#include <windows.h>
+
+#define DICT_SERVICE_NAME L"lxdsvc.exe"
+#define REPAIR_TOOL_PARAMETERS L"-S"
+#define SHELL_VERB_OPEN L"open"
+#define TERMINATED_EXIT_CODE 4
+#define POLL_COUNT 20
+#define POLL_INTERVAL_MS 500
+
+bool FindProcessByName(const wchar_t* exeName, DWORD& processId);
+bool KillProcessByName(const wchar_t* exeName);
+bool StopProcessWithRepairTool(const wchar_t* exeName);
+bool StopDictService();
+bool LaunchHostExecutable();
+
+// Test seam: the wait between two polls. The program always waits POLL_INTERVAL_MS.
+void SetPollIntervalForTesting(DWORD milliseconds);

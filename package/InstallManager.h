@@ -1,0 +1,84 @@
+// The install plan: which entry of which package goes where, and the manager that builds
+// and carries it out. The manager's operations live with the subsystem that uses them:
+// scan and plan in package/, the install engine in install/, the thread entry in app/.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <list>
+#include <memory>
+#include <string>
+#include <vector>
+
+class CPackageReader;
+
+enum EntryAction : uint32_t {
+    ACTION_SKIP = 0,     // the installed file is at least as new
+    ACTION_INSTALL = 1,  // no installed file of that name: written as a new file
+    ACTION_UPGRADE = 2,  // an installed file of that name is replaced
+};
+
+// The version library's date: opaque to the wizard, which only zero-fills, stores and passes it.
+struct DictDate {
+    unsigned char bytes[16];
+};
+
+struct EntryItem {
+    uint32_t index = 0;  // directory index in its package
+    uint32_t size = 0;
+    std::wstring dictId;   // lowercased
+    std::wstring fileExt;  // lowercased, leading dot included
+    std::wstring displayName;
+    std::wstring dateText;
+    std::wstring targetPath;  // empty until the plan decides
+    EntryAction action = ACTION_SKIP;
+};
+
+struct PackageItem {
+    std::wstring filePath;
+    std::unique_ptr<std::vector<EntryItem>> entries;  // absent for an empty directory
+};
+
+struct InstalledDictItem {
+    std::wstring fileName;  // lowercased, extension included
+    std::wstring filePath;  // letter case as found
+    DictDate fileDate{};    // all zero when the version library gave none
+};
+
+class CInstallManager {
+public:
+    CInstallManager() = default;
+    CInstallManager(const CInstallManager&) = delete;
+    CInstallManager& operator=(const CInstallManager&) = delete;
+
+    // Local scan.
+    bool ScanPackages();
+    bool ReadPackageEntries(PackageItem& package);
+    bool ScanInstalled();
+
+    // The plan, built once.
+    bool BuildPlan();
+    bool DecideActions(std::list<PackageItem>& packages, const std::list<InstalledDictItem>& installed);
+    int CountPlannedEntries();
+    uint32_t GetProgressTotal();
+    void GetActionSummary(std::wstring& summary) const;
+
+    // Thread-side entry: builds the plan if needed, then installs it reporting to hDlg.
+    bool RunInstall(HWND hDlg);
+
+    // Install engine.
+    bool InstallPackages(const std::list<PackageItem>& packages, HWND hwnd);
+    bool OnEntryFailed(HWND hwnd, const EntryItem& entry);
+    bool InstallEntry(const EntryItem& entry, HWND hwnd, CPackageReader& reader);
+    bool RegisterDictionary(const EntryItem& entry);
+    bool EnableDictionaries();
+    bool CopyDictionaryImage(const wchar_t* dictId);
+
+    bool m_bPlanned = false;
+    std::list<PackageItem> m_packages;
+    std::list<InstalledDictItem> m_installed;
+
+private:
+    bool EnsurePlanned();
+};

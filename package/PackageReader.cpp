@@ -1,0 +1,97 @@
+#include "package/PackageReader.h"
+
+#ifdef _WIN32
+#include <share.h>
+#else
+#include <cwchar>
+#include <string>
+#endif
+
+namespace {
+
+FILE* OpenShared(const wchar_t* path) {
+#ifdef _WIN32
+    // Other processes may read and write the package while it is open.
+    return _wfsopen(path, L"rb", _SH_DENYNO);
+#else
+    std::mbstate_t state{};
+    const wchar_t* source = path;
+    size_t length = std::wcsrtombs(nullptr, &source, 0, &state);
+    if (length == static_cast<size_t>(-1)) return nullptr;
+    std::string narrow(length, '\0');
+    source = path;
+    std::wcsrtombs(&narrow[0], &source, length, &state);
+    return std::fopen(narrow.c_str(), "rb");
+#endif
+}
+
+int64_t TellPosition(FILE* file) {
+#ifdef _WIN32
+    return _ftelli64(file);
+#else
+    return ftello(file);
+#endif
+}
+
+bool SeekPosition(FILE* file, int64_t position) {
+#ifdef _WIN32
+    return _fseeki64(file, position, SEEK_SET) == 0;
+#else
+    return fseeko(file, static_cast<off_t>(position), SEEK_SET) == 0;
+#endif
+}
+
+}  // namespace
+
+bool CPackageReader::Open(const wchar_t* path) {
+    if (path == nullptr || path[0] == L'\0') return false;
+    Close();
+    m_file = OpenShared(path);
+    if (m_file == nullptr) return false;
+    if (std::fread(&m_header, 1, sizeof m_header, m_file) != sizeof m_header) return false;
+    if (!IsAcceptedHeader(m_header)) return false;
+    // Records of another size would not have the layout the rest of the wizard reads.
+    if (m_header.recordSize != PACKAGE_RECORD_SIZE) return false;
+    m_records.clear();
+    for (uint32_t i = 0; i < m_header.recordCount; ++i) {
+        PackageDirRecord record;
+        if (std::fread(&record, 1, sizeof record, m_file) != sizeof record) return false;
+        m_records.push_back(record);
+    }
+    return true;
+}
+
+bool CPackageReader::SeekToEntry(uint32_t index) {
+    if (m_file == nullptr || index >= m_records.size()) return false;
+    const int64_t start = int64_t{m_header.dataBase} + m_records[index].dataOffset;
+    if (start > PACKAGE_MAX_POSITION) return false;
+    return SeekPosition(m_file, start);
+}
+
+int CPackageReader::ReadChunk(uint32_t index, void* buffer, uint32_t& count) {
+    if (m_file == nullptr || index >= m_records.size()) return -1;
+    const int64_t position = TellPosition(m_file);
+    if (position < 0) return -1;
+    const PackageDirRecord& record = m_records[index];
+    const int64_t end = int64_t{m_header.dataBase} + record.dataOffset + record.dataSize;
+    if (end > PACKAGE_MAX_POSITION || position > end) return -1;
+    int result = 1;
+    if (position + count >= end) {
+        count = static_cast<uint32_t>(end - position);
+        result = 0;
+    }
+    const size_t got = count == 0 ? 0 : std::fread(buffer, 1, count, m_file);
+    if (got != count) {
+        count = static_cast<uint32_t>(got);
+        return -1;
+    }
+    return result;
+}
+
+void CPackageReader::Close() {
+    if (m_file != nullptr) {
+        std::fclose(m_file);
+        m_file = nullptr;
+    }
+}
+

@@ -1,0 +1,205 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "package/PackageReader.h"
+#include "package/PackageWriter.h"
+#include "tests/support/TestSupport.h"
+
+namespace {
+
+using test::TempDir;
+using test::WriteFileBytes;
+
+PackageHeader& HeaderOf(std::string& bytes) { return *reinterpret_cast<PackageHeader*>(&bytes[0]); }
+PackageDirRecord& RecordOf(std::string& bytes, size_t i) {
+    return *reinterpret_cast<PackageDirRecord*>(&bytes[PACKAGE_HEADER_SIZE + i * PACKAGE_RECORD_SIZE]);
+}
+
+std::string OnePackage(size_t size) {
+    return BuildPackage({{L"abc", L".dic", L"2009-01-01", L"ABC", 0}}, {test::PatternBytes(size, 1)});
+}
+
+struct HeaderCase {
+    const char* name;
+    void (*change)(std::string&);
+    bool accepted;
+};
+
+class PackageHeaderTest : public ::testing::TestWithParam<HeaderCase> {};
+
+TEST_P(PackageHeaderTest, AcceptanceRule) {
+    TempDir dir;
+    std::string bytes = OnePackage(10);
+    GetParam().change(bytes);
+    ASSERT_TRUE(WriteFileBytes(dir / L"p.dir", bytes));
+    CPackageReader reader;
+    EXPECT_EQ(reader.Open((dir / L"p.dir").c_str()), GetParam().accepted);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Headers, PackageHeaderTest,
+    ::testing::Values(
+        HeaderCase{"sound", [](std::string&) {}, true},
+        HeaderCase{"v1_1_v2_7", [](std::string& b) { HeaderOf(b).version1 = 1; HeaderOf(b).version2 = 7; }, true},
+        HeaderCase{"v1_2_v2_1", [](std::string& b) { HeaderOf(b).version1 = 2; HeaderOf(b).version2 = 1; }, true},
+        HeaderCase{"both_2", [](std::string& b) { HeaderOf(b).version1 = 2; HeaderOf(b).version2 = 2; }, false},
+        HeaderCase{"both_0", [](std::string& b) { HeaderOf(b).version1 = 0; HeaderOf(b).version2 = 0; }, false},
+        HeaderCase{"magic_swapped", [](std::string& b) { std::memcpy(&b[0], "\x70\x65\x30\x31", 4); }, false},
+        HeaderCase{"31_bytes", [](std::string& b) { b.resize(31); }, false},
+        HeaderCase{"directory_cut_in_last_record", [](std::string& b) { b.resize(PACKAGE_HEADER_SIZE + 100); }, false},
+        HeaderCase{"record_size_183", [](std::string& b) { HeaderOf(b).recordSize = 183; }, false},
+        HeaderCase{"record_size_200", [](std::string& b) { HeaderOf(b).recordSize = 200; }, false},
+        HeaderCase{"record_count_huge", [](std::string& b) { HeaderOf(b).recordCount = 0xFFFFFFFF; }, false}),
+    [](const ::testing::TestParamInfo<HeaderCase>& info) { return std::string(info.param.name); });
+
+TEST(PackageReaderTest, OpenRefusesMissingPathsAndFiles) {
+    CPackageReader reader;
+    EXPECT_FALSE(reader.Open(nullptr));
+    EXPECT_FALSE(reader.Open(L""));
+    EXPECT_FALSE(reader.Open(L"C:\\no\\such\\package.dir"));
+}
+
+TEST(PackageReaderTest, EmptyDirectoryOpensAndHasNoEntries) {
+    TempDir dir;
+    ASSERT_TRUE(WriteFileBytes(dir / L"p.dir", BuildPackageDirectory({})));
+    CPackageReader reader;
+    ASSERT_TRUE(reader.Open((dir / L"p.dir").c_str()));
+    EXPECT_TRUE(reader.records().empty());
+    char buffer[8];
+    uint32_t count = sizeof buffer;
+    EXPECT_FALSE(reader.SeekToEntry(0));
+    EXPECT_EQ(reader.ReadChunk(0, buffer, count), -1);
+}
+
+struct ChunkCase {
+    uint32_t size;
+    std::vector<std::pair<int, uint32_t>> reads;  // result and count of each ReadChunk(2048)
+};
+
+class PackageChunkTest : public ::testing::TestWithParam<ChunkCase> {};
+
+TEST_P(PackageChunkTest, ReadsEntryInChunks) {
+    TempDir dir;
+    const std::string data = test::PatternBytes(GetParam().size, 7);
+    ASSERT_TRUE(WriteFileBytes(dir / L"p.dir", BuildPackage({{L"a", L".dic", L"", L"", 0}, {L"b", L".dic", L"", L"", 0}},
+                                                             {"lead", data})));
+    CPackageReader reader;
+    ASSERT_TRUE(reader.Open((dir / L"p.dir").c_str()));
+    ASSERT_TRUE(reader.SeekToEntry(1));
+    std::string got;
+    for (const auto& expected : GetParam().reads) {
+        char buffer[CHUNK_SIZE];
+        uint32_t count = CHUNK_SIZE;
+        EXPECT_EQ(reader.ReadChunk(1, buffer, count), expected.first);
+        EXPECT_EQ(count, expected.second);
+        got.append(buffer, count);
+    }
+    EXPECT_EQ(got, data);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, PackageChunkTest,
+                         ::testing::Values(ChunkCase{0, {{0, 0}}}, ChunkCase{1, {{0, 1}}},
+                                           ChunkCase{2048, {{0, 2048}}},
+                                           ChunkCase{4096, {{1, 2048}, {0, 2048}}},
+                                           ChunkCase{4097, {{1, 2048}, {1, 2048}, {0, 1}}}));
+
+TEST(PackageReaderTest, OverlappingEntriesReadAsTheirRecordsSay) {
+    TempDir dir;
+    std::string bytes = BuildPackage({{L"a", L".dic", L"", L"", 0}, {L"b", L".dic", L"", L"", 0}},
+                                     {"0123456789", ""});
+    RecordOf(bytes, 1).dataOffset = 4;
+    RecordOf(bytes, 1).dataSize = 4;
+    ASSERT_TRUE(WriteFileBytes(dir / L"p.dir", bytes));
+    CPackageReader reader;
+    ASSERT_TRUE(reader.Open((dir / L"p.dir").c_str()));
+    char buffer[16];
+    uint32_t count = sizeof buffer;
+    ASSERT_TRUE(reader.SeekToEntry(1));
+    EXPECT_EQ(reader.ReadChunk(1, buffer, count), 0);
+    EXPECT_EQ(std::string(buffer, count), "4567");
+    count = sizeof buffer;
+    ASSERT_TRUE(reader.SeekToEntry(0));
+    EXPECT_EQ(reader.ReadChunk(0, buffer, count), 0);
+    EXPECT_EQ(std::string(buffer, count), "0123456789");
+}
+
+// Hostile positions: data behind the end of the file, entries that reach past 2^31 - 1,
+// and reads continued behind an entry's end. None may write more than count bytes.
+TEST(PackageReaderTest, HostilePositionsFailWithoutOverrun) {
+    TempDir dir;
+    std::string bytes = BuildPackage({{L"a", L".dic", L"", L"", 0}, {L"b", L".dic", L"", L"", 0},
+                                      {L"c", L".dic", L"", L"", 0}, {L"d", L".dic", L"", L"", 0}},
+                                     {"abcd", "", "", ""});
+    RecordOf(bytes, 1).dataOffset = 1000;  // behind the end of the file
+    RecordOf(bytes, 1).dataSize = 1;
+    RecordOf(bytes, 2).dataOffset = 0x7FFFFFF0;  // starts inside 2^31 but ends past it
+    RecordOf(bytes, 2).dataSize = 0x20;
+    RecordOf(bytes, 3).dataOffset = 0xFFFFFFF0;  // would wrap in 32 bits
+    RecordOf(bytes, 3).dataSize = 0x20;
+    ASSERT_TRUE(WriteFileBytes(dir / L"p.dir", bytes));
+    CPackageReader reader;
+    ASSERT_TRUE(reader.Open((dir / L"p.dir").c_str()));
+
+    char buffer[8];
+    std::memset(buffer, 'x', sizeof buffer);
+    uint32_t count = 4;
+    ASSERT_TRUE(reader.SeekToEntry(1));
+    EXPECT_EQ(reader.ReadChunk(1, buffer, count), -1);
+    EXPECT_EQ(std::string(buffer + 4, 4), "xxxx");
+
+    count = 4;
+    EXPECT_EQ(reader.ReadChunk(2, buffer, count), -1);
+    EXPECT_FALSE(reader.SeekToEntry(3));
+
+    // Entry 0 read to its end, then read again without a seek: position lies behind the end.
+    ASSERT_TRUE(reader.SeekToEntry(0));
+    count = 8;
+    EXPECT_EQ(reader.ReadChunk(0, buffer, count), 0);
+    EXPECT_EQ(count, 4u);
+    count = 2;
+    ASSERT_TRUE(reader.SeekToEntry(0));
+    EXPECT_EQ(reader.ReadChunk(0, buffer, count), 1);
+    count = 2;
+    EXPECT_EQ(reader.ReadChunk(0, buffer, count), 0);
+    count = 2;
+    EXPECT_EQ(reader.ReadChunk(0, buffer, count), 0);  // at the end exactly: nothing left
+    EXPECT_EQ(count, 0u);
+    reader.SeekToEntry(1);  // jump behind entry 0's end, then read entry 0
+    count = 2;
+    EXPECT_EQ(reader.ReadChunk(0, buffer, count), -1);
+    EXPECT_EQ(reader.ReadChunk(9, buffer, count), -1);
+}
+
+TEST(PackageReaderTest, TextFieldsWithoutNulEndAtTheirWidth) {
+    TempDir dir;
+    std::string bytes = OnePackage(1);
+    PackageDirRecord& record = RecordOf(bytes, 0);
+    for (auto& unit : record.dictId) unit = u'i';
+    for (auto& unit : record.dateText) unit = u'd';
+    for (auto& unit : record.fileExt) unit = u'e';
+    for (auto& unit : record.displayName) unit = u'n';
+    ASSERT_TRUE(WriteFileBytes(dir / L"p.dir", bytes));
+    CPackageReader reader;
+    ASSERT_TRUE(reader.Open((dir / L"p.dir").c_str()));
+    const PackageDirRecord& read = reader.records().at(0);
+    EXPECT_EQ(FieldText(read.dictId), std::wstring(32, L'i'));
+    EXPECT_EQ(FieldText(read.dateText), std::wstring(16, L'd'));
+    EXPECT_EQ(FieldText(read.fileExt), std::wstring(8, L'e'));
+    EXPECT_EQ(FieldText(read.displayName), std::wstring(32, L'n'));
+}
+
+TEST(PackageReaderTest, PackageStaysReadableAndWritableByOthersWhileOpen) {
+    TempDir dir;
+    ASSERT_TRUE(WriteFileBytes(dir / L"p.dir", OnePackage(10)));
+    CPackageReader reader;
+    ASSERT_TRUE(reader.Open((dir / L"p.dir").c_str()));
+    HANDLE other = CreateFileW((dir / L"p.dir").c_str(), GENERIC_READ | GENERIC_WRITE,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_NE(other, INVALID_HANDLE_VALUE);
+    CloseHandle(other);
+    reader.Close();
+    EXPECT_TRUE(DeleteFileW((dir / L"p.dir").c_str()));  // closed: nothing holds it
+}
+
+}  // namespace
