@@ -1,0 +1,11 @@
+// A package entry's id and extension become a file name in the host's dictionary data
+// directory, an image name and a configuration section. A package is untrusted, so an
+// entry may only name a plain file inside that directory.
+#pragma once
+
+#include <string>
+
+// False for a name that holds a path separator, a drive colon, a character Windows forbids
+// in file names, that is empty or only dots and spaces ("." and ".." among them), or that
+// names a device (CON, NUL, COM1, ...), with or without an extension.
+bool IsSafeEntryName(const std::wstring& dictId, const std::wstring& fileExt);
