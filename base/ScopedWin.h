@@ -62,10 +62,17 @@ struct LibraryTraits {
     static void Close(HMODULE m) { ::FreeLibrary(m); }
 };
 
+struct IconTraits {
+    static HICON Invalid() { return nullptr; }
+    static bool IsValid(HICON h) { return h != nullptr; }
+    static void Close(HICON h) { ::DestroyIcon(h); }
+};
+
 // Files, threads, processes, snapshots, events.
 using ScopedHandle = ScopedResource<HANDLE, KernelHandleTraits>;
 using ScopedFindHandle = ScopedResource<HANDLE, FindHandleTraits>;
 using ScopedRegKey = ScopedResource<HKEY, RegKeyTraits>;
 using ScopedLibrary = ScopedResource<HMODULE, LibraryTraits>;
+using ScopedIcon = ScopedResource<HICON, IconTraits>;  // loaded with LoadImageW, not shared
 
 }  // namespace qb

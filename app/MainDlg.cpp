@@ -1,0 +1,391 @@
+#include "app/MainDlg.h"
+
+#include <commctrl.h>
+#include <shellapi.h>
+
+#include <algorithm>
+#include <climits>
+
+#include "app/HostNotify.h"
+#include "app/WizardMessages.h"
+#include "app/WizardTexts.h"
+#include "host/HostPaths.h"
+#include "host/ProcessControl.h"
+
+namespace {
+
+CMainDlg::ThreadCreator g_threadCreator = ::CreateThread;
+
+void Show(HWND hWnd, bool visible) { ::ShowWindow(hWnd, visible ? SW_SHOWNA : SW_HIDE); }
+
+HICON LoadProgramIcon(int metricX, int metricY) {
+    return static_cast<HICON>(::LoadImageW(g_appModule.GetResourceInstance(), MAKEINTRESOURCEW(IDI_MAINDLG),
+                                           IMAGE_ICON, ::GetSystemMetrics(metricX), ::GetSystemMetrics(metricY),
+                                           LR_DEFAULTCOLOR));
+}
+
+// Waits while still answering messages sent from other threads and processes, so that a
+// second wizard can bring this (hidden) dialog back without being blocked by the wait.
+void WaitAnsweringSentMessages(DWORD milliseconds) {
+    const DWORD start = ::GetTickCount();
+    for (;;) {
+        const DWORD elapsed = ::GetTickCount() - start;
+        if (elapsed >= milliseconds) return;
+        if (::MsgWaitForMultipleObjects(0, nullptr, FALSE, milliseconds - elapsed, QS_SENDMESSAGE) != WAIT_OBJECT_0)
+            return;
+        MSG msg;
+        ::PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+}
+
+}  // namespace
+
+std::wstring FormatWizardText(const wchar_t* format, const wchar_t* text) {
+    std::wstring result(format);
+    const size_t at = result.find(L"%s");
+    if (at != std::wstring::npos) result.replace(at, 2, text != nullptr ? text : L"");
+    return result;
+}
+
+CMainDlg::CMainDlg()
+    : m_nPage(WIZ_PAGE_NONE),
+      m_bSingleEntry(false),
+      m_hMsgLine(nullptr),
+      m_hList(nullptr),
+      m_hProgress(nullptr),
+      m_hCheck(nullptr),
+      m_hNext(nullptr),
+      m_hDownload(nullptr),
+      m_hCancel(nullptr),
+      m_bProgressFrozen(false),
+      m_progressPaintTick(0) {}
+
+void CMainDlg::SetThreadCreatorForTesting(ThreadCreator creator) {
+    g_threadCreator = creator != nullptr ? creator : ::CreateThread;
+}
+
+BOOL CMainDlg::PreTranslateMessage(MSG* pMsg) { return ::IsDialogMessageW(m_hWnd, pMsg); }
+
+BOOL CMainDlg::OnIdle() { return FALSE; }
+
+BOOL CMainDlg::ProcessWindowMessage(HWND /*hWnd*/, UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lResult,
+                                    DWORD /*dwMsgMapID*/) {
+    switch (uMsg) {
+    case WM_INITDIALOG: lResult = OnInitDialog(); return TRUE;
+    case WM_DESTROY: lResult = OnDestroy(); return TRUE;
+    case WM_WIZ_INSTALL_BEGIN: lResult = OnInstallBegin(); return TRUE;
+    case WM_WIZ_INSTALL_END: lResult = OnInstallEnd(); return TRUE;
+    case WM_WIZ_ITEM_BEGIN: lResult = OnItemBegin(wParam, lParam); return TRUE;
+    case WM_WIZ_ITEM_DONE: lResult = OnItemDone(wParam, lParam); return TRUE;
+    case WM_WIZ_STEP: lResult = OnStep(); return TRUE;
+    case WM_WIZ_ITEM_FAILED: lResult = OnItemFailed(wParam, lParam); return TRUE;
+    case WM_WIZ_PACKAGE_BAD: lResult = OnPackageBad(wParam); return TRUE;
+    case WM_COMMAND: {
+        const WORD id = LOWORD(wParam);
+        if (id == IDOK) { lResult = OnOK(); return TRUE; }
+        if (id == IDCANCEL) { lResult = OnCancel(); return TRUE; }
+        if (HIWORD(wParam) != BN_CLICKED) return FALSE;
+        switch (id) {
+        case IDC_BTN_MAINDLG_NEXT: lResult = OnNext(); return TRUE;
+        case IDC_BTN_MAINDLG_DOWNLOAD: lResult = OnDownload(); return TRUE;
+        case IDC_BTN_MAINDLG_CANCEL: lResult = OnCloseButton(); return TRUE;
+        default: return FALSE;
+        }
+    }
+    default:
+        return FALSE;
+    }
+}
+
+LRESULT CMainDlg::OnInitDialog() {
+    CenterWindow();
+    m_bigIcon.reset(LoadProgramIcon(SM_CXICON, SM_CYICON));
+    SetIcon(m_bigIcon.get(), TRUE);
+    m_smallIcon.reset(LoadProgramIcon(SM_CXSMICON, SM_CYSMICON));
+    SetIcon(m_smallIcon.get(), FALSE);
+
+    if (CMessageLoop* loop = g_appModule.GetMessageLoop()) {
+        loop->AddMessageFilter(this);
+        loop->AddIdleHandler(this);
+    }
+    UIAddChildWindowContainer(m_hWnd);
+
+    m_hMsgLine = GetDlgItem(IDC_STC_MAINDLG_TIPINFO);
+    m_hList = GetDlgItem(IDC_LST_MAINDLG_INFO);
+    m_hProgress = GetDlgItem(IDC_PRG_MAINDLG_PROGRESS);
+    m_hNext = GetDlgItem(IDC_BTN_MAINDLG_NEXT);
+    m_hDownload = GetDlgItem(IDC_BTN_MAINDLG_DOWNLOAD);
+    m_hCancel = GetDlgItem(IDC_BTN_MAINDLG_CANCEL);
+    m_hCheck = GetDlgItem(IDC_CHK_MAINDLG_LAUNCH);
+
+    SetWindowText(WIZ_TEXT_TITLE);
+    ShowFirstPage();
+    return TRUE;
+}
+
+LRESULT CMainDlg::OnDestroy() {
+    if (CMessageLoop* loop = g_appModule.GetMessageLoop()) {
+        loop->RemoveMessageFilter(this);
+        loop->RemoveIdleHandler(this);
+    }
+    return 0;
+}
+
+void CMainDlg::Close(int quitCode) {
+    DestroyWindow();
+    ::PostQuitMessage(quitCode);
+}
+
+LRESULT CMainDlg::OnOK() {
+    if (m_nPage != WIZ_PAGE_INSTALLING) Close(WIZ_EXIT_CLOSED);
+    return 0;
+}
+
+LRESULT CMainDlg::OnCancel() {
+    if (m_nPage != WIZ_PAGE_INSTALLING) Close(WIZ_EXIT_CANCELLED);
+    return 1;
+}
+
+LRESULT CMainDlg::OnNext() {
+    if (m_nPage == WIZ_PAGE_WELCOME) StartInstall();
+    return 0;
+}
+
+LRESULT CMainDlg::OnDownload() {
+    if (m_nPage == WIZ_PAGE_HOST_NOT_FOUND) {
+        ::ShellExecuteW(nullptr, SHELL_VERB_OPEN, HOST_DOWNLOAD_URL, nullptr, nullptr, SW_SHOWNORMAL);
+    }
+    Close(WIZ_EXIT_CLOSED);
+    return 0;
+}
+
+LRESULT CMainDlg::OnCloseButton() {
+    if (m_nPage == WIZ_PAGE_FINISHED && ::SendMessageW(m_hCheck, BM_GETCHECK, 0, 0) == BST_CHECKED) {
+        ShowWindow(SW_HIDE);
+        LaunchHostAndNotify();
+    }
+    Close(WIZ_EXIT_CLOSED);
+    return 1;
+}
+
+void CMainDlg::ShowFirstPage() {
+    if (!CheckHostEnvironment()) {
+        ShowHostNotFoundPage();
+        return;
+    }
+    const int count = m_installManager.CountPlannedEntries();
+    if (count >= 1) {
+        m_bSingleEntry = (count == 1);
+        ShowWelcomePage();
+    } else if (count == 0) {
+        ShowUpToDatePage();
+    } else {
+        ::MessageBoxW(m_hWnd, WIZ_TEXT_PLAN_FAILED, nullptr, MB_OK);
+        Close(WIZ_EXIT_CANCELLED);
+    }
+}
+
+void CMainDlg::ResizeMessageLine(bool grow) {
+    RECT rect;
+    if (!::GetWindowRect(m_hMsgLine, &rect)) return;
+    rect.bottom += grow ? WIZ_MESSAGE_LINE_GROWTH : -WIZ_MESSAGE_LINE_GROWTH;
+    POINT topLeft = {rect.left, rect.top};
+    POINT bottomRight = {rect.right, rect.bottom};
+    // Moving by half-converted (screen) coordinates would throw the line off the dialog.
+    if (!ScreenToClient(&topLeft) || !ScreenToClient(&bottomRight)) return;
+    ::MoveWindow(m_hMsgLine, topLeft.x, topLeft.y, bottomRight.x - topLeft.x, bottomRight.y - topLeft.y, TRUE);
+}
+
+void CMainDlg::ShowWelcomePage() {
+    ResizeMessageLine(true);
+    std::wstring summary;
+    m_installManager.GetActionSummary(summary);
+    ::SetWindowTextW(m_hMsgLine, FormatWizardText(WIZ_TEXT_WELCOME_FORMAT, summary.c_str()).c_str());
+    ::SetWindowTextW(m_hNext, WIZ_TEXT_NEXT);
+    ::SetWindowTextW(m_hCancel, WIZ_TEXT_CANCEL);
+    Show(m_hList, false);
+    Show(m_hProgress, false);
+    Show(m_hCheck, false);
+    Show(m_hNext, true);
+    Show(m_hDownload, false);
+    Show(m_hCancel, true);
+    m_nPage = WIZ_PAGE_WELCOME;
+}
+
+void CMainDlg::ShowUpToDatePage() {
+    ResizeMessageLine(true);
+    ::SetWindowTextW(m_hMsgLine, WIZ_TEXT_UP_TO_DATE);
+    ::SetWindowTextW(m_hCancel, WIZ_TEXT_CLOSE);
+    Show(m_hMsgLine, true);
+    Show(m_hList, false);
+    Show(m_hProgress, false);
+    Show(m_hCheck, false);
+    Show(m_hNext, false);
+    Show(m_hDownload, false);
+    Show(m_hCancel, true);
+    m_nPage = WIZ_PAGE_UP_TO_DATE;
+}
+
+void CMainDlg::ShowHostNotFoundPage() {
+    ResizeMessageLine(true);
+    ::SetWindowTextW(m_hMsgLine, WIZ_TEXT_HOST_NOT_FOUND);
+    ::SetWindowTextW(m_hDownload, WIZ_TEXT_DOWNLOAD);
+    ::SetWindowTextW(m_hCancel, WIZ_TEXT_CLOSE);
+    Show(m_hMsgLine, true);
+    Show(m_hList, false);
+    Show(m_hProgress, false);
+    Show(m_hCheck, false);
+    Show(m_hNext, false);
+    Show(m_hDownload, true);
+    Show(m_hCancel, true);
+    m_nPage = WIZ_PAGE_HOST_NOT_FOUND;
+}
+
+void CMainDlg::SetCloseItemEnabled(bool enabled) {
+    if (HMENU menu = GetSystemMenu(FALSE)) {
+        ::EnableMenuItem(menu, SC_CLOSE, MF_BYCOMMAND | (enabled ? MF_ENABLED : MF_GRAYED));
+    }
+}
+
+void CMainDlg::StartInstall() {
+    ResizeMessageLine(false);
+    if (!m_bSingleEntry) {
+        Show(m_hMsgLine, false);
+        Show(m_hList, true);
+    }
+    Show(m_hProgress, true);
+    SetCloseItemEnabled(false);
+    ::EnableWindow(m_hNext, FALSE);
+    ::EnableWindow(m_hCancel, FALSE);
+    SetProgressRange(m_installManager.GetProgressTotal());
+    m_nPage = WIZ_PAGE_INSTALLING;
+    if (!StartInstallThread()) {
+        // No worker means no WM_WIZ_INSTALL_END: without this the dialog could never be closed.
+        ::MessageBoxW(m_hWnd, WIZ_TEXT_THREAD_FAILED, WIZ_TEXT_ERROR_CAPTION, MB_OK | MB_ICONERROR);
+        Close(WIZ_EXIT_CANCELLED);
+    }
+}
+
+bool CMainDlg::StartInstallThread() {
+    m_threadParam.hDlg = m_hWnd;
+    m_threadParam.pManager = &m_installManager;
+    DWORD threadId = 0;
+    m_hInstallThread.reset(g_threadCreator(nullptr, 0, InstallThreadProc, &m_threadParam, 0, &threadId));
+    const bool started = m_hInstallThread.valid();
+    // The thread is never waited for: it ends by itself after WM_WIZ_INSTALL_END.
+    m_hInstallThread.reset();
+    return started;
+}
+
+void CMainDlg::SetProgressRange(uint32_t total) {
+    if (total <= WIZ_PROGRESS_RANGE16_MAX) {
+        ::SendMessageW(m_hProgress, PBM_SETRANGE, 0, MAKELPARAM(0, total));
+    } else {
+        ::SendMessageW(m_hProgress, PBM_SETRANGE32, 0, static_cast<LPARAM>(std::min<uint32_t>(total, INT_MAX)));
+    }
+}
+
+void CMainDlg::FreezeProgressPainting() {
+    if (m_bProgressFrozen) return;
+    ::SendMessageW(m_hProgress, WM_SETREDRAW, FALSE, 0);
+    m_bProgressFrozen = true;
+    m_progressPaintTick = ::GetTickCount();
+}
+
+void CMainDlg::RepaintProgress() {
+    if (!m_bProgressFrozen) return;
+    ::SendMessageW(m_hProgress, WM_SETREDRAW, TRUE, 0);
+    ::RedrawWindow(m_hProgress, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+    m_bProgressFrozen = false;
+}
+
+void CMainDlg::ShowFinishedPage() {
+    ::SetWindowTextW(m_hCheck, WIZ_TEXT_LAUNCH);
+    ::SetWindowTextW(m_hCancel, WIZ_TEXT_FINISH);
+    Show(m_hProgress, false);
+    Show(m_hCheck, true);
+    Show(m_hNext, false);
+    Show(m_hDownload, false);
+    ::SendMessageW(m_hCheck, BM_SETCHECK, BST_CHECKED, 0);
+    SetCloseItemEnabled(true);
+    ::EnableWindow(m_hNext, TRUE);
+    ::EnableWindow(m_hCancel, TRUE);
+    m_nPage = WIZ_PAGE_FINISHED;
+}
+
+LRESULT CMainDlg::OnInstallBegin() {
+    ::SendMessageW(m_hProgress, PBM_SETPOS, 0, 0);
+    return 1;
+}
+
+LRESULT CMainDlg::OnStep() {
+    if (m_bProgressFrozen && ::GetTickCount() - m_progressPaintTick >= WIZ_PROGRESS_REPAINT_MS) {
+        RepaintProgress();
+    }
+    FreezeProgressPainting();
+    ::SendMessageW(m_hProgress, PBM_DELTAPOS, 1, 0);
+    return 1;
+}
+
+LRESULT CMainDlg::OnInstallEnd() {
+    RepaintProgress();
+    const uint32_t total = m_installManager.GetProgressTotal();
+    ::SendMessageW(m_hProgress, PBM_SETPOS, static_cast<WPARAM>(std::min<uint32_t>(total, INT_MAX)), 0);
+    ShowFinishedPage();
+    return 1;
+}
+
+void CMainDlg::ShowTextLine(const std::wstring& text) {
+    if (m_bSingleEntry) {
+        ::SetWindowTextW(m_hMsgLine, text.c_str());
+    } else {
+        ::SendMessageW(m_hList, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
+    }
+}
+
+LRESULT CMainDlg::ShowItemText(WPARAM wParam, LPARAM lParam, const wchar_t* installFormat,
+                               const wchar_t* upgradeFormat) {
+    const wchar_t* format = lParam == ACTION_INSTALL ? installFormat : lParam == ACTION_UPGRADE ? upgradeFormat : nullptr;
+    if (format == nullptr) return 0;
+    RepaintProgress();
+    ShowTextLine(FormatWizardText(format, reinterpret_cast<const wchar_t*>(wParam)));
+    return 1;
+}
+
+LRESULT CMainDlg::OnItemBegin(WPARAM wParam, LPARAM lParam) {
+    return ShowItemText(wParam, lParam, WIZ_TEXT_INSTALL_BEGIN_FORMAT, WIZ_TEXT_UPGRADE_BEGIN_FORMAT);
+}
+
+LRESULT CMainDlg::OnItemDone(WPARAM wParam, LPARAM lParam) {
+    return ShowItemText(wParam, lParam, WIZ_TEXT_INSTALL_DONE_FORMAT, WIZ_TEXT_UPGRADE_DONE_FORMAT);
+}
+
+LRESULT CMainDlg::OnItemFailed(WPARAM wParam, LPARAM lParam) {
+    return ShowItemText(wParam, lParam, WIZ_TEXT_INSTALL_FAILED_FORMAT, WIZ_TEXT_UPGRADE_FAILED_FORMAT);
+}
+
+LRESULT CMainDlg::OnPackageBad(WPARAM wParam) {
+    RepaintProgress();
+    const std::wstring text = FormatWizardText(WIZ_TEXT_PACKAGE_BAD_FORMAT, reinterpret_cast<const wchar_t*>(wParam));
+    ::SendMessageW(m_hList, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
+    ::MessageBoxW(m_hWnd, text.c_str(), WIZ_TEXT_ERROR_CAPTION, MB_OK);
+    return 1;
+}
+
+bool CMainDlg::LaunchHostAndNotify() {
+    m_installManager.EnableDictionaries();
+
+    HWND tray = nullptr;
+    for (int look = 0; look < POLL_COUNT; ++look) {
+        tray = ::FindWindowW(nullptr, HOST_TRAY_WINDOW_TITLE);
+        if (tray != nullptr) break;
+        WaitAnsweringSentMessages(POLL_INTERVAL_MS);
+    }
+    if (tray == nullptr) return false;
+
+    const UINT message = ::RegisterWindowMessageW(SHOW_DICT_MANAGER_MSG_NAME);
+    if (message == 0) return true;
+    DWORD recipients = SHOW_DICT_MANAGER_RECIPIENTS;
+    ::BroadcastSystemMessageW(SHOW_DICT_MANAGER_BROADCAST_FLAGS, &recipients, message, 0, 0);
+    return true;
+}

@@ -1,0 +1,117 @@
+// The wizard's one window: a modeless dialog whose pages are sets of visible controls.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+#include "app/InstallThread.h"
+#include "app/resource.h"
+#include "base/ScopedWin.h"
+#include "framework/AppModule.h"
+#include "framework/DialogImpl.h"
+#include "package/InstallManager.h"
+
+enum WizardPage : int32_t {
+    WIZ_PAGE_NONE = 0,
+    WIZ_PAGE_WELCOME = 1,
+    WIZ_PAGE_INSTALLING = 2,
+    WIZ_PAGE_FINISHED = 3,
+    WIZ_PAGE_UP_TO_DATE = 4,
+    WIZ_PAGE_HOST_NOT_FOUND = 5,
+};
+
+// Quit codes, which become the process's exit code.
+#define WIZ_EXIT_ALREADY_RUNNING 0
+#define WIZ_EXIT_CLOSED 1
+#define WIZ_EXIT_CANCELLED 2
+
+// The message line grows by this many device pixels on the first pages.
+#define WIZ_MESSAGE_LINE_GROWTH 30
+// The bar is repainted at most this often while steps pour in (about 30 times a second).
+#define WIZ_PROGRESS_REPAINT_MS 33
+// Above this a total no longer fits PBM_SETRANGE's 16-bit bounds.
+#define WIZ_PROGRESS_RANGE16_MAX 65535u
+
+// Replaces the single "%s" of a format with text, taken literally.
+std::wstring FormatWizardText(const wchar_t* format, const wchar_t* text);
+
+class CMainDlg : public CDialogImpl<CMainDlg>,
+                 public CUpdateUI<CMainDlg>,
+                 public CMessageFilter,
+                 public CIdleHandler {
+public:
+    enum { IDD = IDD_MAINDLG };
+
+    using ThreadCreator = HANDLE(WINAPI*)(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, LPVOID, DWORD,
+                                          LPDWORD);
+
+    CMainDlg();
+
+    BOOL PreTranslateMessage(MSG* pMsg) override;
+    BOOL OnIdle() override;
+    BOOL ProcessWindowMessage(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lResult,
+                              DWORD dwMsgMapID) override;
+
+    WizardPage GetPage() const { return static_cast<WizardPage>(m_nPage); }
+    CInstallManager& GetInstallManager() { return m_installManager; }
+
+    // Test seam: how the worker thread is created. The program always uses CreateThread.
+    static void SetThreadCreatorForTesting(ThreadCreator creator);
+
+    LRESULT OnInitDialog();
+    LRESULT OnDestroy();
+    LRESULT OnOK();
+    LRESULT OnCancel();
+    LRESULT OnNext();
+    LRESULT OnDownload();
+    LRESULT OnCloseButton();
+
+    LRESULT OnInstallBegin();
+    LRESULT OnInstallEnd();
+    LRESULT OnItemBegin(WPARAM wParam, LPARAM lParam);
+    LRESULT OnItemDone(WPARAM wParam, LPARAM lParam);
+    LRESULT OnStep();
+    LRESULT OnItemFailed(WPARAM wParam, LPARAM lParam);
+    LRESULT OnPackageBad(WPARAM wParam);
+
+private:
+    void ShowFirstPage();
+    void ShowWelcomePage();
+    void ShowUpToDatePage();
+    void ShowHostNotFoundPage();
+    void StartInstall();
+    void ShowFinishedPage();
+    void ResizeMessageLine(bool grow);
+    bool StartInstallThread();
+    bool LaunchHostAndNotify();
+
+    void Close(int quitCode);
+    void SetCloseItemEnabled(bool enabled);
+    LRESULT ShowItemText(WPARAM wParam, LPARAM lParam, const wchar_t* installFormat, const wchar_t* upgradeFormat);
+    void ShowTextLine(const std::wstring& text);
+    void SetProgressRange(uint32_t total);
+    // Repainting the bar is what limits the copy speed, so steps only move its position and
+    // the picture follows at most every WIZ_PROGRESS_REPAINT_MS.
+    void FreezeProgressPainting();
+    void RepaintProgress();
+
+    int32_t m_nPage;
+    bool m_bSingleEntry;
+    HWND m_hMsgLine;
+    HWND m_hList;
+    HWND m_hProgress;
+    HWND m_hCheck;
+    HWND m_hNext;
+    HWND m_hDownload;
+    HWND m_hCancel;
+    CInstallManager m_installManager;
+    InstallThreadParam m_threadParam;
+    qb::ScopedHandle m_hInstallThread;
+
+    qb::ScopedIcon m_bigIcon;
+    qb::ScopedIcon m_smallIcon;
+    bool m_bProgressFrozen;
+    DWORD m_progressPaintTick;
+};
