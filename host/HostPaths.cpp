@@ -2,13 +2,13 @@
 
 #include <shlwapi.h>
 
-#include <cstdlib>
-
 #include "base/ScopedWin.h"
 
 namespace {
 
 constexpr DWORD REGISTRY_VALUE_UNITS = 260;
+// The directory part of the wizard's path, its terminator not counted.
+constexpr size_t MODULE_DIR_UNITS = 255;
 
 // Filled on first use and kept for the rest of the run, so the registry is read once.
 std::wstring& HostLocationCache() {
@@ -66,6 +66,8 @@ bool CheckHostEnvironment() {
         return false;
     if (!ReadRegistryString(HKEY_LOCAL_MACHINE, HOST_REGISTRY_KEY, HOST_VALUE_EXECUTABLE, HostExecutableNameCache()))
         return false;
+    // Empty values would name the root of the current drive, which exists everywhere.
+    if (HostLocationCache().empty() || HostExecutableNameCache().empty()) return false;
     return PathExists(HostLocationCache() + L"\\" + HostExecutableNameCache());
 }
 
@@ -101,12 +103,15 @@ bool GetModuleDir(std::wstring& out) {
     wchar_t path[MAX_PATH];
     const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
     if (length == 0 || length >= MAX_PATH) return false;  // MAX_PATH means it was cut
-    wchar_t drive[3];
-    wchar_t dir[256];
-    wchar_t name[256];
-    wchar_t ext[256];
-    if (_wsplitpath_s(path, drive, 3, dir, 256, name, 256, ext, 256) != 0) return false;
-    out = std::wstring(drive) + dir;
+    // Drive ("X:"), then the directory with the separator that ends it; a network path has
+    // no drive and keeps its leading separators in the directory.
+    const std::wstring full(path, length);
+    const size_t driveLength = (length >= 2 && full[1] == L':') ? 2 : 0;
+    const size_t lastSeparator = full.find_last_of(L"\\/");
+    const size_t dirLength =
+        (lastSeparator == std::wstring::npos || lastSeparator < driveLength) ? 0 : lastSeparator + 1 - driveLength;
+    if (dirLength > MODULE_DIR_UNITS) return false;
+    out = full.substr(0, driveLength + dirLength);
     return true;
 }
 

@@ -1,0 +1,134 @@
+// Plan decisions that do not depend on dates: run where no version library lies beside
+// the program, so every entry with an installed counterpart is an upgrade.
+#include <gtest/gtest.h>
+
+#include "package/InstallPlan.h"
+#include "tests/package/PlanFixture.h"
+
+namespace {
+
+using test::ExeDir;
+using test::PackageOf;
+
+class InstallPlanTest : public test::PlanFixture {};
+
+TEST_F(InstallPlanTest, NewFileIsInstalledUnderItsLowercaseName) {
+    WriteBeside(L"a.dir", PackageOf(L"ABC", L".DIC", L"2010-01-01", L"Abc"));
+    CInstallManager manager;
+    ASSERT_EQ(manager.CountPlannedEntries(), 1);
+    const EntryItem& entry = EntryAt(manager, 0, 0);
+    EXPECT_EQ(entry.action, ACTION_INSTALL);
+    EXPECT_EQ(entry.targetPath, DataDir() + L"\\abc.dic");
+}
+
+TEST_F(InstallPlanTest, InstalledFileMatchesWhateverItsLetterCase) {
+    const std::wstring installed = WriteInstalled(L"ABC.DIC");
+    WriteBeside(L"a.dir", PackageOf(L"abc", L".dic", L"2010-01-01", L"Abc"));
+    CInstallManager manager;
+    ASSERT_EQ(manager.CountPlannedEntries(), 1);
+    const EntryItem& entry = EntryAt(manager, 0, 0);
+    EXPECT_EQ(entry.action, ACTION_UPGRADE);
+    EXPECT_EQ(entry.targetPath, installed);
+}
+
+// Only .dic and .dip files are listed as installed, so any other extension is new.
+TEST_F(InstallPlanTest, OtherExtensionsAlwaysInstall) {
+    WriteInstalled(L"abc.idx");
+    WriteBeside(L"a.dir", PackageOf(L"abc", L".idx", L"2010-01-01", L"Abc"));
+    CInstallManager manager;
+    ASSERT_EQ(manager.CountPlannedEntries(), 1);
+    EXPECT_EQ(EntryAt(manager, 0, 0).action, ACTION_INSTALL);
+    EXPECT_EQ(EntryAt(manager, 0, 0).targetPath, DataDir() + L"\\abc.idx");
+}
+
+TEST_F(InstallPlanTest, TwoPackagesCarryingTheSameFileAreBothInstalled) {
+    WriteBeside(L"a.dir", PackageOf(L"abc", L".dic", L"2010-01-01", L"Abc"));
+    WriteBeside(L"b.dir", PackageOf(L"abc", L".dic", L"2011-01-01", L"Abc"));
+    CInstallManager manager;
+    ASSERT_EQ(manager.CountPlannedEntries(), 2);
+    EXPECT_EQ(EntryAt(manager, 0, 0).action, ACTION_INSTALL);
+    EXPECT_EQ(EntryAt(manager, 1, 0).action, ACTION_INSTALL);
+    EXPECT_EQ(EntryAt(manager, 0, 0).targetPath, EntryAt(manager, 1, 0).targetPath);
+}
+
+TEST_F(InstallPlanTest, ProgressCountsStartedChunks) {
+    WriteBeside(L"a.dir", BuildPackage({{L"zero", L".dic", L"", L"Z", 0},
+                                        {L"one", L".dic", L"", L"O", 0},
+                                        {L"more", L".dic", L"", L"M", 0}},
+                                       {"", "1", std::string(2049, 'm')}));
+    WriteBeside(L"b.dir", BuildPackage({{L"full", L".dic", L"", L"F", 0}}, {std::string(4096, 'f')}));
+    CInstallManager manager;
+    EXPECT_EQ(manager.GetProgressTotal(), 0u + 1u + 2u + 2u);
+    EXPECT_EQ(manager.CountPlannedEntries(), 4);
+}
+
+TEST_F(InstallPlanTest, NoPackageMeansNothingToDo) {
+    CInstallManager manager;
+    EXPECT_EQ(manager.CountPlannedEntries(), 0);
+    EXPECT_EQ(manager.GetProgressTotal(), 0u);
+    EXPECT_TRUE(manager.m_bPlanned);
+}
+
+// A plan that failed is built again from the start by the next query, so a package that
+// was repaired meanwhile is found.
+TEST_F(InstallPlanTest, FailedPlanIsBuiltAgainByEveryQuery) {
+    WriteBeside(L"notes.dir", "not a package");
+    CInstallManager manager;
+    EXPECT_EQ(manager.CountPlannedEntries(), -1);
+    EXPECT_EQ(manager.GetProgressTotal(), 0u);
+    EXPECT_EQ(manager.CountPlannedEntries(), -1);
+    EXPECT_FALSE(manager.m_bPlanned);
+
+    WriteBeside(L"notes.dir", PackageOf(L"abc", L".dic", L"", L"Abc", std::string(3000, 'a')));
+    EXPECT_EQ(manager.GetProgressTotal(), 2u);
+    EXPECT_EQ(manager.CountPlannedEntries(), 1);
+}
+
+TEST_F(InstallPlanTest, BuiltPlanIsKeptWhenFilesChange) {
+    WriteBeside(L"a.dir", PackageOf(L"abc", L".dic", L"", L"Abc"));
+    CInstallManager manager;
+    ASSERT_EQ(manager.CountPlannedEntries(), 1);
+    WriteBeside(L"b.dir", PackageOf(L"def", L".dic", L"", L"Def"));
+    WriteBeside(L"c.dir", "not a package");
+    EXPECT_EQ(manager.CountPlannedEntries(), 1);
+    EXPECT_EQ(manager.m_packages.size(), 1u);
+}
+
+TEST_F(InstallPlanTest, SummaryNamesEachPlannedEntryInOrder) {
+    WriteInstalled(L"old.dic");
+    WriteBeside(L"a.dir", BuildPackage({{L"new", L".dic", L"", L"\u65B0\u8BCD\u5178", 0},
+                                        {L"old", L".dic", L"", L"Old", 0}},
+                                       {"n", "o"}));
+    WriteBeside(L"empty.dir", BuildPackageDirectory({}));
+    CInstallManager manager;
+    std::wstring summary = L"stale";
+    manager.GetActionSummary(summary);
+    EXPECT_EQ(summary, L"") << "the summary reads the plan and never builds it";
+
+    ASSERT_EQ(manager.CountPlannedEntries(), 2);
+    manager.GetActionSummary(summary);
+    EXPECT_EQ(summary, L"\u5B89\u88C5\u300A\u65B0\u8BCD\u5178\u300B\u5347\u7EA7\u300AOld\u300B");
+    EXPECT_EQ(summary, PLAN_SUMMARY_INSTALL L"\u65B0\u8BCD\u5178" PLAN_SUMMARY_CLOSE PLAN_SUMMARY_UPGRADE
+                       L"Old" PLAN_SUMMARY_CLOSE);
+}
+
+TEST_F(InstallPlanTest, SkippedEntriesAreLeftOutOfCountTotalAndSummary) {
+    CInstallManager manager;
+    manager.m_packages.emplace_back();
+    manager.m_packages.back().entries = std::make_unique<std::vector<EntryItem>>(3);
+    auto& entries = *manager.m_packages.back().entries;
+    const EntryAction actions[] = {ACTION_INSTALL, ACTION_SKIP, ACTION_UPGRADE};
+    for (size_t i = 0; i < entries.size(); ++i) {
+        entries[i].action = actions[i];
+        entries[i].size = 4096;
+        entries[i].displayName = std::wstring(1, static_cast<wchar_t>(L'A' + i));
+    }
+    manager.m_bPlanned = true;
+    EXPECT_EQ(manager.CountPlannedEntries(), 2);
+    EXPECT_EQ(manager.GetProgressTotal(), 4u);
+    std::wstring summary;
+    manager.GetActionSummary(summary);
+    EXPECT_EQ(summary, PLAN_SUMMARY_INSTALL L"A" PLAN_SUMMARY_CLOSE PLAN_SUMMARY_UPGRADE L"C" PLAN_SUMMARY_CLOSE);
+}
+
+}  // namespace
