@@ -1,0 +1,171 @@
+// QuillboxDemo layout <folder>              lay out a wizard folder and a host installation
+// QuillboxDemo walk <folder> <shots-folder> run the wizard through its pages, saving each
+// QuillboxDemo report <folder>              print what the wizard installed
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+#include "app/WizardTexts.h"
+#include "app/resource.h"
+#include "host/ProcessControl.h"
+#include "standins/lexora/LexoraStandin.h"
+#include "tests/e2e/WizardDriver.h"
+
+using namespace e2e;
+
+namespace {
+
+std::wstring BinDir() {
+    wchar_t path[MAX_PATH];
+    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring dir(path, length);
+    return dir.substr(0, dir.find_last_of(L'\\') + 1);
+}
+
+void Print(const std::wstring& text) {
+    const int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string utf8(n, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &utf8[0], n, nullptr, nullptr);
+    std::fputs(utf8.c_str(), stdout);
+    std::fputs("\n", stdout);
+    std::fflush(stdout);
+}
+
+std::string Bytes(size_t n, unsigned seed) {
+    std::string out(n, '\0');
+    for (size_t i = 0; i < n; ++i) out[i] = static_cast<char>((i * 31 + seed) & 0xFF);
+    return out;
+}
+
+// A small 24-bit picture in one colour.
+std::string Picture(BYTE r, BYTE g, BYTE b) {
+    const int side = 32;
+    BITMAPINFOHEADER header = {};
+    header.biSize = sizeof header;
+    header.biWidth = side;
+    header.biHeight = side;
+    header.biPlanes = 1;
+    header.biBitCount = 24;
+    std::string pixels;
+    for (int i = 0; i < side * side; ++i) pixels += std::string{static_cast<char>(b), static_cast<char>(g), static_cast<char>(r)};
+    BITMAPFILEHEADER file = {};
+    file.bfType = 0x4D42;
+    file.bfOffBits = sizeof file + sizeof header;
+    file.bfSize = file.bfOffBits + static_cast<DWORD>(pixels.size());
+    return std::string(reinterpret_cast<const char*>(&file), sizeof file) +
+           std::string(reinterpret_cast<const char*>(&header), sizeof header) + pixels;
+}
+
+int Layout(const std::wstring& root) {
+    CreateDirectoryW(root.c_str(), nullptr);
+    Machine machine(root, BinDir());
+    if (!machine.ok()) {
+        Print(L"demo: could not lay out " + root);
+        return 1;
+    }
+    machine.Register();
+    machine.AddPackage(L"chengyu.dir",
+                       MakePackage({{L"chengyu", L".dic", L"2024-06-01", L"汉语成语词典", Bytes(300000, 1)}}));
+    machine.AddPackage(L"oxford.dir",
+                       MakePackage({{L"oxford", L".dic", L"2024-06-01", L"牛津英汉双解词典", Bytes(500000, 2)}}));
+    machine.AddInstalled(L"oxford.dic", Bytes(200000, 3), 2019);
+    machine.WriteDictConfig(
+        L"[chengyu]\r\nid_net=chengyu\r\ndesc_name=汉语成语词典\r\ncatalog=汉语\r\nfrom=zh\r\nto=zh\r\n"
+        L"desc_intro=收录常用成语一万余条。\r\n"
+        L"[oxford]\r\nid_net=oxford\r\ndesc_name=牛津英汉双解词典\r\ncatalog=英汉\r\nfrom=en\r\nto=zh\r\n"
+        L"desc_intro=第九版，附例句与用法说明。\r\n");
+    machine.AddPicture(L"chengyu", Picture(0xC0, 0x39, 0x2B));
+    machine.AddPicture(L"oxford", Picture(0x1F, 0x5F, 0xAE));
+    machine.WriteHostConfig(L"[oxford]\r\nid=oxford\r\ndesc_name=牛津英汉双解词典（旧版）\r\nenable=1\r\n");
+
+    // The host's background service runs, as on a user's machine; the wizard stops it at the end.
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    std::wstring commandLine = L"\"" + machine.serviceExe + L"\"";
+    if (CreateProcessW(machine.serviceExe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, DETACHED_PROCESS,
+                       nullptr, nullptr, &startup, &info)) {
+        CloseHandle(info.hThread);
+        CloseHandle(info.hProcess);
+    }
+    Print(L"demo: wizard " + machine.wizardExe);
+    Print(L"demo: host   " + machine.hostDir);
+    return 0;
+}
+
+bool Shot(HWND window, const std::wstring& shots, const wchar_t* name) {
+    const bool saved = SaveScreenshot(window, shots + L"\\" + name + L".bmp");
+    Print(std::wstring(L"demo: page ") + name + (saved ? L" saved" : L" NOT saved"));
+    return saved;
+}
+
+int Walk(const std::wstring& root, const std::wstring& shots) {
+    Machine machine(root, BinDir());  // paths only; the files are there already
+    CreateDirectoryW(shots.c_str(), nullptr);
+    Wizard wizard(machine.wizardExe);
+    HWND dlg = wizard.WaitForDialog();
+    if (dlg == nullptr) {
+        Print(L"demo: the wizard's dialog did not appear");
+        return 1;
+    }
+    Shot(dlg, shots, L"1-welcome");
+    Print(L"demo: " + ControlText(dlg, IDC_STC_MAINDLG_TIPINFO));
+    Click(dlg, IDC_BTN_MAINDLG_NEXT);
+    if (WaitUntil([&] { return ProgressPos(dlg, IDC_PRG_MAINDLG_PROGRESS) > 0; }, 20000)) {
+        Shot(dlg, shots, L"2-installing");
+    }
+    if (!WaitUntil([&] { return Visible(dlg, IDC_CHK_MAINDLG_LAUNCH); })) {
+        Print(L"demo: the install did not finish");
+        return 1;
+    }
+    Shot(dlg, shots, L"3-finished");
+    for (const std::wstring& line : ListLines(dlg, IDC_LST_MAINDLG_INFO)) Print(L"demo:   " + line);
+    Click(dlg, IDC_BTN_MAINDLG_CANCEL);
+    Print(L"demo: wizard ended with exit code " + std::to_wstring(wizard.WaitForExit()));
+
+    HWND manager = nullptr;
+    WaitUntil([&] { return (manager = FindWindowW(nullptr, LEXORA_MANAGER_TITLE)) != nullptr && IsWindowVisible(manager); },
+              20000);
+    if (manager != nullptr) Shot(manager, shots, L"4-host-dictionary-manager");
+    return 0;
+}
+
+int Report(const std::wstring& root) {
+    Machine machine(root, BinDir());
+    Print(L"demo: dictionary data in " + machine.dictData);
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((machine.dictData + L"\\*").c_str(), &data);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+                Print(L"demo:   " + std::wstring(data.cFileName) + L"  " + std::to_wstring(data.nFileSizeLow) + L" bytes");
+        } while (FindNextFileW(find, &data));
+        FindClose(find);
+    }
+    Print(L"demo: " + machine.hostConfig);
+    std::wstring config = ReadUtf16File(machine.hostConfig);
+    size_t start = 0;
+    while (start < config.size()) {
+        size_t end = config.find(L"\r\n", start);
+        if (end == std::wstring::npos) end = config.size();
+        if (end > start) Print(L"demo:   " + config.substr(start, end - start));
+        start = end + 2;
+    }
+    Print(L"demo: pictures: " + std::wstring(Exists(machine.hostImages + L"\\chengyu.bmp") ? L"chengyu.bmp " : L"") +
+          (Exists(machine.hostImages + L"\\oxford.bmp") ? L"oxford.bmp" : L""));
+    DWORD id = 0;
+    Print(std::wstring(L"demo: service lxdsvc.exe ") + (FindProcessByName(DICT_SERVICE_NAME, id) ? L"running" : L"stopped") +
+          L", host Lexora.exe " + (FindProcessByName(L"Lexora.exe", id) ? L"running" : L"not running"));
+    return 0;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc >= 3 && wcscmp(argv[1], L"layout") == 0) return Layout(argv[2]);
+    if (argc >= 4 && wcscmp(argv[1], L"walk") == 0) return Walk(argv[2], argv[3]);
+    if (argc >= 3 && wcscmp(argv[1], L"report") == 0) return Report(argv[2]);
+    Print(L"usage: QuillboxDemo layout|walk|report <folder> [shots-folder]");
+    return 2;
+}
