@@ -1,0 +1,87 @@
+#include "host/ProcessControl.h"
+
+#include <shellapi.h>
+#include <tlhelp32.h>
+
+#include <string>
+
+#include "base/ScopedWin.h"
+#include "host/HostPaths.h"
+
+namespace {
+
+DWORD g_pollIntervalMs = POLL_INTERVAL_MS;
+
+std::wstring LowerCased(const wchar_t* text) {
+    std::wstring lowered(text);
+    if (!lowered.empty()) CharLowerBuffW(&lowered[0], static_cast<DWORD>(lowered.size()));
+    return lowered;
+}
+
+// True as soon as no process of that name is found; false when it is still there after
+// the last poll.
+bool WaitUntilGone(const wchar_t* exeName) {
+    for (int poll = 0; poll < POLL_COUNT; ++poll) {
+        Sleep(g_pollIntervalMs);
+        DWORD processId = 0;
+        if (!FindProcessByName(exeName, processId)) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+void SetPollIntervalForTesting(DWORD milliseconds) { g_pollIntervalMs = milliseconds; }
+
+bool FindProcessByName(const wchar_t* exeName, DWORD& processId) {
+    if (exeName == nullptr) return false;
+    qb::ScopedHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot) return false;
+    PROCESSENTRY32W entry;
+    entry.dwSize = sizeof entry;
+    if (!Process32FirstW(snapshot.get(), &entry)) return false;
+    const std::wstring wanted = LowerCased(exeName);
+    do {
+        if (LowerCased(entry.szExeFile) == wanted) {
+            processId = entry.th32ProcessID;
+            return true;
+        }
+    } while (Process32NextW(snapshot.get(), &entry));
+    return false;
+}
+
+bool KillProcessByName(const wchar_t* exeName) {
+    if (exeName == nullptr) return false;
+    DWORD processId = 0;
+    if (!FindProcessByName(exeName, processId)) return true;
+    qb::ScopedHandle process(OpenProcess(PROCESS_TERMINATE, FALSE, processId));
+    // A process we may not end is left to itself and counts as stopped.
+    if (!process) return true;
+    TerminateProcess(process.get(), TERMINATED_EXIT_CODE);
+    process.reset();
+    return WaitUntilGone(exeName);
+}
+
+bool StopProcessWithRepairTool(const wchar_t* exeName) {
+    if (exeName == nullptr) return false;
+    DWORD processId = 0;
+    if (!FindProcessByName(exeName, processId)) return true;
+    std::wstring tool;
+    if (!GetRepairToolPath(tool) || !PathExists(tool)) return false;
+    ShellExecuteW(nullptr, SHELL_VERB_OPEN, tool.c_str(), REPAIR_TOOL_PARAMETERS, nullptr, SW_SHOWNORMAL);
+    return WaitUntilGone(exeName);
+}
+
+bool StopDictService() {
+    DWORD processId = 0;
+    if (!FindProcessByName(DICT_SERVICE_NAME, processId)) return true;
+    if (StopProcessWithRepairTool(DICT_SERVICE_NAME)) return true;
+    return KillProcessByName(DICT_SERVICE_NAME);
+}
+
+bool LaunchHostExecutable() {
+    std::wstring host;
+    if (!GetHostExecutablePath(host) || !PathExists(host)) return false;
+    ShellExecuteW(nullptr, SHELL_VERB_OPEN, host.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    return true;
+}

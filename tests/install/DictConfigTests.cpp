@@ -1,0 +1,107 @@
+#include <gtest/gtest.h>
+
+#include "host/ProcessControl.h"
+#include "install/InstallEngine.h"
+#include "tests/install/InstallFixture.h"
+
+namespace {
+
+using test::ReadFileBytes;
+
+EntryItem Entry(const std::wstring& dictId, EntryAction action = ACTION_INSTALL) {
+    EntryItem entry;
+    entry.dictId = dictId;
+    entry.action = action;
+    return entry;
+}
+
+std::string Digits(size_t n) {
+    std::string out;
+    for (size_t i = 0; i < n; ++i) out += static_cast<char>('0' + i % 10);
+    return out;
+}
+
+class DictConfigTest : public test::InstallFixture {};
+
+TEST_F(DictConfigTest, RegisterCopiesKeysInOrder) {
+    WriteWizardConfig("[ABC]\r\nfunc_all=f\r\ndesc_copyright=c\r\ndesc_intro=" + Digits(300) +
+                      "\r\nto=zh\r\nfrom=en\r\ncatalog=\r\ndesc_name=Name\r\nid_net=net1\r\n");
+    ASSERT_TRUE(test::WriteFileBytes(host.configPath, "[abc]\r\ncatalog=kept\r\n"));
+
+    EXPECT_TRUE(manager.RegisterDictionary(Entry(L"abc")));
+
+    EXPECT_EQ(HostValue(L"abc", L"id"), L"abc");
+    EXPECT_EQ(HostValue(L"abc", L"catalog"), L"kept") << "an empty value overwrote the host's";
+    EXPECT_EQ(HostValue(L"abc", L"desc_intro").size(), CFG_VALUE_UNITS - 1);
+    EXPECT_EQ(test::Utf8(HostValue(L"abc", L"desc_intro")), Digits(CFG_VALUE_UNITS - 1));
+    const std::string text = ReadFileBytes(host.configPath);
+    size_t last = 0;
+    for (const char* key : {"id=", "id_net=", "desc_name=", "from=", "to=", "desc_intro=", "desc_copyright=",
+                            "func_all="}) {
+        const size_t at = text.find(std::string("\n") + key);
+        ASSERT_NE(at, std::string::npos) << key;
+        EXPECT_GT(at, last) << key << " out of order in:\n" << text;
+        last = at;
+    }
+}
+
+TEST_F(DictConfigTest, RegisterWithoutWizardSectionWritesOnlyId) {
+    WriteWizardConfig("[other]\r\ndesc_name=Other\r\n");
+    EXPECT_TRUE(manager.RegisterDictionary(Entry(L"abc")));
+    EXPECT_EQ(HostValue(L"abc", L"id"), L"abc");
+    EXPECT_EQ(HostValue(L"abc", L"desc_name"), L"");
+}
+
+TEST_F(DictConfigTest, RegisterWithoutWizardConfigKeepsTheId) {
+    EXPECT_FALSE(manager.RegisterDictionary(Entry(L"abc")));
+    EXPECT_EQ(HostValue(L"abc", L"id"), L"abc");
+}
+
+TEST_F(DictConfigTest, RegisterNeverCreatesTheHostFile) {
+    WriteWizardConfig("[abc]\r\ndesc_name=Name\r\n");
+    ASSERT_TRUE(DeleteFileW(host.configPath.c_str()));
+    EXPECT_FALSE(manager.RegisterDictionary(Entry(L"abc")));
+    EXPECT_FALSE(test::FileExists(host.configPath));
+}
+
+TEST_F(DictConfigTest, RegisterRefusesEmptyId) {
+    const std::string before = ReadFileBytes(host.configPath);
+    EXPECT_FALSE(manager.RegisterDictionary(Entry(L"")));
+    EXPECT_EQ(ReadFileBytes(host.configPath), before);
+}
+
+TEST_F(DictConfigTest, RegisterLeavesAttributesAlone) {
+    ASSERT_TRUE(SetFileAttributesW(host.configPath.c_str(), FILE_ATTRIBUTE_READONLY));
+    manager.RegisterDictionary(Entry(L"abc"));
+    EXPECT_NE(GetFileAttributesW(host.configPath.c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+}
+
+TEST_F(DictConfigTest, EnableMarksEveryPlannedDictionaryAndStartsHost) {
+    AddPackage(L"a.dir", {{L"skipped", "s", ACTION_SKIP}, {L"installed", "i", ACTION_INSTALL}});
+    AddPackageWithoutEntries(L"empty.dir");
+    AddPackage(L"b.dir", {{L"upgraded", "u", ACTION_UPGRADE}, {L"failed", "f", ACTION_INSTALL}});
+    ASSERT_TRUE(SetFileAttributesW(host.configPath.c_str(), FILE_ATTRIBUTE_READONLY));
+    auto service = test::StartService();
+
+    EXPECT_TRUE(manager.EnableDictionaries());
+
+    EXPECT_FALSE(service->running());
+    EXPECT_EQ(GetFileAttributesW(host.configPath.c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+    for (const wchar_t* id : {L"skipped", L"installed", L"upgraded", L"failed"}) {
+        EXPECT_EQ(HostValue(id, L"enable"), L"1") << test::Utf8(id);
+    }
+    EXPECT_EQ(HostValue(L"other", L"id"), L"other");
+    EXPECT_TRUE(test::WaitUntilRunning(TEST_HOST_EXECUTABLE));
+}
+
+TEST_F(DictConfigTest, EnableWithoutHostFileCreatesNoneButStartsHost) {
+    AddPackage(L"a.dir", {{L"abc", "a", ACTION_INSTALL}});
+    ASSERT_TRUE(DeleteFileW(host.configPath.c_str()));
+
+    EXPECT_TRUE(manager.EnableDictionaries());
+
+    EXPECT_FALSE(test::FileExists(host.configPath));
+    EXPECT_TRUE(test::WaitUntilRunning(TEST_HOST_EXECUTABLE));
+}
+
+}  // namespace

@@ -1,0 +1,289 @@
+#include <gtest/gtest.h>
+
+#include "app/WizardMessages.h"
+#include "host/ProcessControl.h"
+#include "install/InstallEngine.h"
+#include "install/ReplaceTarget.h"
+#include "package/PackageFormat.h"
+#include "tests/install/InstallFixture.h"
+
+namespace {
+
+using test::PatternBytes;
+using test::ReadFileBytes;
+
+std::string EntryMessages(const std::string& name, int action, size_t steps, const char* last) {
+    std::string out = "ITEM_BEGIN(" + name + "," + std::to_string(action) + ")";
+    for (size_t i = 0; i < steps; ++i) out += " STEP";
+    return out + " " + last + "(" + name + "," + std::to_string(action) + ")";
+}
+
+class InstallWorkerTest : public test::InstallFixture {
+protected:
+    test::MessageRecorder recorder;
+};
+
+TEST_F(InstallWorkerTest, EveryChunkIsOneStep) {
+    struct SizeCase {
+        const wchar_t* id;
+        size_t size;
+        size_t steps;
+    } cases[] = {{L"empty", 0, 1}, {L"one", CHUNK_SIZE, 1}, {L"over", CHUNK_SIZE + 1, 2}, {L"three", 5000, 3}};
+    std::vector<test::PlannedEntry> entries;
+    std::string expected = "BEGIN";
+    for (const SizeCase& c : cases) {
+        entries.push_back({c.id, PatternBytes(c.size, static_cast<unsigned>(c.size)), ACTION_INSTALL});
+        expected += " " + EntryMessages("D-" + test::Utf8(c.id), 1, c.steps, "ITEM_DONE");
+    }
+    AddPackage(L"a.dir", entries);
+
+    EXPECT_TRUE(manager.InstallPackages(manager.m_packages, recorder.hwnd()));
+
+    EXPECT_EQ(recorder.Sequence(), expected + " END");
+    for (const SizeCase& c : cases) {
+        const std::wstring target = TargetOf(c.id);
+        ASSERT_TRUE(test::FileExists(target)) << test::Utf8(c.id);
+        EXPECT_EQ(ReadFileBytes(target), PatternBytes(c.size, static_cast<unsigned>(c.size))) << test::Utf8(c.id);
+        EXPECT_EQ(HostValue(c.id, L"id"), c.id);
+    }
+}
+
+TEST_F(InstallWorkerTest, EmptyPlanStillBeginsAndEnds) {
+    EXPECT_TRUE(manager.InstallPackages(manager.m_packages, recorder.hwnd()));
+    EXPECT_EQ(recorder.Sequence(), "BEGIN END");
+}
+
+TEST_F(InstallWorkerTest, PackagesWithoutWorkSendNothing) {
+    AddPackageWithoutEntries(L"missing.dir");  // never opened, so never reported
+    AddPackage(L"skips.dir", {{L"kept", "new", ACTION_SKIP}});
+    ASSERT_TRUE(test::WriteFileBytes(TargetOf(L"kept"), "installed"));
+
+    EXPECT_TRUE(manager.InstallPackages(manager.m_packages, recorder.hwnd()));
+
+    EXPECT_EQ(recorder.Sequence(), "BEGIN END");
+    EXPECT_EQ(ReadFileBytes(TargetOf(L"kept")), "installed");
+    EXPECT_TRUE(test::FileIsClosed(PackagePath(L"skips.dir")));
+}
+
+struct DamagedCase {
+    const char* name;
+    bool fileMissing;
+    LRESULT answer;
+};
+
+class DamagedPackageTest : public InstallWorkerTest, public ::testing::WithParamInterface<DamagedCase> {};
+
+TEST_P(DamagedPackageTest, AnswerDecidesWhetherTheNextPackageRuns) {
+    const DamagedCase& c = GetParam();
+    AddPackage(L"bad.dir", {{L"skipped", "x", ACTION_SKIP}});
+    if (c.fileMissing) {
+        ASSERT_TRUE(DeleteFileW(PackagePath(L"bad.dir").c_str()));
+    } else {
+        ASSERT_TRUE(test::WriteFileBytes(PackagePath(L"bad.dir"), "not a dictionary package at all, just text"));
+    }
+    AddPackage(L"good.dir", {{L"good", "data", ACTION_INSTALL}});
+    recorder.SetAnswer(WM_WIZ_PACKAGE_BAD, c.answer);
+
+    const bool walked = manager.InstallPackages(manager.m_packages, recorder.hwnd());
+
+    const std::string bad = "BEGIN PACKAGE_BAD(" + test::Utf8(PackagePath(L"bad.dir")) + ")";
+    if (c.answer == 1) {
+        EXPECT_TRUE(walked);
+        EXPECT_EQ(recorder.Sequence(), bad + " " + EntryMessages("D-good", 1, 1, "ITEM_DONE") + " END");
+        EXPECT_EQ(ReadFileBytes(TargetOf(L"good")), "data");
+    } else {
+        EXPECT_FALSE(walked);
+        EXPECT_EQ(recorder.Sequence(), bad);
+        EXPECT_FALSE(test::FileExists(TargetOf(L"good")));
+    }
+    if (!c.fileMissing) {
+        EXPECT_TRUE(test::FileIsClosed(PackagePath(L"bad.dir")));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Packages, DamagedPackageTest,
+                         ::testing::Values(DamagedCase{"missing_go_on", true, 1}, DamagedCase{"garbage_go_on", false, 1},
+                                           DamagedCase{"missing_stop", true, 0}, DamagedCase{"garbage_stop", false, 0}),
+                         [](const ::testing::TestParamInfo<DamagedCase>& info) { return std::string(info.param.name); });
+
+enum class Damage { EntryCutShort, IndexBeyondDirectory };
+
+struct FailureCase {
+    const char* name;
+    EntryAction action;
+    Damage damage;
+    LRESULT answer;
+    size_t stepsBeforeFailure;
+};
+
+class FailedEntryTest : public InstallWorkerTest, public ::testing::WithParamInterface<FailureCase> {};
+
+// Whatever goes wrong, the dictionary installed before stays as it was, and nothing half
+// written or hidden under the backup name is left behind.
+TEST_P(FailedEntryTest, PreviousFileIsBackAndNothingPartialStays) {
+    const FailureCase& c = GetParam();
+    const std::string previous = PatternBytes(7000, 99);
+    if (c.action == ACTION_UPGRADE) {
+        ASSERT_TRUE(test::WriteFileBytes(TargetOf(L"bad"), previous));
+    }
+    PackageItem& first = AddPackage(L"first.dir", {{L"ok", PatternBytes(3000, 1), ACTION_INSTALL},
+                                                   {L"bad", PatternBytes(5000, 2), c.action}});
+    if (c.damage == Damage::EntryCutShort) {
+        // The last entry runs 2000 bytes past the end of the file.
+        const std::wstring path = PackagePath(L"first.dir");
+        ASSERT_TRUE(test::CutFileTo(path, ReadFileBytes(path).size() - 2000));
+    } else {
+        first.entries->back().index = 99;
+    }
+    AddPackage(L"second.dir", {{L"later", "later", ACTION_INSTALL}});
+    recorder.SetAnswer(WM_WIZ_ITEM_FAILED, c.answer);
+
+    const bool walked = manager.InstallPackages(manager.m_packages, recorder.hwnd());
+
+    std::string expected = "BEGIN " + EntryMessages("D-ok", 1, 2, "ITEM_DONE") + " " +
+                           EntryMessages("D-bad", c.action, c.stepsBeforeFailure, "ITEM_FAILED");
+    if (c.answer == 1) expected += " " + EntryMessages("D-later", 1, 1, "ITEM_DONE") + " END";
+    EXPECT_EQ(recorder.Sequence(), expected);
+    EXPECT_EQ(walked, c.answer == 1);
+    EXPECT_EQ(test::FileExists(TargetOf(L"later")), c.answer == 1);
+
+    if (c.action == ACTION_UPGRADE) {
+        EXPECT_TRUE(ReadFileBytes(TargetOf(L"bad")) == previous) << "previous dictionary not restored";
+    } else {
+        EXPECT_FALSE(test::FileExists(TargetOf(L"bad")));
+    }
+    EXPECT_FALSE(test::FileExists(BackupPathOf(TargetOf(L"bad"))));
+    EXPECT_EQ(HostValue(L"bad", L"id"), L"") << "a failed entry was registered";
+    EXPECT_TRUE(test::FileIsClosed(PackagePath(L"first.dir")));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Entries, FailedEntryTest,
+    ::testing::Values(FailureCase{"install_cut_short", ACTION_INSTALL, Damage::EntryCutShort, 1, 2},
+                      FailureCase{"upgrade_cut_short", ACTION_UPGRADE, Damage::EntryCutShort, 1, 2},
+                      FailureCase{"upgrade_cut_short_stop", ACTION_UPGRADE, Damage::EntryCutShort, 0, 2},
+                      FailureCase{"install_bad_index_stop", ACTION_INSTALL, Damage::IndexBeyondDirectory, 0, 0},
+                      FailureCase{"upgrade_bad_index", ACTION_UPGRADE, Damage::IndexBeyondDirectory, 1, 0}),
+    [](const ::testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
+
+TEST_F(InstallWorkerTest, ReadOnlyFileIsUpgradedThroughItsBackup) {
+    const std::wstring target = TargetOf(L"ro");
+    ASSERT_TRUE(test::WriteFileBytes(target, "old"));
+    ASSERT_TRUE(SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_READONLY));
+    AddPackage(L"a.dir", {{L"ro", PatternBytes(3000, 5), ACTION_UPGRADE}});
+    DWORD backupAttributes = INVALID_FILE_ATTRIBUTES;
+    std::string backupContent;
+    recorder.onMessage = [&](const test::RecordedMessage& message) {
+        if (message.message != WM_WIZ_STEP || backupAttributes != INVALID_FILE_ATTRIBUTES) return;
+        backupAttributes = GetFileAttributesW(BackupPathOf(target).c_str());
+        backupContent = ReadFileBytes(BackupPathOf(target));
+    };
+
+    EXPECT_TRUE(manager.InstallPackages(manager.m_packages, recorder.hwnd()));
+
+    ASSERT_NE(backupAttributes, INVALID_FILE_ATTRIBUTES) << "no backup while copying";
+    EXPECT_EQ(backupAttributes & FILE_ATTRIBUTE_READONLY, 0u);
+    EXPECT_EQ(backupContent, "old");
+    EXPECT_EQ(ReadFileBytes(target), PatternBytes(3000, 5));
+    EXPECT_EQ(GetFileAttributesW(target.c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+    EXPECT_FALSE(test::FileExists(BackupPathOf(target)));
+    EXPECT_EQ(recorder.Sequence(), "BEGIN " + EntryMessages("D-ro", 2, 2, "ITEM_DONE") + " END");
+}
+
+// A backup left by an earlier run blocks the rename: the service is stopped, the retry
+// fails as well, and the new data goes over the target in place.
+TEST_F(InstallWorkerTest, LeftoverBackupStopsTheServiceAndIsWrittenInPlace) {
+    const std::wstring target = TargetOf(L"abc");
+    ASSERT_TRUE(test::WriteFileBytes(target, "current"));
+    ASSERT_TRUE(test::WriteFileBytes(BackupPathOf(target), "leftover"));
+    AddPackage(L"a.dir", {{L"abc", PatternBytes(4097, 6), ACTION_UPGRADE}});
+    auto service = test::StartService();
+    ASSERT_TRUE(service->running());
+
+    EXPECT_TRUE(manager.InstallPackages(manager.m_packages, recorder.hwnd()));
+
+    EXPECT_EQ(ReadFileBytes(target), PatternBytes(4097, 6));
+    EXPECT_FALSE(test::FileExists(BackupPathOf(target)));
+    EXPECT_EQ(service->WaitForExitCode(), 0u) << "the repair tool should have ended the service";
+    EXPECT_EQ(host.RepairToolCalls(), "-S\r\n");
+    EXPECT_EQ(recorder.Sequence(), "BEGIN " + EntryMessages("D-abc", 2, 3, "ITEM_DONE") + " END");
+}
+
+TEST_F(InstallWorkerTest, FailedInPlaceWriteFallsBackToTheLeftoverBackup) {
+    const std::wstring target = TargetOf(L"abc");
+    ASSERT_TRUE(test::WriteFileBytes(target, "current"));
+    ASSERT_TRUE(test::WriteFileBytes(BackupPathOf(target), "leftover"));
+    AddPackage(L"a.dir", {{L"abc", PatternBytes(5000, 7), ACTION_UPGRADE}});
+    const std::wstring path = PackagePath(L"a.dir");
+    ASSERT_TRUE(test::CutFileTo(path, ReadFileBytes(path).size() - 10));
+
+    EXPECT_TRUE(manager.InstallPackages(manager.m_packages, recorder.hwnd()));
+
+    EXPECT_EQ(recorder.Sequence(), "BEGIN " + EntryMessages("D-abc", 2, 3, "ITEM_FAILED") + " END");
+    EXPECT_EQ(ReadFileBytes(target), "leftover");
+    EXPECT_FALSE(test::FileExists(BackupPathOf(target)));
+}
+
+TEST_F(InstallWorkerTest, UpgradeOfVanishedFileKillsServiceWithoutRepairTool) {
+    host.RemoveRepairTool();
+    AddPackage(L"a.dir", {{L"gone", "fresh", ACTION_UPGRADE}});
+    auto service = test::StartService();
+    ASSERT_TRUE(service->running());
+
+    EXPECT_TRUE(manager.InstallPackages(manager.m_packages, recorder.hwnd()));
+
+    EXPECT_EQ(service->WaitForExitCode(), static_cast<DWORD>(TERMINATED_EXIT_CODE));
+    EXPECT_EQ(ReadFileBytes(TargetOf(L"gone")), "fresh");
+    EXPECT_EQ(recorder.Sequence(), "BEGIN " + EntryMessages("D-gone", 2, 1, "ITEM_DONE") + " END");
+}
+
+// Under Wine a Unix symlink to /dev/full is a file whose every write fails with
+// ERROR_DISK_FULL: the entry must fail, whether the failure shows mid-copy or only when the
+// last buffered bytes are written at the close.
+bool LinkToFullDevice(const std::wstring& path) {
+    typedef char*(CDECL * UnixNameFn)(const wchar_t*);
+    const auto unixName = reinterpret_cast<UnixNameFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    if (unixName == nullptr) return false;
+    char* unixPath = unixName(path.c_str());
+    if (unixPath == nullptr) return false;
+    std::wstring commandLine = L"ln -s /dev/full \"";
+    for (const char* p = unixPath; *p != '\0'; ++p) commandLine += static_cast<wchar_t>(static_cast<unsigned char>(*p));
+    commandLine += L"\"";
+    HeapFree(GetProcessHeap(), 0, unixPath);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    if (!CreateProcessW(L"Z:\\bin\\ln", &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &info))
+        return false;
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+    for (int waited = 0; waited < 30000; waited += 20) {
+        WIN32_FIND_DATAW data;
+        qb::ScopedFindHandle find(FindFirstFileW(path.c_str(), &data));
+        if (find) return true;
+        Sleep(20);
+    }
+    return false;
+}
+
+class FullDiskTest : public InstallWorkerTest, public ::testing::WithParamInterface<size_t> {};
+
+TEST_P(FullDiskTest, FailedWriteFailsTheEntry) {
+    const size_t size = GetParam();
+    if (!LinkToFullDevice(TargetOf(L"full"))) GTEST_SKIP() << "no Unix symlink to /dev/full under this Wine";
+    AddPackage(L"a.dir", {{L"full", PatternBytes(size, 8), ACTION_INSTALL}});
+
+    EXPECT_TRUE(manager.InstallPackages(manager.m_packages, recorder.hwnd()));
+
+    const std::string sequence = recorder.Sequence();
+    EXPECT_NE(sequence.find("ITEM_FAILED(D-full,1)"), std::string::npos) << sequence;
+    EXPECT_EQ(sequence.find("ITEM_DONE"), std::string::npos) << sequence;
+    EXPECT_EQ(HostValue(L"full", L"id"), L"");
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, FullDiskTest,
+                         ::testing::Values(size_t{CHUNK_SIZE + 1}, OUTPUT_BUFFER_BYTES + 3 * CHUNK_SIZE));
+
+}  // namespace
