@@ -1,0 +1,479 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "base/ScopedWin.h"
+#include "dictver/DictDate.h"
+#include "package/PackageReader.h"
+#include "package/PackageWriter.h"
+#include "tests/support/TestSupport.h"
+
+namespace {
+
+using test::FileExists;
+using test::ReadFileBytes;
+using test::TempDir;
+using test::Utf8;
+using test::WriteFileBytes;
+
+struct RunResult {
+    DWORD code = 0xFFFFFFFF;
+    std::string out;
+    std::string err;
+};
+
+struct Drain {
+    HANDLE pipe;
+    std::string text;
+};
+
+DWORD WINAPI DrainPipe(void* param) {
+    Drain* drain = static_cast<Drain*>(param);
+    char buffer[4096];
+    DWORD got = 0;
+    while (ReadFile(drain->pipe, buffer, sizeof buffer, &got, nullptr) && got > 0) drain->text.append(buffer, got);
+    return 0;
+}
+
+std::wstring Quote(const std::wstring& arg) {
+    std::wstring out = L"\"";
+    size_t slashes = 0;
+    for (wchar_t c : arg) {
+        if (c == L'\\') {
+            ++slashes;
+            continue;
+        }
+        out.append(c == L'"' ? slashes * 2 + 1 : slashes, L'\\');
+        slashes = 0;
+        out.push_back(c);
+    }
+    out.append(slashes * 2, L'\\');
+    return out + L"\"";
+}
+
+// Runs the real dictpack.exe beside the test, its output read through pipes while it runs.
+RunResult RunDictPack(const std::vector<std::wstring>& args, const std::wstring& cwd = std::wstring()) {
+    RunResult result;
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE raw[4] = {};
+    if (!CreatePipe(&raw[0], &raw[1], &inherit, 0) || !CreatePipe(&raw[2], &raw[3], &inherit, 0)) return result;
+    qb::ScopedHandle outRead(raw[0]), outWrite(raw[1]), errRead(raw[2]), errWrite(raw[3]);
+    SetHandleInformation(outRead.get(), HANDLE_FLAG_INHERIT, 0);
+    SetHandleInformation(errRead.get(), HANDLE_FLAG_INHERIT, 0);
+
+    const std::wstring exe = test::ExeDir() + L"dictpack.exe";
+    std::wstring command = Quote(exe);
+    for (const std::wstring& arg : args) command += L" " + Quote(arg);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = outWrite.get();
+    startup.hStdError = errWrite.get();
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessW(exe.c_str(), &command[0], nullptr, nullptr, TRUE, 0, nullptr,
+                        cwd.empty() ? nullptr : cwd.c_str(), &startup, &info))
+        return result;
+    qb::ScopedHandle process(info.hProcess), thread(info.hThread);
+    outWrite.reset();
+    errWrite.reset();
+
+    Drain errDrain{errRead.get(), std::string()};
+    qb::ScopedHandle errThread(CreateThread(nullptr, 0, DrainPipe, &errDrain, 0, nullptr));
+    Drain outDrain{outRead.get(), std::string()};
+    DrainPipe(&outDrain);
+    WaitForSingleObject(errThread.get(), INFINITE);
+    WaitForSingleObject(process.get(), INFINITE);
+    GetExitCodeProcess(process.get(), &result.code);
+    result.out = outDrain.text;
+    result.err = errDrain.text;
+    return result;
+}
+
+std::string Trailer(const char* date) {
+    unsigned char trailer[DICT_STAMP_SIZE];
+    EXPECT_TRUE(BuildStampTrailer(date, trailer));
+    return std::string(reinterpret_cast<char*>(trailer), sizeof trailer);
+}
+
+std::vector<PackageDirRecord> RecordsOf(const std::wstring& path) {
+    CPackageReader reader;
+    EXPECT_TRUE(reader.Open(path.c_str()));
+    return reader.records();
+}
+
+std::string ListingOf(const std::wstring& package) {
+    const RunResult list = RunDictPack({L"list", package});
+    EXPECT_EQ(list.code, 0u) << list.err;
+    return list.out;
+}
+
+TEST(DictPackTest, CreateThenExtractGivesTheSameBytes) {
+    TempDir dir;
+    struct Input {
+        const wchar_t* name;
+        std::string bytes;
+        std::vector<std::wstring> options;
+    } const inputs[] = {
+        {L"empty.dic", "", {L"--raw", L"--date", L"2009-01-01"}},
+        {L"one.dic", "x", {L"--raw", L"--date", L"2009-01-02"}},
+        {L"chunky.dip", test::PatternBytes(2049, 5), {L"--raw", L"--date", L"2009-01-03"}},
+        {L"stamped.dic", test::PatternBytes(3000, 6) + Trailer("2010-06-07"), {L"--name", L"现代汉语词典"}},
+    };
+    std::vector<std::wstring> args = {L"create", dir / L"out.dir"};
+    for (const Input& input : inputs) {
+        ASSERT_TRUE(WriteFileBytes(dir / input.name, input.bytes));
+        args.insert(args.end(), input.options.begin(), input.options.end());
+        args.push_back(dir / input.name);
+    }
+    const RunResult create = RunDictPack(args);
+    ASSERT_EQ(create.code, 0u) << create.err;
+    EXPECT_FALSE(FileExists(dir / L"out.dir.part"));
+
+    const RunResult extract = RunDictPack({L"extract", dir / L"out.dir", dir / L"unpacked"});
+    ASSERT_EQ(extract.code, 0u) << extract.err;
+    for (const Input& input : inputs) {
+        SCOPED_TRACE(Utf8(input.name));
+        ASSERT_TRUE(FileExists(dir / (std::wstring(L"unpacked\\") + input.name)));
+        EXPECT_EQ(ReadFileBytes(dir / (std::wstring(L"unpacked\\") + input.name)), input.bytes);
+    }
+
+    const std::vector<PackageDirRecord> records = RecordsOf(dir / L"out.dir");
+    ASSERT_EQ(records.size(), 4u);
+    EXPECT_EQ(FieldText(records[3].displayName), L"现代汉语词典");
+    EXPECT_EQ(FieldText(records[3].dateText), L"2010-06-07");
+    EXPECT_EQ(FieldText(records[2].dictId), L"chunky");
+    EXPECT_EQ(FieldText(records[2].fileExt), L".dip");
+    EXPECT_EQ(FieldText(records[2].displayName), L"chunky");
+    EXPECT_EQ(records[2].dataSize, 2049u);
+
+    const std::string listing = ListingOf(dir / L"out.dir");
+    EXPECT_NE(listing.find("3\t2050\t3032\tstamped\t.dic\t2010-06-07\t" + Utf8(L"现代汉语词典") + "\n"), std::string::npos)
+        << listing;
+    EXPECT_NE(listing.find("0\t0\t0\tempty\t.dic\t2009-01-01\tempty\n"), std::string::npos) << listing;
+    EXPECT_NE(listing.find("records 4"), std::string::npos) << listing;
+    EXPECT_EQ(RunDictPack({L"verify", dir / L"out.dir"}).out, "ok\n");
+}
+
+typedef bool(__cdecl* DateFn)(const wchar_t*, SYSTEMTIME*);
+typedef int(__cdecl* CompareFn)(const SYSTEMTIME*, const SYSTEMTIME*);
+
+template <typename Fn>
+Fn Export(HMODULE library, const char* name) {
+    return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(GetProcAddress(library, name)));
+}
+
+// What the wizard relies on: once an entry is written out as a file, the version library
+// reads from that file exactly the entry's date, so the next run finds nothing newer.
+TEST(DictPackTest, InstalledEntryCarriesTheDateOfItsRecord) {
+    TempDir dir;
+    qb::ScopedLibrary library(LoadLibraryW((test::ExeDir() + L"dict_ver.dll").c_str()));
+    ASSERT_TRUE(library);
+    const auto getDate = Export<DateFn>(library.get(), "get_dict_datetime");
+    const auto toDate = Export<DateFn>(library.get(), "string_to_date");
+    const auto compare = Export<CompareFn>(library.get(), "compare_date");
+    ASSERT_TRUE(getDate && toDate && compare);
+
+    const std::string plain = test::PatternBytes(5000, 8);
+    ASSERT_TRUE(WriteFileBytes(dir / L"Plain.DIC", plain));
+    ASSERT_TRUE(WriteFileBytes(dir / L"stamped.dip", "data" + Trailer("2011-03-04")));
+    const RunResult create = RunDictPack({L"create", dir / L"p.dir", L"--date", L"2009-05-01", dir / L"Plain.DIC",
+                                          L"--date", L"2011-03-04", dir / L"stamped.dip"});
+    ASSERT_EQ(create.code, 0u) << create.err;
+    EXPECT_EQ(ReadFileBytes(dir / L"Plain.DIC"), plain) << "the source file is never changed";
+    ASSERT_EQ(RunDictPack({L"extract", dir / L"p.dir", dir / L"dictdata"}).code, 0u);
+    EXPECT_EQ(ReadFileBytes(dir / L"dictdata\\Plain.DIC"), plain + Trailer("2009-05-01"));
+
+    const std::vector<PackageDirRecord> records = RecordsOf(dir / L"p.dir");
+    ASSERT_EQ(records.size(), 2u);
+    const wchar_t* const files[] = {L"dictdata\\Plain.DIC", L"dictdata\\stamped.dip"};
+    for (size_t i = 0; i < records.size(); ++i) {
+        SCOPED_TRACE(Utf8(files[i]));
+        SYSTEMTIME entryDate{}, fileDate{};
+        ASSERT_TRUE(toDate(FieldText(records[i].dateText).c_str(), &entryDate));
+        ASSERT_TRUE(getDate((dir / files[i]).c_str(), &fileDate));
+        EXPECT_EQ(compare(&entryDate, &fileDate), 0);
+    }
+}
+
+TEST(DictPackTest, StampWritesOrReplacesTheTrailer) {
+    TempDir dir;
+    const std::wstring file = dir / L"abc.dic";
+    const std::string data = test::PatternBytes(100, 2);
+    struct Step {
+        const wchar_t* date;
+        DWORD code;
+        std::string expected;
+    } const steps[] = {
+        {L"2009-01-01", 0, data + Trailer("2009-01-01")},
+        {L"2010-12-31 23:59:59", 0, data + Trailer("2010-12-31 23:59:59")},
+        {L"2009-02-30", 1, data + Trailer("2010-12-31 23:59:59")},
+        {L"2011-01-01", 0, data + Trailer("2011-01-01")},
+    };
+    ASSERT_TRUE(WriteFileBytes(file, data));
+    for (const Step& step : steps) {
+        SCOPED_TRACE(Utf8(step.date));
+        const RunResult stamp = RunDictPack({L"stamp", file, step.date});
+        EXPECT_EQ(stamp.code, step.code) << stamp.err;
+        EXPECT_EQ(ReadFileBytes(file), step.expected);
+    }
+    // A damaged stamp is replaced, not stacked behind.
+    std::string damaged = data + Trailer("2011-01-01");
+    damaged[data.size() + 5] = '9';
+    damaged[data.size() + 6] = '9';
+    ASSERT_TRUE(WriteFileBytes(file, damaged));
+    EXPECT_EQ(RunDictPack({L"stamp", file, L"2012-02-02"}).code, 0u);
+    EXPECT_EQ(ReadFileBytes(file), data + Trailer("2012-02-02"));
+    EXPECT_EQ(RunDictPack({L"stamp", dir / L"missing.dic", L"2012-02-02"}).code, 1u);
+}
+
+TEST(DictPackTest, ManifestNamesFilesRelativeToItself) {
+    TempDir dir;
+    ASSERT_TRUE(test::MakeDirs(dir / L"src"));
+    ASSERT_TRUE(WriteFileBytes(dir / L"src\\a.dic", "aaa"));
+    ASSERT_TRUE(WriteFileBytes(dir / L"src\\b.dip", "bb" + Trailer("2008-08-08")));
+    ASSERT_TRUE(WriteFileBytes(dir / L"src\\c.bin", "c"));
+    const std::string manifest = "\xEF\xBB\xBF# publisher list\r\n"
+                                 "a.dic\t\t\t2009-09-09\t" + Utf8(L"英汉词典") + "\r\n"
+                                 "\r\n"
+                                 "b.dip\r\n"
+                                 "c.bin\tcore\t.dic\t2001-01-01\n";
+    ASSERT_TRUE(WriteFileBytes(dir / L"src\\list.txt", manifest));
+    const RunResult create = RunDictPack({L"create", L"out.dir", L"--manifest", L"src\\list.txt"}, dir.path());
+    ASSERT_EQ(create.code, 0u) << create.err;
+
+    const std::vector<PackageDirRecord> records = RecordsOf(dir / L"out.dir");
+    ASSERT_EQ(records.size(), 3u);
+    const struct {
+        const wchar_t *id, *ext, *date, *name;
+    } expected[] = {{L"a", L".dic", L"2009-09-09", L"英汉词典"},
+                    {L"b", L".dip", L"2008-08-08", L"b"},
+                    {L"core", L".dic", L"2001-01-01", L"core"}};
+    for (size_t i = 0; i < records.size(); ++i) {
+        EXPECT_EQ(FieldText(records[i].dictId), expected[i].id);
+        EXPECT_EQ(FieldText(records[i].fileExt), expected[i].ext);
+        EXPECT_EQ(FieldText(records[i].dateText), expected[i].date);
+        EXPECT_EQ(FieldText(records[i].displayName), expected[i].name);
+    }
+}
+
+struct DamagedCase {
+    const char* name;
+    void (*change)(std::string&);
+    const char* reason;  // empty: the package is sound
+};
+
+PackageHeader& HeaderOf(std::string& bytes) { return *reinterpret_cast<PackageHeader*>(&bytes[0]); }
+PackageDirRecord& RecordOf(std::string& bytes, size_t i) {
+    return *reinterpret_cast<PackageDirRecord*>(&bytes[PACKAGE_HEADER_SIZE + i * PACKAGE_RECORD_SIZE]);
+}
+
+class DictPackVerifyTest : public ::testing::TestWithParam<DamagedCase> {};
+
+TEST_P(DictPackVerifyTest, SaysWhyThePackageIsRefused) {
+    TempDir dir;
+    std::string bytes = BuildPackage({{L"abc", L".dic", L"2009-01-01", L"ABC", 0}, {L"def", L".dip", L"2009-01-02", L"DEF", 0}},
+                                     {test::PatternBytes(10, 1), test::PatternBytes(20, 2)});
+    GetParam().change(bytes);
+    const std::wstring package = dir / L"p.dir";
+    ASSERT_TRUE(WriteFileBytes(package, bytes));
+    const RunResult verify = RunDictPack({L"verify", package});
+    const std::string reason = GetParam().reason;
+    if (reason.empty()) {
+        EXPECT_EQ(verify.code, 0u) << verify.err;
+        EXPECT_EQ(verify.out, "ok\n");
+        return;
+    }
+    EXPECT_EQ(verify.code, 1u);
+    EXPECT_EQ(verify.out, "");
+    EXPECT_NE(verify.err.find(reason), std::string::npos) << verify.err;
+    EXPECT_EQ(std::count(verify.err.begin(), verify.err.end(), '\n'), 1) << verify.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Packages, DictPackVerifyTest,
+    ::testing::Values(
+        DamagedCase{"sound", [](std::string&) {}, ""},
+        DamagedCase{"version_in_second_field", [](std::string& b) { HeaderOf(b).version1 = 2; HeaderOf(b).version2 = 1; }, ""},
+        DamagedCase{"empty_directory", [](std::string& b) { b = BuildPackageDirectory({}); }, ""},
+        DamagedCase{"empty_file", [](std::string& b) { b.clear(); }, "shorter than the 32-byte header"},
+        DamagedCase{"31_bytes", [](std::string& b) { b.resize(31); }, "shorter than the 32-byte header"},
+        DamagedCase{"magic_swapped", [](std::string& b) { std::memcpy(&b[0], "\x70\x65\x30\x31", 4); }, "wrong magic 0x31306570"},
+        DamagedCase{"no_accepted_version", [](std::string& b) { HeaderOf(b).version1 = 2; HeaderOf(b).version2 = 0; },
+                    "no accepted format version (version1 2, version2 0)"},
+        DamagedCase{"record_size_200", [](std::string& b) { HeaderOf(b).recordSize = 200; }, "record size 200, not 184"},
+        DamagedCase{"directory_cut_short", [](std::string& b) { b.resize(PACKAGE_HEADER_SIZE + PACKAGE_RECORD_SIZE + 100); },
+                    "directory cut short"},
+        DamagedCase{"record_count_huge", [](std::string& b) { HeaderOf(b).recordCount = 0x01000000; }, "directory cut short"},
+        DamagedCase{"name_with_parent_dir", [](std::string& b) { SetFieldText(RecordOf(b, 1).dictId, L"..\\def"); },
+                    "entry 1: name '..\\def.dip' would leave the dictionary data directory"},
+        DamagedCase{"device_name", [](std::string& b) { SetFieldText(RecordOf(b, 0).dictId, L"con"); },
+                    "entry 0: name 'con.dic' would leave"},
+        DamagedCase{"data_past_the_end", [](std::string& b) { RecordOf(b, 1).dataSize = 21; }, "entry 1: data lies outside the file"},
+        DamagedCase{"offset_past_the_end", [](std::string& b) { RecordOf(b, 0).dataOffset = 1000; }, "entry 0: data lies outside the file"},
+        DamagedCase{"data_past_2_gib", [](std::string& b) { RecordOf(b, 1).dataOffset = 0x7FFFFFF0; }, "entry 1: data reaches past 2^31-1"},
+        DamagedCase{"base_past_2_gib", [](std::string& b) { HeaderOf(b).dataBase = 0xFFFFFF00; }, "entry 0: data reaches past 2^31-1"},
+        DamagedCase{"impossible_date", [](std::string& b) { SetFieldText(RecordOf(b, 0).dateText, L"2009-02-30"); },
+                    "entry 0: date '2009-02-30' is not a date"},
+        DamagedCase{"unknown_extension", [](std::string& b) { SetFieldText(RecordOf(b, 1).fileExt, L".txt"); },
+                    "entry 1: extension '.txt' is neither .dic nor .dip"}),
+    [](const ::testing::TestParamInfo<DamagedCase>& info) { return std::string(info.param.name); });
+
+TEST(DictPackTest, VerifyOfAMissingFileFails) {
+    TempDir dir;
+    const RunResult verify = RunDictPack({L"verify", dir / L"none.dir"});
+    EXPECT_EQ(verify.code, 1u);
+    EXPECT_NE(verify.err.find("cannot open"), std::string::npos) << verify.err;
+}
+
+struct BadCreateCase {
+    const char* name;
+    std::vector<std::wstring> args;  // after "create OUT"; files named relative to the scratch folder
+    DWORD code;
+    const char* error;
+};
+
+class DictPackBadCreateTest : public ::testing::TestWithParam<BadCreateCase> {};
+
+// Nothing is written for a refused package, not even a partial file.
+TEST_P(DictPackBadCreateTest, RefusesWithOneClearLine) {
+    TempDir dir;
+    ASSERT_TRUE(WriteFileBytes(dir / L"plain.dic", "plain"));
+    ASSERT_TRUE(WriteFileBytes(dir / L"stamped.dic", "data" + Trailer("2009-01-01")));
+    ASSERT_TRUE(WriteFileBytes(dir / L"long.dic", "data" + Trailer("2009-01-01 10:00:00")));
+    std::string damaged = "data" + Trailer("2009-01-01");
+    damaged[4] = 'x';
+    ASSERT_TRUE(WriteFileBytes(dir / L"damaged.dic", damaged));
+    ASSERT_TRUE(WriteFileBytes(dir / L"notes.txt", "text"));
+    ASSERT_TRUE(WriteFileBytes(dir / L"bad.list", "plain.dic\t\xC3\x28\n"));
+    ASSERT_TRUE(WriteFileBytes(dir / L"wide.list", "plain.dic\ta\tb\tc\td\te\n"));
+
+    std::vector<std::wstring> args = {L"create", L"out.dir"};
+    args.insert(args.end(), GetParam().args.begin(), GetParam().args.end());
+    const RunResult create = RunDictPack(args, dir.path());
+    EXPECT_EQ(create.code, GetParam().code);
+    EXPECT_EQ(create.err.compare(0, 10, "dictpack: "), 0) << create.err;
+    EXPECT_NE(create.err.substr(0, create.err.find('\n')).find(GetParam().error), std::string::npos) << create.err;
+    EXPECT_FALSE(FileExists(dir / L"out.dir"));
+    EXPECT_FALSE(FileExists(dir / L"out.dir.part"));
+}
+
+const std::wstring k32 = L"abcdefghijklmnopqrstuvwxyz012345";  // 32 characters
+
+INSTANTIATE_TEST_SUITE_P(
+    Arguments, DictPackBadCreateTest,
+    ::testing::Values(
+        BadCreateCase{"no_file", {}, 2, "at least one FILE"},
+        BadCreateCase{"options_without_file", {L"stamped.dic", L"--id", L"x"}, 2, "apply to no FILE"},
+        BadCreateCase{"option_without_value", {L"stamped.dic", L"--date"}, 2, "--date needs a value"},
+        BadCreateCase{"unknown_option", {L"--size", L"3", L"stamped.dic"}, 2, "unknown option '--size'"},
+        BadCreateCase{"option_twice", {L"--id", L"a", L"--id", L"b", L"stamped.dic"}, 2, "--id given twice"},
+        BadCreateCase{"missing_file", {L"none.dic"}, 1, "cannot open none.dic"},
+        BadCreateCase{"no_stamp_no_date", {L"plain.dic"}, 1, "no version stamp in the file; give --date"},
+        BadCreateCase{"impossible_date", {L"--date", L"2009-02-29", L"plain.dic"}, 1, "'2009-02-29' is not a date"},
+        BadCreateCase{"date_with_time_too_long", {L"--date", L"2009-01-01 10:00:00", L"plain.dic"}, 1,
+                      "date '2009-01-01 10:00:00' is longer than 15 characters"},
+        BadCreateCase{"stamp_with_time_too_long", {L"long.dic"}, 1, "longer than 15 characters"},
+        BadCreateCase{"date_differs_from_stamp", {L"--date", L"2009-01-02", L"stamped.dic"}, 1,
+                      "--date 2009-01-02 differs from the file's version stamp 2009-01-01"},
+        BadCreateCase{"damaged_stamp", {L"damaged.dic"}, 1, "damaged version stamp"},
+        BadCreateCase{"id_too_long", {L"--id", k32, L"stamped.dic"}, 1, "is longer than 31 characters"},
+        BadCreateCase{"name_too_long", {L"--name", L"现代汉语词典现代汉语词典现代汉语词典现代汉语词典现代汉语词典现代汉语词", L"stamped.dic"}, 1,
+                      "is longer than 31 characters"},
+        BadCreateCase{"extension_not_a_dictionary", {L"--date", L"2009-01-01", L"notes.txt"}, 1, "neither .dic nor .dip"},
+        BadCreateCase{"id_leaves_directory", {L"--id", L"..\\..\\x", L"stamped.dic"}, 1, "is not a plain file name"},
+        BadCreateCase{"id_names_a_device", {L"--id", L"NUL", L"stamped.dic"}, 1, "is not a plain file name"},
+        BadCreateCase{"empty_id", {L"--id", L"", L"stamped.dic"}, 1, "empty id"},
+        BadCreateCase{"same_file_twice", {L"stamped.dic", L"--id", L"STAMPED", L"stamped.dic"}, 1,
+                      "a second entry installs to stamped.dic"},
+        BadCreateCase{"manifest_not_utf8", {L"--manifest", L"bad.list"}, 1, "is not UTF-8"},
+        BadCreateCase{"manifest_too_many_fields", {L"--manifest", L"wide.list"}, 1, "line 1: more than 5"},
+        BadCreateCase{"manifest_missing", {L"--manifest", L"none.list"}, 1, "cannot open manifest"}),
+    [](const ::testing::TestParamInfo<BadCreateCase>& info) { return std::string(info.param.name); });
+
+TEST(DictPackTest, BadCommandLinesAreUsageErrors) {
+    const std::vector<std::vector<std::wstring>> lines = {
+        {}, {L"pack"}, {L"list"}, {L"list", L"a.dir", L"b.dir"}, {L"verify"}, {L"extract", L"a.dir"}, {L"stamp", L"a.dic"},
+    };
+    for (const auto& line : lines) {
+        const RunResult run = RunDictPack(line);
+        EXPECT_EQ(run.code, 2u);
+        EXPECT_EQ(run.err.compare(0, 10, "dictpack: "), 0) << run.err;
+        EXPECT_NE(run.err.find("usage:"), std::string::npos);
+        EXPECT_EQ(run.out, "");
+    }
+}
+
+TEST(DictPackTest, ExtractRefusesAnEntryThatWouldLeaveTheTargetAndWritesNothing) {
+    TempDir dir;
+    ASSERT_TRUE(WriteFileBytes(dir / L"p.dir", BuildPackage({{L"good", L".dic", L"2009-01-01", L"", 0},
+                                                             {L"..\\evil", L".dic", L"2009-01-01", L"", 0}},
+                                                            {"good", "evil"})));
+    const RunResult run = RunDictPack({L"extract", dir / L"p.dir", dir / L"out\\inner"});
+    EXPECT_EQ(run.code, 1u);
+    EXPECT_NE(run.err.find("would leave the target directory"), std::string::npos) << run.err;
+    EXPECT_FALSE(FileExists(dir / L"out\\inner\\good.dic"));
+    EXPECT_FALSE(FileExists(dir / L"out\\evil.dic"));
+}
+
+TEST(DictPackTest, ExtractOfAnEntryCutShortFailsAndLeavesNoPartialFile) {
+    TempDir dir;
+    std::string bytes = BuildPackage({{L"whole", L".dic", L"2009-01-01", L"", 0}, {L"cut", L".dic", L"2009-01-01", L"", 0}},
+                                     {"whole", test::PatternBytes(5000, 3)});
+    bytes.resize(bytes.size() - 100);
+    ASSERT_TRUE(WriteFileBytes(dir / L"p.dir", bytes));
+    const RunResult run = RunDictPack({L"extract", dir / L"p.dir", dir / L"out"});
+    EXPECT_EQ(run.code, 1u);
+    EXPECT_NE(run.err.find("entry 1: data cut short"), std::string::npos) << run.err;
+    EXPECT_EQ(ReadFileBytes(dir / L"out\\whole.dic"), "whole");
+    EXPECT_FALSE(FileExists(dir / L"out\\cut.dic"));
+}
+
+TEST(DictPackTest, ListOfARefusedPackageSaysWhy) {
+    TempDir dir;
+    ASSERT_TRUE(WriteFileBytes(dir / L"p.dir", std::string(40, 'x')));
+    const RunResult run = RunDictPack({L"list", dir / L"p.dir"});
+    EXPECT_EQ(run.code, 1u);
+    EXPECT_NE(run.err.find("wrong magic"), std::string::npos) << run.err;
+}
+
+// An entry far bigger than any buffer the tool could hold in a 32-bit process streams through.
+TEST(DictPackTest, FiveHundredMegabyteEntryStreams) {
+    TempDir dir;
+    const std::wstring source = dir / L"big.dic";
+    const LONGLONG size = 500LL << 20;
+    {
+        qb::ScopedHandle file(CreateFileW(source.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        ASSERT_TRUE(file);
+        LARGE_INTEGER at;
+        at.QuadPart = size - 4;
+        ASSERT_TRUE(SetFilePointerEx(file.get(), at, nullptr, FILE_BEGIN));
+        DWORD written = 0;
+        ASSERT_TRUE(WriteFile(file.get(), "tail", 4, &written, nullptr));
+    }
+    const RunResult create = RunDictPack({L"create", dir / L"big.dir", L"--date", L"2009-01-01", source});
+    ASSERT_EQ(create.code, 0u) << create.err;
+    EXPECT_EQ(RunDictPack({L"verify", dir / L"big.dir"}).out, "ok\n");
+    const std::vector<PackageDirRecord> records = RecordsOf(dir / L"big.dir");
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].dataSize, size + DICT_STAMP_SIZE);
+
+    const RunResult extract = RunDictPack({L"extract", dir / L"big.dir", dir / L"out"});
+    ASSERT_EQ(extract.code, 0u) << extract.err;
+    qb::ScopedHandle out(CreateFileW((dir / L"out\\big.dic").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(out);
+    LARGE_INTEGER outSize, at;
+    ASSERT_TRUE(GetFileSizeEx(out.get(), &outSize));
+    EXPECT_EQ(outSize.QuadPart, size + static_cast<LONGLONG>(DICT_STAMP_SIZE));
+    at.QuadPart = size - 4;
+    ASSERT_TRUE(SetFilePointerEx(out.get(), at, nullptr, FILE_BEGIN));
+    char tail[4 + DICT_STAMP_SIZE];
+    DWORD got = 0;
+    ASSERT_TRUE(ReadFile(out.get(), tail, sizeof tail, &got, nullptr));
+    EXPECT_EQ(std::string(tail, got), "tail" + Trailer("2009-01-01"));
+}
+
+}  // namespace

@@ -1,0 +1,503 @@
+#include "tools/dictpack/DictPackCore.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <set>
+
+#include "dictver/DictDate.h"
+#include "package/EntryNames.h"
+#include "package/PackageReader.h"
+#include "package/PackageWriter.h"
+#include "tools/dictpack/DictPackFiles.h"
+#include "tools/dictpack/Utf.h"
+
+namespace dictpack {
+namespace {
+
+const char* const kUsage =
+    "usage: dictpack create OUT.dir [--manifest LIST] [--id ID] [--ext EXT] [--date DATE] [--name NAME] [--raw] FILE...\n"
+    "       dictpack stamp FILE DATE\n"
+    "       dictpack list PKG.dir\n"
+    "       dictpack verify PKG.dir\n"
+    "       dictpack extract PKG.dir DIR\n"
+    "--id, --ext, --date, --name and --raw apply to the next FILE. DATE is YYYY-MM-DD (or YYYY-MM-DD hh:mm:ss for stamp).\n";
+
+// Closes on every path out of a command.
+struct FileCloser {
+    FILE* file = nullptr;
+    explicit FileCloser(FILE* f) : file(f) {}
+    ~FileCloser() { Close(); }
+    FileCloser(const FileCloser&) = delete;
+    FileCloser& operator=(const FileCloser&) = delete;
+    bool Close() {
+        const bool ok = file == nullptr || std::fclose(file) == 0;
+        file = nullptr;
+        return ok;
+    }
+};
+
+std::string Num(uint64_t value) { return std::to_string(value); }
+
+std::string Hex(uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(value));
+    return text;
+}
+
+std::string AsciiLower(std::string text) {
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
+bool IsDictExtension(const std::string& ext) {
+    for (const char* known : DICT_EXTENSIONS)
+        if (AsciiLower(ext) == known) return true;
+    return false;
+}
+
+// Reads the last DICT_STAMP_SIZE bytes; false when the file is shorter or cannot be read.
+bool ReadTrailer(FILE* file, int64_t size, unsigned char (&trailer)[DICT_STAMP_SIZE]) {
+    if (size < static_cast<int64_t>(DICT_STAMP_SIZE)) return false;
+    return SeekTo(file, size - static_cast<int64_t>(DICT_STAMP_SIZE)) &&
+           std::fread(trailer, 1, DICT_STAMP_SIZE, file) == DICT_STAMP_SIZE;
+}
+
+class Tool {
+public:
+    Tool(std::string& out, std::string& err) : m_out(out), m_err(err) {}
+
+    int Run(const std::vector<std::string>& args) {
+        if (args.empty()) return Usage("no command given");
+        const std::string& command = args[0];
+        const std::vector<std::string> rest(args.begin() + 1, args.end());
+        if (command == "help" || command == "--help" || command == "-h") {
+            m_out += kUsage;
+            return EXIT_OK;
+        }
+        if (command == "create") return Create(rest);
+        if (command == "stamp") return rest.size() == 2 ? Stamp(rest[0], rest[1]) : Usage("stamp takes FILE and DATE");
+        if (command == "list") return rest.size() == 1 ? List(rest[0]) : Usage("list takes one PKG.dir");
+        if (command == "verify") return rest.size() == 1 ? Verify(rest[0]) : Usage("verify takes one PKG.dir");
+        if (command == "extract") return rest.size() == 2 ? Extract(rest[0], rest[1]) : Usage("extract takes PKG.dir and DIR");
+        return Usage("unknown command '" + command + "'");
+    }
+
+private:
+    struct Input {
+        std::string path;
+        std::optional<std::string> id, ext, date, name;
+        bool raw = false;  // packed as it is, without the stamp an unstamped file would get
+    };
+
+    struct Entry {
+        std::string path;
+        int64_t fileSize = 0;
+        bool appendStamp = false;  // the file carries no stamp: the entry gets one with its date
+        PackageEntrySpec spec;
+    };
+
+    int Usage(const std::string& message) {
+        m_err += "dictpack: " + message + "\n" + kUsage;
+        return EXIT_BAD_USAGE;
+    }
+    int Fail(const std::string& message) {
+        m_err += "dictpack: " + message + "\n";
+        return EXIT_FAILED;
+    }
+
+    // ---- create ----
+
+    int Create(const std::vector<std::string>& args) {
+        if (args.empty()) return Usage("create takes OUT.dir and at least one FILE");
+        const std::string outPath = args[0];
+        std::vector<Input> inputs;
+        Input pending;
+        bool pendingOptions = false, optionsEnded = false;
+        for (size_t i = 1; i < args.size(); ++i) {
+            const std::string& arg = args[i];
+            if (!optionsEnded && arg == "--") {
+                optionsEnded = true;
+                continue;
+            }
+            if (!optionsEnded && arg == "--raw") {
+                if (pending.raw) return Usage("--raw given twice for one FILE");
+                pending.raw = pendingOptions = true;
+                continue;
+            }
+            if (!optionsEnded && arg.compare(0, 2, "--") == 0) {
+                if (i + 1 >= args.size()) return Usage(arg + " needs a value");
+                const std::string& value = args[++i];
+                std::optional<std::string>* slot = arg == "--id" ? &pending.id
+                                                 : arg == "--ext" ? &pending.ext
+                                                 : arg == "--date" ? &pending.date
+                                                 : arg == "--name" ? &pending.name : nullptr;
+                if (arg == "--manifest") {
+                    if (pendingOptions) return Usage("--manifest follows options that wait for a FILE");
+                    const int result = ReadManifest(value, inputs);
+                    if (result != EXIT_OK) return result;
+                    continue;
+                }
+                if (slot == nullptr) return Usage("unknown option '" + arg + "'");
+                if (slot->has_value()) return Usage(arg + " given twice for one FILE");
+                *slot = value;
+                pendingOptions = true;
+                continue;
+            }
+            pending.path = arg;
+            inputs.push_back(pending);
+            pending = Input();
+            pendingOptions = false;
+        }
+        if (pendingOptions) return Usage("options at the end apply to no FILE");
+        if (inputs.empty()) return Usage("create needs at least one FILE");
+
+        std::vector<Entry> entries;
+        std::set<std::string> names;
+        int64_t end = PACKAGE_HEADER_SIZE + static_cast<int64_t>(inputs.size()) * PACKAGE_RECORD_SIZE;
+        for (const Input& input : inputs) {
+            Entry entry;
+            const int result = ResolveEntry(input, entry);
+            if (result != EXIT_OK) return result;
+            const std::string fileName = AsciiLower(Utf16ToUtf8(entry.spec.dictId + entry.spec.fileExt));
+            if (!names.insert(fileName).second)
+                return Fail(input.path + ": a second entry installs to " + fileName);
+            end += entry.spec.size;
+            if (end > PACKAGE_MAX_POSITION)
+                return Fail(input.path + ": the package would reach past 2^31-1 bytes");
+            entries.push_back(entry);
+        }
+        return WritePackage(outPath, entries);
+    }
+
+    // One file a line: FILE, then optionally id, extension, date and name, separated by tabs;
+    // an empty field keeps the default. Blank lines and lines starting with # are skipped.
+    int ReadManifest(const std::string& path, std::vector<Input>& inputs) {
+        FileCloser file(OpenFile(path, "rb"));
+        if (file.file == nullptr) return Fail("cannot open manifest " + path);
+        std::string text;
+        char buffer[4096];
+        size_t got;
+        while ((got = std::fread(buffer, 1, sizeof buffer, file.file)) > 0) text.append(buffer, got);
+        if (std::ferror(file.file)) return Fail("cannot read manifest " + path);
+        if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
+        std::wstring check;
+        if (!Utf8ToUtf16(text, check)) return Fail("manifest " + path + " is not UTF-8");
+
+        const size_t slash = path.find_last_of("\\/");
+        const std::string base = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+        size_t lineNumber = 0;
+        for (size_t start = 0; start < text.size();) {
+            size_t stop = text.find('\n', start);
+            if (stop == std::string::npos) stop = text.size();
+            std::string line = text.substr(start, stop - start);
+            start = stop + 1;
+            ++lineNumber;
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            if (line.empty() || line[0] == '#') continue;
+            std::vector<std::string> fields;
+            for (size_t from = 0;;) {
+                const size_t tab = line.find('\t', from);
+                fields.push_back(line.substr(from, tab == std::string::npos ? std::string::npos : tab - from));
+                if (tab == std::string::npos) break;
+                from = tab + 1;
+            }
+            const std::string where = path + " line " + Num(lineNumber);
+            if (fields.size() > 5) return Fail(where + ": more than 5 tab-separated fields");
+            if (fields[0].empty()) return Fail(where + ": no FILE");
+            Input input;
+            input.path = IsAbsolutePath(fields[0]) ? fields[0] : base + fields[0];
+            std::optional<std::string>* slots[] = {&input.id, &input.ext, &input.date, &input.name};
+            for (size_t k = 1; k < fields.size(); ++k)
+                if (!fields[k].empty()) *slots[k - 1] = fields[k];
+            inputs.push_back(input);
+        }
+        return EXIT_OK;
+    }
+
+    int CheckField(const std::string& path, const char* what, const std::wstring& value, size_t units) {
+        if (value.size() + 1 > units)
+            return Fail(path + ": " + what + " '" + Utf16ToUtf8(value) + "' is longer than " + Num(units - 1) +
+                        " characters");
+        return EXIT_OK;
+    }
+
+    int ResolveEntry(const Input& input, Entry& entry) {
+        const std::string& path = input.path;
+        entry.path = path;
+        FileCloser file(OpenFile(path, "rb"));
+        if (file.file == nullptr) return Fail("cannot open " + path);
+        entry.fileSize = FileSize(file.file);
+        if (entry.fileSize < 0) return Fail("cannot read " + path);
+
+        std::optional<std::string> stampText;
+        DictSystemTime stampDate{};
+        unsigned char trailer[DICT_STAMP_SIZE];
+        if (ReadTrailer(file.file, entry.fileSize, trailer) && HasStampMagic(trailer)) {
+            std::string text;
+            if (!ReadStampTrailer(trailer, text, stampDate))
+                return Fail(path + ": damaged version stamp; write a new one with dictpack stamp");
+            stampText = text;
+        }
+
+        const size_t slash = path.find_last_of("\\/");
+        const std::string fileName = slash == std::string::npos ? path : path.substr(slash + 1);
+        const size_t dot = fileName.find_last_of('.');
+        const std::string stem = dot == std::string::npos || dot == 0 ? fileName : fileName.substr(0, dot);
+        const std::string ownExt = dot == std::string::npos || dot == 0 ? std::string() : fileName.substr(dot);
+
+        std::wstring id, ext, name, date;
+        if (!Utf8ToUtf16(input.id.value_or(stem), id) || !Utf8ToUtf16(input.ext.value_or(ownExt), ext) ||
+            !Utf8ToUtf16(input.name.value_or(input.id.value_or(stem)), name))
+            return Fail(path + ": a name is not valid UTF-8");
+        if (id.empty()) return Fail(path + ": empty id");
+        if (!IsDictExtension(Utf16ToUtf8(ext)))
+            return Fail(path + ": extension '" + Utf16ToUtf8(ext) + "' is neither .dic nor .dip");
+        if (name.empty()) name = id;
+
+        std::string dateText;
+        if (input.date) {
+            DictSystemTime given;
+            if (!ParseDateText(*input.date, given))
+                return Fail(path + ": '" + *input.date + "' is not a date (YYYY-MM-DD)");
+            if (stampText && CompareDictDates(given, stampDate) != 0)
+                return Fail(path + ": --date " + *input.date + " differs from the file's version stamp " + *stampText);
+            dateText = *input.date;
+        } else if (stampText) {
+            dateText = *stampText;
+        } else {
+            return Fail(path + ": no version stamp in the file; give --date");
+        }
+        date.assign(dateText.begin(), dateText.end());
+
+        int result;
+        if ((result = CheckField(path, "id", id, DICT_ID_UNITS)) != EXIT_OK ||
+            (result = CheckField(path, "extension", ext, FILE_EXT_UNITS)) != EXIT_OK ||
+            (result = CheckField(path, "date", date, DATE_TEXT_UNITS)) != EXIT_OK ||
+            (result = CheckField(path, "name", name, DISPLAY_NAME_UNITS)) != EXIT_OK)
+            return result;
+        if (!IsSafeEntryName(id, ext))
+            return Fail(path + ": '" + Utf16ToUtf8(id + ext) + "' is not a plain file name");
+
+        entry.appendStamp = !stampText.has_value() && !input.raw;
+        const int64_t size = entry.fileSize + (entry.appendStamp ? static_cast<int64_t>(DICT_STAMP_SIZE) : 0);
+        if (size > PACKAGE_MAX_POSITION) return Fail(path + ": too big for a package");
+        entry.spec.dictId = id;
+        entry.spec.fileExt = ext;
+        entry.spec.dateText = date;
+        entry.spec.displayName = name;
+        entry.spec.size = static_cast<uint32_t>(size);
+        return EXIT_OK;
+    }
+
+    int WritePackage(const std::string& outPath, const std::vector<Entry>& entries) {
+        const std::string partPath = outPath + PARTIAL_SUFFIX;
+        FileCloser out(OpenFile(partPath, "wb"));
+        if (out.file == nullptr) return Fail("cannot write " + partPath);
+        std::vector<PackageEntrySpec> specs;
+        for (const Entry& entry : entries) specs.push_back(entry.spec);
+        const std::string directory = BuildPackageDirectory(specs);
+        std::string problem;
+        if (std::fwrite(directory.data(), 1, directory.size(), out.file) != directory.size())
+            problem = "cannot write " + partPath;
+        for (size_t i = 0; i < entries.size() && problem.empty(); ++i) problem = CopyEntry(entries[i], out.file);
+        if (!out.Close() && problem.empty()) problem = "cannot write " + partPath;
+        if (!problem.empty()) {
+            RemoveFile(partPath);
+            return Fail(problem);
+        }
+        if (!MoveOver(partPath, outPath)) {
+            RemoveFile(partPath);
+            return Fail("cannot replace " + outPath);
+        }
+        m_out += "created " + outPath + " with " + Num(entries.size()) + " entries\n";
+        return EXIT_OK;
+    }
+
+    // Empty on success, else what went wrong.
+    std::string CopyEntry(const Entry& entry, FILE* out) {
+        FileCloser in(OpenFile(entry.path, "rb"));
+        if (in.file == nullptr) return "cannot open " + entry.path;
+        std::vector<char> buffer(COPY_BUFFER_SIZE);
+        int64_t left = entry.fileSize;
+        while (left > 0) {
+            const size_t want = static_cast<size_t>(std::min<int64_t>(left, static_cast<int64_t>(buffer.size())));
+            const size_t got = std::fread(buffer.data(), 1, want, in.file);
+            if (got != want) return entry.path + " changed while it was packed";
+            if (std::fwrite(buffer.data(), 1, got, out) != got) return "cannot write the package";
+            left -= static_cast<int64_t>(got);
+        }
+        if (std::fgetc(in.file) != EOF) return entry.path + " changed while it was packed";
+        if (entry.appendStamp) {
+            unsigned char trailer[DICT_STAMP_SIZE];
+            BuildStampTrailer(Utf16ToUtf8(entry.spec.dateText), trailer);
+            if (std::fwrite(trailer, 1, sizeof trailer, out) != sizeof trailer) return "cannot write the package";
+        }
+        return std::string();
+    }
+
+    // ---- stamp ----
+
+    int Stamp(const std::string& path, const std::string& date) {
+        unsigned char trailer[DICT_STAMP_SIZE];
+        if (!BuildStampTrailer(date, trailer))
+            return Fail("'" + date + "' is not a date (YYYY-MM-DD or YYYY-MM-DD hh:mm:ss)");
+        FileCloser file(OpenFile(path, "r+b"));
+        if (file.file == nullptr) return Fail("cannot open " + path + " for writing");
+        const int64_t size = FileSize(file.file);
+        if (size < 0) return Fail("cannot read " + path);
+        unsigned char old[DICT_STAMP_SIZE];
+        const bool replace = ReadTrailer(file.file, size, old) && HasStampMagic(old);
+        const int64_t at = replace ? size - static_cast<int64_t>(DICT_STAMP_SIZE) : size;
+        if (!SeekTo(file.file, at) || std::fwrite(trailer, 1, sizeof trailer, file.file) != sizeof trailer ||
+            !file.Close())
+            return Fail("cannot write " + path);
+        m_out += (replace ? "restamped " : "stamped ") + path + " " + date + "\n";
+        return EXIT_OK;
+    }
+
+    // ---- reading packages ----
+
+    // Why the reader refused the package, found by looking at the header as the reader does.
+    std::string WhyRefused(const std::string& path) {
+        FileCloser file(OpenFile(path, "rb"));
+        if (file.file == nullptr) return "cannot open the file";
+        const int64_t size = FileSize(file.file);
+        PackageHeader header{};
+        if (size < static_cast<int64_t>(PACKAGE_HEADER_SIZE) || !SeekTo(file.file, 0) ||
+            std::fread(&header, 1, sizeof header, file.file) != sizeof header)
+            return "not a package: shorter than the " + Num(PACKAGE_HEADER_SIZE) + "-byte header";
+        if (header.magic != PACKAGE_MAGIC) return "not a package: wrong magic " + Hex(header.magic);
+        if (!IsAcceptedHeader(header))
+            return "no accepted format version (version1 " + Num(header.version1) + ", version2 " +
+                   Num(header.version2) + ")";
+        if (header.recordSize != PACKAGE_RECORD_SIZE)
+            return "record size " + Num(header.recordSize) + ", not " + Num(PACKAGE_RECORD_SIZE);
+        const int64_t need = PACKAGE_HEADER_SIZE + int64_t{header.recordCount} * header.recordSize;
+        if (need > size)
+            return "directory cut short: " + Num(header.recordCount) + " records need " + Num(need) +
+                   " bytes, the file has " + Num(size);
+        return "the package reader refuses it";
+    }
+
+    // Opens through the reader the wizard uses, so the tool and the wizard agree.
+    bool OpenPackage(const std::string& path, CPackageReader& reader, std::string& problem) {
+        if (reader.Open(ReaderPath(path).c_str())) return true;
+        problem = WhyRefused(path);
+        return false;
+    }
+
+    static std::string EntryName(const PackageDirRecord& record) {
+        return Utf16ToUtf8(FieldText(record.dictId) + FieldText(record.fileExt));
+    }
+
+    // The first thing in the directory that makes the package unsound; empty when none.
+    std::string EntryProblem(const CPackageReader& reader, int64_t fileSize) {
+        const auto& records = reader.records();
+        for (size_t i = 0; i < records.size(); ++i) {
+            const PackageDirRecord& record = records[i];
+            const std::string where = "entry " + Num(i) + ": ";
+            const std::wstring ext = FieldText(record.fileExt);
+            if (!IsSafeEntryName(FieldText(record.dictId), ext))
+                return where + "name '" + EntryName(record) + "' would leave the dictionary data directory";
+            const int64_t start = int64_t{reader.header().dataBase} + record.dataOffset;
+            const int64_t end = start + record.dataSize;
+            if (end > PACKAGE_MAX_POSITION) return where + "data reaches past 2^31-1 (ends at " + Num(end) + ")";
+            if (end > fileSize)
+                return where + "data lies outside the file (ends at " + Num(end) + ", the file has " + Num(fileSize) +
+                       " bytes)";
+            DictSystemTime date;
+            const std::string dateText = Utf16ToUtf8(FieldText(record.dateText));
+            if (!ParseDateUnits(FieldText(record.dateText).c_str(), date))
+                return where + "date '" + dateText + "' is not a date the version library accepts";
+            if (!IsDictExtension(Utf16ToUtf8(ext)))
+                return where + "extension '" + Utf16ToUtf8(ext) + "' is neither .dic nor .dip";
+        }
+        return std::string();
+    }
+
+    int64_t SizeOf(const std::string& path) {
+        FileCloser file(OpenFile(path, "rb"));
+        return file.file == nullptr ? -1 : FileSize(file.file);
+    }
+
+    int List(const std::string& path) {
+        CPackageReader reader;
+        std::string problem;
+        if (!OpenPackage(path, reader, problem)) return Fail(path + ": " + problem);
+        const PackageHeader& header = reader.header();
+        m_out += "magic " + Hex(header.magic) + "  version1 " + Num(header.version1) + "  version2 " +
+                 Num(header.version2) + "  record size " + Num(header.recordSize) + "  records " +
+                 Num(header.recordCount) + "  data base " + Num(header.dataBase) + "\n";
+        m_out += "index\toffset\tsize\tid\text\tdate\tname\n";
+        const auto& records = reader.records();
+        for (size_t i = 0; i < records.size(); ++i) {
+            const PackageDirRecord& r = records[i];
+            m_out += Num(i) + "\t" + Num(r.dataOffset) + "\t" + Num(r.dataSize) + "\t" +
+                     Utf16ToUtf8(FieldText(r.dictId)) + "\t" + Utf16ToUtf8(FieldText(r.fileExt)) + "\t" +
+                     Utf16ToUtf8(FieldText(r.dateText)) + "\t" + Utf16ToUtf8(FieldText(r.displayName)) + "\n";
+        }
+        return EXIT_OK;
+    }
+
+    int Verify(const std::string& path) {
+        CPackageReader reader;
+        std::string problem;
+        if (OpenPackage(path, reader, problem)) problem = EntryProblem(reader, SizeOf(path));
+        if (!problem.empty()) return Fail(path + ": " + problem);
+        m_out += "ok\n";
+        return EXIT_OK;
+    }
+
+    int Extract(const std::string& path, const std::string& dir) {
+        CPackageReader reader;
+        std::string problem;
+        if (!OpenPackage(path, reader, problem)) return Fail(path + ": " + problem);
+        const auto& records = reader.records();
+        for (size_t i = 0; i < records.size(); ++i)
+            if (!IsSafeEntryName(FieldText(records[i].dictId), FieldText(records[i].fileExt)))
+                return Fail(path + ": entry " + Num(i) + ": name '" + EntryName(records[i]) +
+                            "' would leave the target directory");
+        if (!MakeDirectory(dir)) return Fail("cannot make directory " + dir);
+        for (uint32_t i = 0; i < records.size(); ++i) {
+            const std::string target = JoinPath(dir, EntryName(records[i]));
+            const std::string failure = ExtractEntry(reader, i, target);
+            if (!failure.empty()) {
+                RemoveFile(target);
+                return Fail(path + ": entry " + Num(i) + ": " + failure);
+            }
+        }
+        m_out += "extracted " + Num(records.size()) + " entries to " + dir + "\n";
+        return EXIT_OK;
+    }
+
+    std::string ExtractEntry(CPackageReader& reader, uint32_t index, const std::string& target) {
+        FileCloser out(OpenFile(target, "wb"));
+        if (out.file == nullptr) return "cannot write " + target;
+        if (!reader.SeekToEntry(index)) return "cannot seek to its data";
+        char buffer[CHUNK_SIZE];
+        for (;;) {
+            uint32_t count = CHUNK_SIZE;
+            const int result = reader.ReadChunk(index, buffer, count);
+            if (result < 0) return "data cut short";
+            if (std::fwrite(buffer, 1, count, out.file) != count) return "cannot write " + target;
+            if (result == 0) break;
+        }
+        return out.Close() ? std::string() : "cannot write " + target;
+    }
+
+    std::string& m_out;
+    std::string& m_err;
+};
+
+}  // namespace
+
+int Run(const std::vector<std::string>& args, std::string& out, std::string& err) {
+    Tool tool(out, err);
+    return tool.Run(args);
+}
+
+}  // namespace dictpack
