@@ -94,6 +94,20 @@ TEST_F(DictConfigTest, EnableMarksEveryPlannedDictionaryAndStartsHost) {
     EXPECT_TRUE(test::WaitUntilRunning(TEST_HOST_EXECUTABLE));
 }
 
+TEST_F(DictConfigTest, EnableGivesUpWhileTheServiceRuns) {
+    AddPackage(L"a.dir", {{L"abc", "a", ACTION_INSTALL}});
+    host.MakeRepairToolRefuse();
+    auto first = test::StartService();
+    auto second = test::StartService();  // only one of the two is terminated
+    const std::string before = ReadFileBytes(host.configPath);
+
+    EXPECT_FALSE(manager.EnableDictionaries());
+
+    EXPECT_EQ(ReadFileBytes(host.configPath), before);
+    DWORD id = 0;
+    EXPECT_FALSE(FindProcessByName(TEST_HOST_EXECUTABLE, id));
+}
+
 TEST_F(DictConfigTest, EnableWithoutHostFileCreatesNoneButStartsHost) {
     AddPackage(L"a.dir", {{L"abc", "a", ACTION_INSTALL}});
     ASSERT_TRUE(DeleteFileW(host.configPath.c_str()));

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "app/WizardMessages.h"
 #include "host/ProcessControl.h"
 #include "install/InstallEngine.h"
@@ -69,6 +71,7 @@ struct DamagedCase {
     const char* name;
     bool fileMissing;
     LRESULT answer;
+    friend void PrintTo(const DamagedCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class DamagedPackageTest : public InstallWorkerTest, public ::testing::WithParamInterface<DamagedCase> {};
@@ -114,6 +117,7 @@ struct FailureCase {
     Damage damage;
     LRESULT answer;
     size_t stepsBeforeFailure;
+    friend void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class FailedEntryTest : public InstallWorkerTest, public ::testing::WithParamInterface<FailureCase> {};

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "host/ProcessControl.h"
 #include "install/ReplaceTarget.h"
 #include "tests/install/InstallFixture.h"
@@ -39,6 +41,7 @@ struct StepCase {
     bool result;
     const char* targetAfter;
     const char* backupAfter;
+    friend void PrintTo(const StepCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class ReplaceStepTest : public ::testing::TestWithParam<StepCase> {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <memory>
 
 #include "host/HostPaths.h"
@@ -66,6 +68,7 @@ struct StopCase {
     Tool tool;
     DWORD serviceExitCode;  // 0: ended by the repair tool, 4: terminated
     const char* toolCalls;
+    friend void PrintTo(const StopCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class StopDictServiceTest : public ProcessControlTest, public ::testing::WithParamInterface<StopCase> {};
@@ -109,6 +112,17 @@ TEST_F(ProcessControlTest, KillEndsOnlyTheFirstOfTwo) {
     EXPECT_NE(first->running(), second->running()) << "exactly one should have been terminated";
     const StartedProcess& ended = first->running() ? *second : *first;
     EXPECT_EQ(ended.WaitForExitCode(), static_cast<DWORD>(TERMINATED_EXIT_CODE));
+}
+
+TEST_F(ProcessControlTest, ServiceThatOutlivesBothWaysReportsFalse) {
+    host.MakeRepairToolRefuse();
+    auto first = test::StartService();
+    auto second = test::StartService();
+
+    EXPECT_FALSE(StopDictService());
+
+    EXPECT_TRUE(first->running() || second->running());
+    EXPECT_EQ(host.RepairToolCalls(), "-S\r\n");
 }
 
 TEST_F(ProcessControlTest, LaunchStartsTheHostExecutable) {
