@@ -59,8 +59,8 @@ std::string Picture(BYTE r, BYTE g, BYTE b) {
 
 int Layout(const std::wstring& root) {
     CreateDirectoryW(root.c_str(), nullptr);
-    Machine machine(root, BinDir());
-    if (!machine.ok()) {
+    Machine machine(root);
+    if (!machine.Create(BinDir())) {
         Print(L"demo: could not lay out " + root);
         return 1;
     }
@@ -101,7 +101,7 @@ bool Shot(HWND window, const std::wstring& shots, const wchar_t* name) {
 }
 
 int Walk(const std::wstring& root, const std::wstring& shots) {
-    Machine machine(root, BinDir());  // paths only; the files are there already
+    Machine machine(root);
     CreateDirectoryW(shots.c_str(), nullptr);
     Wizard wizard(machine.wizardExe);
     HWND dlg = wizard.WaitForDialog();
@@ -132,7 +132,7 @@ int Walk(const std::wstring& root, const std::wstring& shots) {
 }
 
 int Report(const std::wstring& root) {
-    Machine machine(root, BinDir());
+    Machine machine(root);
     Print(L"demo: dictionary data in " + machine.dictData);
     WIN32_FIND_DATAW data;
     HANDLE find = FindFirstFileW((machine.dictData + L"\\*").c_str(), &data);

@@ -78,7 +78,10 @@ void ShowManager(HINSTANCE instance) {
     }
     HWND list = GetDlgItem(g_manager, LIST_ID);
     SendMessageW(list, LB_RESETCONTENT, 0, 0);
-    for (const std::wstring& line : lines) SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
+    for (std::wstring line : lines) {
+        line.replace(line.find(L'\t'), 1, L"  ");
+        SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
+    }
     ShowWindow(g_manager, SW_SHOWNORMAL);
     SetForegroundWindow(g_manager);
 }

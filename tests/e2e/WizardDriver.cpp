@@ -51,7 +51,7 @@ void WriteU32(std::string& out, DWORD v) { out.append(reinterpret_cast<const cha
 
 }  // namespace
 
-Machine::Machine(const std::wstring& rootDir, const std::wstring& binDir) : root(rootDir) {
+Machine::Machine(const std::wstring& rootDir) : root(rootDir) {
     wizardDir = root + L"\\wizard";
     wizardExe = wizardDir + L"\\Quillbox.exe";
     hostDir = root + L"\\Lexora";
@@ -60,13 +60,17 @@ Machine::Machine(const std::wstring& rootDir, const std::wstring& binDir) : root
     hostConfig = hostDir + HOST_LOCAL_QUERY_CFG_PIECE;
     hostImages = hostDir + L"\\plugin\\image";
     serviceExe = hostDir + L"\\" DICT_SERVICE_NAME;
-    m_ok = MakeDir(wizardDir + L"\\dict_image") && MakeDir(dictData) && MakeDir(hostImages) &&
+}
+
+bool Machine::Create(const std::wstring& binDir) {
+    const bool ok = MakeDir(wizardDir + L"\\dict_image") && MakeDir(dictData) && MakeDir(hostImages) &&
            CopyInto(binDir + L"Quillbox.exe", wizardExe) &&
            CopyInto(binDir + L"dict_ver.dll", wizardDir + L"\\dict_ver.dll") &&
            CopyInto(binDir + L"Lexora.exe", hostExe) &&
            CopyInto(binDir + REPAIR_TOOL_NAME, hostDir + L"\\" REPAIR_TOOL_NAME) &&
            CopyInto(binDir + DICT_SERVICE_NAME, serviceExe);
     WriteHostConfig(L"");
+    return ok;
 }
 
 void Machine::Register() const {

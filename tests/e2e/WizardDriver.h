@@ -17,10 +17,11 @@ namespace e2e {
 // <root>\wizard holds the wizard as shipped, <root>\Lexora the host installation.
 class Machine {
 public:
+    // Only the paths; Create lays the folders out.
+    explicit Machine(const std::wstring& root);
     // binDir: the build's bin folder with Quillbox.exe, dict_ver.dll and the stand-ins.
-    Machine(const std::wstring& root, const std::wstring& binDir);
+    bool Create(const std::wstring& binDir);
 
-    bool ok() const { return m_ok; }
     // HKLM Location and ExcutableName, pointing at the host folder.
     void Register() const;
     static void Unregister();
@@ -34,9 +35,6 @@ public:
     void WriteHostConfig(const std::wstring& text) const;
 
     std::wstring root, wizardDir, wizardExe, hostDir, hostExe, dictData, hostConfig, hostImages, serviceExe;
-
-private:
-    bool m_ok = false;
 };
 
 // A package of one or more entries; data[i] is entry i's bytes.

@@ -41,8 +41,8 @@ enum class Action { CancelButton, Escape, CaptionClose, IdOk, Download };
 class WizardE2E : public ::testing::Test {
 protected:
     void SetUp() override {
-        machine = std::make_unique<Machine>(dir.path(), BinDir());
-        ASSERT_TRUE(machine->ok()) << "build the wizard, dict_ver.dll and the stand-ins first";
+        machine = std::make_unique<Machine>(dir.path());
+        ASSERT_TRUE(machine->Create(BinDir())) << "build the wizard, dict_ver.dll and the stand-ins first";
         machine->WriteDictConfig(DICT_CONFIG);
     }
     void TearDown() override {
