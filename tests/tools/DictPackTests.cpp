@@ -338,9 +338,10 @@ struct BadCreateCase {
 
 class DictPackBadCreateTest : public ::testing::TestWithParam<BadCreateCase> {};
 
-// Nothing is written for a refused package, not even a partial file.
+// A refused package writes nothing, not even a partial file, and the previous package stays.
 TEST_P(DictPackBadCreateTest, RefusesWithOneClearLine) {
     TempDir dir;
+    ASSERT_TRUE(WriteFileBytes(dir / L"out.dir", "previous package"));
     ASSERT_TRUE(WriteFileBytes(dir / L"plain.dic", "plain"));
     ASSERT_TRUE(WriteFileBytes(dir / L"stamped.dic", "data" + Trailer("2009-01-01")));
     ASSERT_TRUE(WriteFileBytes(dir / L"long.dic", "data" + Trailer("2009-01-01 10:00:00")));
@@ -357,7 +358,7 @@ TEST_P(DictPackBadCreateTest, RefusesWithOneClearLine) {
     EXPECT_EQ(create.code, GetParam().code);
     EXPECT_EQ(create.err.compare(0, 10, "dictpack: "), 0) << create.err;
     EXPECT_NE(create.err.substr(0, create.err.find('\n')).find(GetParam().error), std::string::npos) << create.err;
-    EXPECT_FALSE(FileExists(dir / L"out.dir"));
+    EXPECT_EQ(ReadFileBytes(dir / L"out.dir"), "previous package");
     EXPECT_FALSE(FileExists(dir / L"out.dir.part"));
 }
 
@@ -383,6 +384,9 @@ INSTANTIATE_TEST_SUITE_P(
         BadCreateCase{"id_too_long", {L"--id", k32, L"stamped.dic"}, 1, "is longer than 31 characters"},
         BadCreateCase{"name_too_long", {L"--name", L"现代汉语词典现代汉语词典现代汉语词典现代汉语词典现代汉语词典现代汉语词", L"stamped.dic"}, 1,
                       "is longer than 31 characters"},
+        BadCreateCase{"name_too_long_in_utf16_units", {L"--name", L"xy\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600"
+                      L"\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600",
+                      L"stamped.dic"}, 1, "is longer than 31 characters"},
         BadCreateCase{"extension_not_a_dictionary", {L"--date", L"2009-01-01", L"notes.txt"}, 1, "neither .dic nor .dip"},
         BadCreateCase{"id_leaves_directory", {L"--id", L"..\\..\\x", L"stamped.dic"}, 1, "is not a plain file name"},
         BadCreateCase{"id_names_a_device", {L"--id", L"NUL", L"stamped.dic"}, 1, "is not a plain file name"},

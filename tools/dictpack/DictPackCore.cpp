@@ -9,6 +9,7 @@
 
 #include "dictver/DictDate.h"
 #include "package/EntryNames.h"
+#include "package/LocalScan.h"
 #include "package/PackageReader.h"
 #include "package/PackageWriter.h"
 #include "tools/dictpack/DictPackFiles.h"
@@ -53,10 +54,11 @@ std::string AsciiLower(std::string text) {
     return text;
 }
 
-bool IsDictExtension(const std::string& ext) {
-    for (const char* known : DICT_EXTENSIONS)
-        if (AsciiLower(ext) == known) return true;
-    return false;
+// The wizard finds installed dictionaries again under these extensions only.
+bool IsDictExtension(std::wstring ext) {
+    for (wchar_t& c : ext)
+        if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
+    return ext == DICT_EXT_DIC || ext == DICT_EXT_DIP;
 }
 
 // Reads the last DICT_STAMP_SIZE bytes; false when the file is shorter or cannot be read.
@@ -254,7 +256,7 @@ private:
             !Utf8ToUtf16(input.name.value_or(input.id.value_or(stem)), name))
             return Fail(path + ": a name is not valid UTF-8");
         if (id.empty()) return Fail(path + ": empty id");
-        if (!IsDictExtension(Utf16ToUtf8(ext)))
+        if (!IsDictExtension(ext))
             return Fail(path + ": extension '" + Utf16ToUtf8(ext) + "' is neither .dic nor .dip");
         if (name.empty()) name = id;
 
@@ -413,7 +415,7 @@ private:
             const std::string dateText = Utf16ToUtf8(FieldText(record.dateText));
             if (!ParseDateUnits(FieldText(record.dateText).c_str(), date))
                 return where + "date '" + dateText + "' is not a date the version library accepts";
-            if (!IsDictExtension(Utf16ToUtf8(ext)))
+            if (!IsDictExtension(ext))
                 return where + "extension '" + Utf16ToUtf8(ext) + "' is neither .dic nor .dip";
         }
         return std::string();

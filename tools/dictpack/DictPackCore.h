@@ -11,8 +11,6 @@ constexpr int EXIT_OK = 0;
 constexpr int EXIT_FAILED = 1;     // bad input, a refused package, a file that cannot be used
 constexpr int EXIT_BAD_USAGE = 2;  // bad arguments
 
-// The extensions under which the wizard finds installed dictionaries again.
-constexpr const char* DICT_EXTENSIONS[] = {".dic", ".dip"};
 // A package is written beside its final name under this suffix and renamed when complete.
 constexpr const char* PARTIAL_SUFFIX = ".part";
 constexpr size_t COPY_BUFFER_SIZE = 1 << 16;
