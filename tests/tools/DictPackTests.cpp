@@ -99,6 +99,24 @@ std::string Trailer(const char* date) {
     return std::string(reinterpret_cast<char*>(trailer), sizeof trailer);
 }
 
+// The lines of err, each checked to be a warning.
+std::vector<std::string> WarningLines(const std::string& err) {
+    std::vector<std::string> lines;
+    for (size_t start = 0; start < err.size();) {
+        size_t stop = err.find('\n', start);
+        if (stop == std::string::npos) stop = err.size();
+        lines.push_back(err.substr(start, stop - start));
+        EXPECT_EQ(lines.back().compare(0, 19, "dictpack: warning: "), 0) << lines.back();
+        start = stop + 1;
+    }
+    return lines;
+}
+
+bool AnyLineHas(const std::vector<std::string>& lines, const std::string& text) {
+    return std::any_of(lines.begin(), lines.end(),
+                       [&](const std::string& line) { return line.find(text) != std::string::npos; });
+}
+
 std::vector<PackageDirRecord> RecordsOf(const std::wstring& path) {
     CPackageReader reader;
     EXPECT_TRUE(reader.Open(path.c_str()));
@@ -118,10 +136,11 @@ TEST(DictPackTest, CreateThenExtractGivesTheSameBytes) {
         std::string bytes;
         std::vector<std::wstring> options;
     } const inputs[] = {
-        {L"empty.dic", "", {L"--raw", L"--date", L"2009-01-01"}},
-        {L"one.dic", "x", {L"--raw", L"--date", L"2009-01-02"}},
-        {L"chunky.dip", test::PatternBytes(2049, 5), {L"--raw", L"--date", L"2009-01-03"}},
+        {L"empty.dic", "", {L"--date", L"2009-01-01"}},
+        {L"one.dic", "x", {L"--date", L"2009-01-02"}},
+        {L"chunky.dip", test::PatternBytes(2049, 5), {L"--date", L"2009-01-03"}},
         {L"stamped.dic", test::PatternBytes(3000, 6) + Trailer("2010-06-07"), {L"--name", L"现代汉语词典"}},
+        {L"notes.txt", "text", {L"--date", L"2009-01-04"}},
     };
     std::vector<std::wstring> args = {L"create", dir / L"out.dir"};
     for (const Input& input : inputs) {
@@ -132,6 +151,8 @@ TEST(DictPackTest, CreateThenExtractGivesTheSameBytes) {
     const RunResult create = RunDictPack(args);
     ASSERT_EQ(create.code, 0u) << create.err;
     EXPECT_FALSE(FileExists(dir / L"out.dir.part"));
+    // One line for each of the four unstamped files, one for the extension.
+    EXPECT_EQ(WarningLines(create.err).size(), 5u) << create.err;
 
     const RunResult extract = RunDictPack({L"extract", dir / L"out.dir", dir / L"unpacked"});
     ASSERT_EQ(extract.code, 0u) << extract.err;
@@ -142,7 +163,7 @@ TEST(DictPackTest, CreateThenExtractGivesTheSameBytes) {
     }
 
     const std::vector<PackageDirRecord> records = RecordsOf(dir / L"out.dir");
-    ASSERT_EQ(records.size(), 4u);
+    ASSERT_EQ(records.size(), 5u);
     EXPECT_EQ(FieldText(records[3].displayName), L"现代汉语词典");
     EXPECT_EQ(FieldText(records[3].dateText), L"2010-06-07");
     EXPECT_EQ(FieldText(records[2].dictId), L"chunky");
@@ -154,7 +175,7 @@ TEST(DictPackTest, CreateThenExtractGivesTheSameBytes) {
     EXPECT_NE(listing.find("3\t2050\t3032\tstamped\t.dic\t2010-06-07\t" + Utf8(L"现代汉语词典") + "\n"), std::string::npos)
         << listing;
     EXPECT_NE(listing.find("0\t0\t0\tempty\t.dic\t2009-01-01\tempty\n"), std::string::npos) << listing;
-    EXPECT_NE(listing.find("records 4"), std::string::npos) << listing;
+    EXPECT_NE(listing.find("records 5"), std::string::npos) << listing;
     EXPECT_EQ(RunDictPack({L"verify", dir / L"out.dir"}).out, "ok\n");
 }
 
@@ -180,9 +201,10 @@ TEST(DictPackTest, InstalledEntryCarriesTheDateOfItsRecord) {
     const std::string plain = test::PatternBytes(5000, 8);
     ASSERT_TRUE(WriteFileBytes(dir / L"Plain.DIC", plain));
     ASSERT_TRUE(WriteFileBytes(dir / L"stamped.dip", "data" + Trailer("2011-03-04")));
-    const RunResult create = RunDictPack({L"create", dir / L"p.dir", L"--date", L"2009-05-01", dir / L"Plain.DIC",
-                                          L"--date", L"2011-03-04", dir / L"stamped.dip"});
+    const RunResult create = RunDictPack({L"create", dir / L"p.dir", L"--stamp", L"--date", L"2009-05-01",
+                                          dir / L"Plain.DIC", L"--date", L"2011-03-04", dir / L"stamped.dip"});
     ASSERT_EQ(create.code, 0u) << create.err;
+    EXPECT_EQ(create.err, "");
     EXPECT_EQ(ReadFileBytes(dir / L"Plain.DIC"), plain) << "the source file is never changed";
     ASSERT_EQ(RunDictPack({L"extract", dir / L"p.dir", dir / L"dictdata"}).code, 0u);
     EXPECT_EQ(ReadFileBytes(dir / L"dictdata\\Plain.DIC"), plain + Trailer("2009-05-01"));
@@ -244,6 +266,11 @@ TEST(DictPackTest, ManifestNamesFilesRelativeToItself) {
     ASSERT_TRUE(WriteFileBytes(dir / L"src\\list.txt", manifest));
     const RunResult create = RunDictPack({L"create", L"out.dir", L"--manifest", L"src\\list.txt"}, dir.path());
     ASSERT_EQ(create.code, 0u) << create.err;
+    const std::vector<std::string> warnings = WarningLines(create.err);
+    ASSERT_EQ(warnings.size(), 2u) << create.err;
+    EXPECT_NE(warnings[0].find("a.dic: no version stamp"), std::string::npos) << warnings[0];
+    EXPECT_EQ(warnings[0].find("--stamp"), std::string::npos) << "no option reaches a manifest line";
+    EXPECT_NE(warnings[1].find("c.bin: no version stamp"), std::string::npos) << warnings[1];
 
     const std::vector<PackageDirRecord> records = RecordsOf(dir / L"out.dir");
     ASSERT_EQ(records.size(), 3u);
@@ -263,7 +290,8 @@ TEST(DictPackTest, ManifestNamesFilesRelativeToItself) {
 struct DamagedCase {
     const char* name;
     void (*change)(std::string&);
-    const char* reason;  // empty: the package is sound
+    const char* reason;                  // empty: the wizard accepts the package
+    std::vector<const char*> warnings = {};  // one line each, for an accepted package
 };
 
 PackageHeader& HeaderOf(std::string& bytes) { return *reinterpret_cast<PackageHeader*>(&bytes[0]); }
@@ -285,6 +313,9 @@ TEST_P(DictPackVerifyTest, SaysWhyThePackageIsRefused) {
     if (reason.empty()) {
         EXPECT_EQ(verify.code, 0u) << verify.err;
         EXPECT_EQ(verify.out, "ok\n");
+        const std::vector<std::string> lines = WarningLines(verify.err);
+        EXPECT_EQ(lines.size(), GetParam().warnings.size()) << verify.err;
+        for (const char* warning : GetParam().warnings) EXPECT_TRUE(AnyLineHas(lines, warning)) << verify.err;
         return;
     }
     EXPECT_EQ(verify.code, 1u);
@@ -316,10 +347,37 @@ INSTANTIATE_TEST_SUITE_P(
         DamagedCase{"offset_past_the_end", [](std::string& b) { RecordOf(b, 0).dataOffset = 1000; }, "entry 0: data lies outside the file"},
         DamagedCase{"data_past_2_gib", [](std::string& b) { RecordOf(b, 1).dataOffset = 0x7FFFFFF0; }, "entry 1: data reaches past 2^31-1"},
         DamagedCase{"base_past_2_gib", [](std::string& b) { HeaderOf(b).dataBase = 0xFFFFFF00; }, "entry 0: data reaches past 2^31-1"},
-        DamagedCase{"impossible_date", [](std::string& b) { SetFieldText(RecordOf(b, 0).dateText, L"2009-02-30"); },
-                    "entry 0: date '2009-02-30' is not a date"},
-        DamagedCase{"unknown_extension", [](std::string& b) { SetFieldText(RecordOf(b, 1).fileExt, L".txt"); },
-                    "entry 1: extension '.txt' is neither .dic nor .dip"}),
+        DamagedCase{"extension_leaves_directory", [](std::string& b) { SetFieldText(RecordOf(b, 1).fileExt, L".d/x"); },
+                    "entry 1: name 'def.d/x' would leave"},
+        DamagedCase{"warned_entry_before_data_outside",
+                    [](std::string& b) {
+                        SetFieldText(RecordOf(b, 0).dateText, L"2009-02-30");
+                        RecordOf(b, 1).dataSize = 21;
+                    },
+                    "entry 1: data lies outside the file"},
+        DamagedCase{"impossible_date", [](std::string& b) { SetFieldText(RecordOf(b, 0).dateText, L"2009-02-30"); }, "",
+                    {"entry 0: date '2009-02-30' is not a date the version library accepts"}},
+        DamagedCase{"date_without_padding", [](std::string& b) { SetFieldText(RecordOf(b, 1).dateText, L"2009-1-2"); }, "",
+                    {"entry 1: date '2009-1-2' is not a date"}},
+        DamagedCase{"empty_date", [](std::string& b) { SetFieldText(RecordOf(b, 1).dateText, L""); }, "",
+                    {"entry 1: date '' is not a date"}},
+        DamagedCase{"unknown_extension", [](std::string& b) { SetFieldText(RecordOf(b, 1).fileExt, L".txt"); }, "",
+                    {"entry 1: extension '.txt' is neither .dic nor .dip; the wizard installs def.txt again"}},
+        DamagedCase{"no_extension", [](std::string& b) { SetFieldText(RecordOf(b, 0).fileExt, L""); }, "",
+                    {"entry 0: extension '' is neither"}},
+        DamagedCase{"upper_case_extension", [](std::string& b) { SetFieldText(RecordOf(b, 0).fileExt, L".DIC"); }, ""},
+        DamagedCase{"one_warning_in_each_entry",
+                    [](std::string& b) {
+                        SetFieldText(RecordOf(b, 0).fileExt, L".bak");
+                        SetFieldText(RecordOf(b, 1).dateText, L"yesterday");
+                    },
+                    "", {"entry 0: extension '.bak'", "entry 1: date 'yesterday'"}},
+        DamagedCase{"both_warnings_in_one_entry",
+                    [](std::string& b) {
+                        SetFieldText(RecordOf(b, 0).fileExt, L".bak");
+                        SetFieldText(RecordOf(b, 0).dateText, L"2009-13-01");
+                    },
+                    "", {"entry 0: extension '.bak'", "entry 0: date '2009-13-01'"}}),
     [](const ::testing::TestParamInfo<DamagedCase>& info) { return std::string(info.param.name); });
 
 TEST(DictPackTest, VerifyOfAMissingFileFails) {
@@ -328,6 +386,89 @@ TEST(DictPackTest, VerifyOfAMissingFileFails) {
     EXPECT_EQ(verify.code, 1u);
     EXPECT_NE(verify.err.find("cannot open"), std::string::npos) << verify.err;
 }
+
+struct WarnedCreateCase {
+    const char* name;
+    std::vector<std::wstring> args;  // after "create OUT"; files named relative to the scratch folder
+    std::string entry;               // the single entry's bytes
+    const wchar_t* ext;
+    std::vector<const char*> warnings;  // one line each
+};
+
+std::string EntryBytes(const std::wstring& package, uint32_t index) {
+    CPackageReader reader;
+    if (!reader.Open(package.c_str()) || !reader.SeekToEntry(index)) return "(unreadable)";
+    std::string bytes;
+    char buffer[CHUNK_SIZE];
+    for (;;) {
+        uint32_t count = CHUNK_SIZE;
+        const int result = reader.ReadChunk(index, buffer, count);
+        if (result < 0) return "(cut short)";
+        bytes.append(buffer, count);
+        if (result == 0) return bytes;
+    }
+}
+
+class DictPackWarnedCreateTest : public ::testing::TestWithParam<WarnedCreateCase> {};
+
+// The wizard installs these packages; the publisher is told what it will do with them.
+TEST_P(DictPackWarnedCreateTest, PacksAndWarnsOneLineEach) {
+    TempDir dir;
+    ASSERT_TRUE(WriteFileBytes(dir / L"plain.dic", "plain"));
+    ASSERT_TRUE(WriteFileBytes(dir / L"stamped.dic", "data" + Trailer("2009-01-01")));
+    ASSERT_TRUE(WriteFileBytes(dir / L"notes.txt", "text"));
+    ASSERT_TRUE(WriteFileBytes(dir / L"README", "readme"));
+    ASSERT_TRUE(WriteFileBytes(dir / L"upper.DIP", "up"));
+    ASSERT_TRUE(WriteFileBytes(dir / L"notes.list", "notes.txt\t\t\t2009-01-01\n"));
+    const std::string sources[] = {"plain", "data" + Trailer("2009-01-01"), "text", "readme", "up"};
+
+    std::vector<std::wstring> args = {L"create", L"out.dir"};
+    args.insert(args.end(), GetParam().args.begin(), GetParam().args.end());
+    const RunResult create = RunDictPack(args, dir.path());
+    ASSERT_EQ(create.code, 0u) << create.err;
+    EXPECT_NE(create.out.find("created out.dir with 1 entries"), std::string::npos) << create.out;
+    const std::vector<std::string> lines = WarningLines(create.err);
+    EXPECT_EQ(lines.size(), GetParam().warnings.size()) << create.err;
+    for (const char* warning : GetParam().warnings) EXPECT_TRUE(AnyLineHas(lines, warning)) << create.err;
+
+    const std::vector<PackageDirRecord> records = RecordsOf(dir / L"out.dir");
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(FieldText(records[0].fileExt), GetParam().ext);
+    EXPECT_EQ(FieldText(records[0].dateText), L"2009-01-01");
+    EXPECT_EQ(EntryBytes(dir / L"out.dir", 0), GetParam().entry);
+    EXPECT_EQ(ReadFileBytes(dir / L"plain.dic"), sources[0]) << "a source file is never changed";
+    EXPECT_EQ(ReadFileBytes(dir / L"notes.txt"), sources[2]);
+    EXPECT_EQ(ReadFileBytes(dir / L"README"), sources[3]);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, DictPackWarnedCreateTest,
+    ::testing::Values(
+        WarnedCreateCase{"unstamped", {L"--date", L"2009-01-01", L"plain.dic"}, "plain", L".dic",
+                         {"plain.dic: no version stamp; once installed it reports its install time as its date "
+                          "(run dictpack stamp plain.dic 2009-01-01 first, or pack it with --stamp)"}},
+        WarnedCreateCase{"unstamped_with_stamp", {L"--stamp", L"--date", L"2009-01-01", L"plain.dic"},
+                         "plain" + Trailer("2009-01-01"), L".dic", {}},
+        WarnedCreateCase{"stamped", {L"stamped.dic"}, "data" + Trailer("2009-01-01"), L".dic", {}},
+        WarnedCreateCase{"stamped_with_stamp", {L"--stamp", L"stamped.dic"}, "data" + Trailer("2009-01-01"), L".dic", {}},
+        WarnedCreateCase{"stamped_with_its_date_and_stamp", {L"--date", L"2009-01-01", L"--stamp", L"stamped.dic"},
+                         "data" + Trailer("2009-01-01"), L".dic", {}},
+        WarnedCreateCase{"upper_case_extension", {L"--stamp", L"--date", L"2009-01-01", L"upper.DIP"},
+                         "up" + Trailer("2009-01-01"), L".DIP", {}},
+        WarnedCreateCase{"other_extension", {L"--stamp", L"--date", L"2009-01-01", L"notes.txt"},
+                         "text" + Trailer("2009-01-01"), L".txt",
+                         {"notes.txt: extension '.txt' is neither .dic nor .dip; the wizard installs notes.txt again on every run"}},
+        WarnedCreateCase{"other_extension_given", {L"--ext", L".bak", L"stamped.dic"}, "data" + Trailer("2009-01-01"), L".bak",
+                         {"extension '.bak' is neither"}},
+        WarnedCreateCase{"extension_without_dot", {L"--ext", L"dic", L"stamped.dic"}, "data" + Trailer("2009-01-01"), L"dic",
+                         {"installs stampeddic again"}},
+        WarnedCreateCase{"no_extension", {L"--stamp", L"--date", L"2009-01-01", L"README"}, "readme" + Trailer("2009-01-01"),
+                         L"", {"README: extension '' is neither"}},
+        WarnedCreateCase{"other_extension_unstamped", {L"--date", L"2009-01-01", L"notes.txt"}, "text", L".txt",
+                         {"extension '.txt'", "notes.txt: no version stamp"}},
+        WarnedCreateCase{"manifest_other_extension_unstamped", {L"--manifest", L"notes.list"}, "text", L".txt",
+                         {"extension '.txt'", "notes.txt: no version stamp"}}),
+    [](const ::testing::TestParamInfo<WarnedCreateCase>& info) { return std::string(info.param.name); });
 
 struct BadCreateCase {
     const char* name;
@@ -358,6 +499,9 @@ TEST_P(DictPackBadCreateTest, RefusesWithOneClearLine) {
     EXPECT_EQ(create.code, GetParam().code);
     EXPECT_EQ(create.err.compare(0, 10, "dictpack: "), 0) << create.err;
     EXPECT_NE(create.err.substr(0, create.err.find('\n')).find(GetParam().error), std::string::npos) << create.err;
+    if (GetParam().code == 1) {
+        EXPECT_EQ(std::count(create.err.begin(), create.err.end(), '\n'), 1) << create.err;
+    }
     EXPECT_EQ(ReadFileBytes(dir / L"out.dir"), "previous package");
     EXPECT_FALSE(FileExists(dir / L"out.dir.part"));
 }
@@ -387,7 +531,20 @@ INSTANTIATE_TEST_SUITE_P(
         BadCreateCase{"name_too_long_in_utf16_units", {L"--name", L"xy\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600"
                       L"\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600",
                       L"stamped.dic"}, 1, "is longer than 31 characters"},
-        BadCreateCase{"extension_not_a_dictionary", {L"--date", L"2009-01-01", L"notes.txt"}, 1, "neither .dic nor .dip"},
+        BadCreateCase{"extension_too_long", {L"--ext", L".toolong", L"stamped.dic"}, 1,
+                      "extension '.toolong' is longer than 7 characters"},
+        BadCreateCase{"extension_leaves_directory", {L"--ext", L".d\\x", L"stamped.dic"}, 1, "is not a plain file name"},
+        BadCreateCase{"raw_is_no_option", {L"--raw", L"--date", L"2009-01-01", L"plain.dic"}, 2, "unknown option '--raw'"},
+        BadCreateCase{"stamp_twice", {L"--stamp", L"--date", L"2009-01-01", L"--stamp", L"plain.dic"}, 2,
+                      "--stamp given twice"},
+        BadCreateCase{"stamp_without_file", {L"stamped.dic", L"--stamp"}, 2, "apply to no FILE"},
+        BadCreateCase{"stamp_without_date", {L"--stamp", L"plain.dic"}, 1, "no version stamp in the file; give --date"},
+        BadCreateCase{"stamp_over_a_damaged_stamp", {L"--stamp", L"--date", L"2009-01-01", L"damaged.dic"}, 1,
+                      "damaged version stamp"},
+        BadCreateCase{"stamp_with_date_differing", {L"--stamp", L"--date", L"2009-01-02", L"stamped.dic"}, 1,
+                      "differs from the file's version stamp"},
+        BadCreateCase{"warned_file_then_missing_file", {L"--date", L"2009-01-01", L"notes.txt", L"none.dic"}, 1,
+                      "cannot open none.dic"},
         BadCreateCase{"id_leaves_directory", {L"--id", L"..\\..\\x", L"stamped.dic"}, 1, "is not a plain file name"},
         BadCreateCase{"id_names_a_device", {L"--id", L"NUL", L"stamped.dic"}, 1, "is not a plain file name"},
         BadCreateCase{"empty_id", {L"--id", L"", L"stamped.dic"}, 1, "empty id"},
@@ -458,7 +615,7 @@ TEST(DictPackTest, FiveHundredMegabyteEntryStreams) {
         DWORD written = 0;
         ASSERT_TRUE(WriteFile(file.get(), "tail", 4, &written, nullptr));
     }
-    const RunResult create = RunDictPack({L"create", dir / L"big.dir", L"--date", L"2009-01-01", source});
+    const RunResult create = RunDictPack({L"create", dir / L"big.dir", L"--stamp", L"--date", L"2009-01-01", source});
     ASSERT_EQ(create.code, 0u) << create.err;
     EXPECT_EQ(RunDictPack({L"verify", dir / L"big.dir"}).out, "ok\n");
     const std::vector<PackageDirRecord> records = RecordsOf(dir / L"big.dir");

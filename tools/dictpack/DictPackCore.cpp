@@ -19,12 +19,12 @@ namespace dictpack {
 namespace {
 
 const char* const kUsage =
-    "usage: dictpack create OUT.dir [--manifest LIST] [--id ID] [--ext EXT] [--date DATE] [--name NAME] [--raw] FILE...\n"
+    "usage: dictpack create OUT.dir [--manifest LIST] [--id ID] [--ext EXT] [--date DATE] [--name NAME] [--stamp] FILE...\n"
     "       dictpack stamp FILE DATE\n"
     "       dictpack list PKG.dir\n"
     "       dictpack verify PKG.dir\n"
     "       dictpack extract PKG.dir DIR\n"
-    "--id, --ext, --date, --name and --raw apply to the next FILE. DATE is YYYY-MM-DD (or YYYY-MM-DD hh:mm:ss for stamp).\n";
+    "--id, --ext, --date, --name and --stamp apply to the next FILE. DATE is YYYY-MM-DD (or YYYY-MM-DD hh:mm:ss for stamp).\n";
 
 // Closes on every path out of a command.
 struct FileCloser {
@@ -54,7 +54,8 @@ std::string AsciiLower(std::string text) {
     return text;
 }
 
-// The wizard finds installed dictionaries again under these extensions only.
+// The wizard finds installed dictionaries again under these extensions only; an entry under
+// any other is installed again on every run.
 bool IsDictExtension(std::wstring ext) {
     for (wchar_t& c : ext)
         if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
@@ -92,7 +93,8 @@ private:
     struct Input {
         std::string path;
         std::optional<std::string> id, ext, date, name;
-        bool raw = false;  // packed as it is, without the stamp an unstamped file would get
+        bool stamp = false;      // an unstamped file's entry gets a stamp with the date
+        bool inManifest = false;  // --stamp cannot reach it
     };
 
     struct Entry {
@@ -110,6 +112,12 @@ private:
         m_err += "dictpack: " + message + "\n";
         return EXIT_FAILED;
     }
+    // Held back until the command succeeds, so a refusal stays one line.
+    void Warn(const std::string& message) { m_warnings += "dictpack: warning: " + message + "\n"; }
+    void ShowWarnings() {
+        m_err += m_warnings;
+        m_warnings.clear();
+    }
 
     // ---- create ----
 
@@ -125,25 +133,25 @@ private:
                 optionsEnded = true;
                 continue;
             }
-            if (!optionsEnded && arg == "--raw") {
-                if (pending.raw) return Usage("--raw given twice for one FILE");
-                pending.raw = pendingOptions = true;
+            if (!optionsEnded && arg == "--stamp") {
+                if (pending.stamp) return Usage("--stamp given twice for one FILE");
+                pending.stamp = pendingOptions = true;
                 continue;
             }
             if (!optionsEnded && arg.compare(0, 2, "--") == 0) {
-                if (i + 1 >= args.size()) return Usage(arg + " needs a value");
-                const std::string& value = args[++i];
                 std::optional<std::string>* slot = arg == "--id" ? &pending.id
                                                  : arg == "--ext" ? &pending.ext
                                                  : arg == "--date" ? &pending.date
                                                  : arg == "--name" ? &pending.name : nullptr;
+                if (slot == nullptr && arg != "--manifest") return Usage("unknown option '" + arg + "'");
+                if (i + 1 >= args.size()) return Usage(arg + " needs a value");
+                const std::string& value = args[++i];
                 if (arg == "--manifest") {
                     if (pendingOptions) return Usage("--manifest follows options that wait for a FILE");
                     const int result = ReadManifest(value, inputs);
                     if (result != EXIT_OK) return result;
                     continue;
                 }
-                if (slot == nullptr) return Usage("unknown option '" + arg + "'");
                 if (slot->has_value()) return Usage(arg + " given twice for one FILE");
                 *slot = value;
                 pendingOptions = true;
@@ -172,7 +180,9 @@ private:
                 return Fail(input.path + ": the package would reach past 2^31-1 bytes");
             entries.push_back(entry);
         }
-        return WritePackage(outPath, entries);
+        const int result = WritePackage(outPath, entries);
+        if (result == EXIT_OK) ShowWarnings();
+        return result;
     }
 
     // One file a line: FILE, then optionally id, extension, date and name, separated by tabs;
@@ -211,6 +221,7 @@ private:
             if (fields.size() > 5) return Fail(where + ": more than 5 tab-separated fields");
             if (fields[0].empty()) return Fail(where + ": no FILE");
             Input input;
+            input.inManifest = true;
             input.path = IsAbsolutePath(fields[0]) ? fields[0] : base + fields[0];
             std::optional<std::string>* slots[] = {&input.id, &input.ext, &input.date, &input.name};
             for (size_t k = 1; k < fields.size(); ++k)
@@ -256,8 +267,6 @@ private:
             !Utf8ToUtf16(input.name.value_or(input.id.value_or(stem)), name))
             return Fail(path + ": a name is not valid UTF-8");
         if (id.empty()) return Fail(path + ": empty id");
-        if (!IsDictExtension(ext))
-            return Fail(path + ": extension '" + Utf16ToUtf8(ext) + "' is neither .dic nor .dip");
         if (name.empty()) name = id;
 
         std::string dateText;
@@ -284,7 +293,13 @@ private:
         if (!IsSafeEntryName(id, ext))
             return Fail(path + ": '" + Utf16ToUtf8(id + ext) + "' is not a plain file name");
 
-        entry.appendStamp = !stampText.has_value() && !input.raw;
+        if (!IsDictExtension(ext))
+            Warn(path + ": extension '" + Utf16ToUtf8(ext) + "' is neither .dic nor .dip; the wizard installs " +
+                 Utf16ToUtf8(id + ext) + " again on every run");
+        entry.appendStamp = !stampText.has_value() && input.stamp;
+        if (!stampText && !input.stamp)
+            Warn(path + ": no version stamp; once installed it reports its install time as its date (run dictpack "
+                        "stamp " + path + " " + dateText + (input.inManifest ? " first)" : " first, or pack it with --stamp)"));
         const int64_t size = entry.fileSize + (entry.appendStamp ? static_cast<int64_t>(DICT_STAMP_SIZE) : 0);
         if (size > PACKAGE_MAX_POSITION) return Fail(path + ": too big for a package");
         entry.spec.dictId = id;
@@ -397,6 +412,7 @@ private:
     }
 
     // The first thing in the directory that makes the package unsound; empty when none.
+    // What the wizard accepts but handles poorly becomes a warning.
     std::string EntryProblem(const CPackageReader& reader, int64_t fileSize) {
         const auto& records = reader.records();
         for (size_t i = 0; i < records.size(); ++i) {
@@ -414,9 +430,11 @@ private:
             DictSystemTime date;
             const std::string dateText = Utf16ToUtf8(FieldText(record.dateText));
             if (!ParseDateUnits(FieldText(record.dateText).c_str(), date))
-                return where + "date '" + dateText + "' is not a date the version library accepts";
+                Warn(where + "date '" + dateText + "' is not a date the version library accepts; the wizard "
+                             "upgrades the entry on every run");
             if (!IsDictExtension(ext))
-                return where + "extension '" + Utf16ToUtf8(ext) + "' is neither .dic nor .dip";
+                Warn(where + "extension '" + Utf16ToUtf8(ext) + "' is neither .dic nor .dip; the wizard installs " +
+                     EntryName(record) + " again on every run");
         }
         return std::string();
     }
@@ -449,7 +467,11 @@ private:
         CPackageReader reader;
         std::string problem;
         if (OpenPackage(path, reader, problem)) problem = EntryProblem(reader, SizeOf(path));
-        if (!problem.empty()) return Fail(path + ": " + problem);
+        if (!problem.empty()) {
+            m_warnings.clear();
+            return Fail(path + ": " + problem);
+        }
+        ShowWarnings();
         m_out += "ok\n";
         return EXIT_OK;
     }
@@ -493,6 +515,7 @@ private:
 
     std::string& m_out;
     std::string& m_err;
+    std::string m_warnings;
 };
 
 }  // namespace
