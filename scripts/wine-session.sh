@@ -8,7 +8,7 @@
 # The command sees WINEPREFIX, DISPLAY, WINEARCH and WINEDEBUG set for the session.
 set -euo pipefail
 
-CACHE="${QUILLBOX_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/quillbox}"
+CACHE="${QUILLBOX_CACHE:-${XDG_CACHE_HOME:-${HOME:-/tmp}/.cache}/quillbox}"
 TEMPLATE="$CACHE/wine-template"
 TEMPLATE_STAMP="template-v3"
 
