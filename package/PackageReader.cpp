@@ -1,5 +1,8 @@
 #include "package/PackageReader.h"
 
+#include <algorithm>
+#include <cstring>
+
 #ifdef _WIN32
 #include <share.h>
 #else
@@ -65,13 +68,34 @@ bool CPackageReader::SeekToEntry(uint32_t index) {
     if (m_file == nullptr || index >= m_records.size()) return false;
     const int64_t start = int64_t{m_header.dataBase} + m_records[index].dataOffset;
     if (start > PACKAGE_MAX_POSITION) return false;
-    return SeekPosition(m_file, start);
+    if (!SeekPosition(m_file, start)) return false;
+    m_position = m_filePosition = start;
+    m_positionKnown = true;
+    return true;
+}
+
+bool CPackageReader::ReadAhead() {
+    if (m_ahead.empty()) m_ahead.resize(PACKAGE_READ_AHEAD_BYTES);
+    if (m_filePosition != m_position) {
+        if (!SeekPosition(m_file, m_position)) return false;
+        m_filePosition = m_position;
+    }
+    m_aheadStart = m_position;
+    m_aheadLength = std::fread(m_ahead.data(), 1, m_ahead.size(), m_file);
+    m_filePosition += static_cast<int64_t>(m_aheadLength);
+    return m_aheadLength > 0;
 }
 
 int CPackageReader::ReadChunk(uint32_t index, void* buffer, uint32_t& count) {
     if (m_file == nullptr || index >= m_records.size()) return -1;
-    const int64_t position = TellPosition(m_file);
-    if (position < 0) return -1;
+    if (!m_positionKnown) {
+        // Right after Open: the file stands behind the directory.
+        const int64_t told = TellPosition(m_file);
+        if (told < 0) return -1;
+        m_position = m_filePosition = told;
+        m_positionKnown = true;
+    }
+    const int64_t position = m_position;
     const PackageDirRecord& record = m_records[index];
     const int64_t end = int64_t{m_header.dataBase} + record.dataOffset + record.dataSize;
     if (end > PACKAGE_MAX_POSITION || position > end) return -1;
@@ -80,9 +104,21 @@ int CPackageReader::ReadChunk(uint32_t index, void* buffer, uint32_t& count) {
         count = static_cast<uint32_t>(end - position);
         result = 0;
     }
-    const size_t got = count == 0 ? 0 : std::fread(buffer, 1, count, m_file);
+    unsigned char* out = static_cast<unsigned char*>(buffer);
+    uint32_t got = 0;
+    while (got < count) {
+        const int64_t inBlock = m_position - m_aheadStart;
+        if (inBlock < 0 || inBlock >= static_cast<int64_t>(m_aheadLength)) {
+            if (!ReadAhead()) break;
+            continue;
+        }
+        const size_t part = std::min<size_t>(count - got, m_aheadLength - static_cast<size_t>(inBlock));
+        std::memcpy(out + got, m_ahead.data() + inBlock, part);
+        got += static_cast<uint32_t>(part);
+        m_position += static_cast<int64_t>(part);
+    }
     if (got != count) {
-        count = static_cast<uint32_t>(got);
+        count = got;
         return -1;
     }
     return result;
@@ -93,5 +129,7 @@ void CPackageReader::Close() {
         std::fclose(m_file);
         m_file = nullptr;
     }
+    m_aheadLength = 0;
+    m_positionKnown = false;
 }
 

@@ -8,6 +8,11 @@
 
 #include "package/PackageFormat.h"
 
+// Entry data is read ahead in blocks of this size, so a 2048-byte chunk seldom costs a read
+// of its own. The block is allocated by the first chunk read: opening a package to read its
+// directory, as the scan does for every package, never reads ahead.
+constexpr size_t PACKAGE_READ_AHEAD_BYTES = 256 * 1024;
+
 class CPackageReader {
 public:
     CPackageReader() = default;
@@ -29,8 +34,17 @@ public:
     void Close();
 
 private:
+    // Reads the block that starts at m_position; false when not a byte could be read.
+    bool ReadAhead();
+
     FILE* m_file = nullptr;
     PackageHeader m_header{};
     std::vector<PackageDirRecord> m_records;
+    std::vector<unsigned char> m_ahead;  // file bytes from m_aheadStart, m_aheadLength of them
+    int64_t m_aheadStart = 0;
+    size_t m_aheadLength = 0;
+    bool m_positionKnown = false;  // false until the first seek or chunk read after Open
+    int64_t m_position = 0;        // where the next chunk starts
+    int64_t m_filePosition = 0;    // where the file itself stands
 };
 

@@ -203,3 +203,95 @@ TEST(PackageReaderTest, PackageStaysReadableAndWritableByOthersWhileOpen) {
 }
 
 }  // namespace
+
+namespace {
+
+// Reads the entry from its start in chunks of `chunk` bytes; the data read, or "" on a failure.
+std::string ReadWhole(CPackageReader& reader, uint32_t index, uint32_t chunk) {
+    if (!reader.SeekToEntry(index)) return "<seek failed>";
+    std::string got;
+    std::vector<char> buffer(chunk);
+    for (;;) {
+        uint32_t count = chunk;
+        const int result = reader.ReadChunk(index, buffer.data(), count);
+        if (result < 0) return "<read failed>";
+        got.append(buffer.data(), count);
+        if (result == 0) return got;
+    }
+}
+
+}  // namespace
+
+// Entries that start and end anywhere against the reader's internal blocks, read in any
+// order, again, and in other chunk sizes, deliver exactly their bytes.
+TEST(PackageReaderTest, EntriesAcrossReadAheadBlocksReadExactly) {
+    TempDir dir;
+    const uint32_t block = static_cast<uint32_t>(PACKAGE_READ_AHEAD_BYTES);
+    const std::vector<uint32_t> sizes = {block - 1000, 3, block + 1, 0, 2 * block + 5000, 2049};
+    std::vector<PackageEntrySpec> specs;
+    std::vector<std::string> data;
+    for (size_t i = 0; i < sizes.size(); ++i) {
+        specs.push_back({L"e" + std::to_wstring(i), L".dic", L"", L"", 0});
+        data.push_back(test::PatternBytes(sizes[i], static_cast<unsigned>(i + 3)));
+    }
+    ASSERT_TRUE(WriteFileBytes(dir / L"p.dir", BuildPackage(specs, data)));
+    CPackageReader reader;
+    ASSERT_TRUE(reader.Open((dir / L"p.dir").c_str()));
+    struct Read {
+        uint32_t index;
+        uint32_t chunk;
+    } reads[] = {{0, 2048}, {1, 2048}, {2, 2048}, {3, 2048}, {4, 2048}, {5, 2048},  // in file order
+                 {4, 2048}, {2, 2048}, {0, 2048}, {5, 2048},                        // backwards and again
+                 {4, 1},    {2, 4093}, {0, 65536}};                                 // other chunk sizes
+    for (const Read& r : reads) {
+        SCOPED_TRACE(testing::Message() << "entry " << r.index << " chunk " << r.chunk);
+        if (r.chunk == 1 && sizes[r.index] > 100000) {
+            // One byte at a time, a stretch across the first block boundary.
+            ASSERT_TRUE(reader.SeekToEntry(r.index));
+            std::string got;
+            for (uint32_t i = 0; i < 3 * block / 2; ++i) {
+                char byte = 0;
+                uint32_t count = 1;
+                ASSERT_EQ(reader.ReadChunk(r.index, &byte, count), 1);
+                got += byte;
+            }
+            EXPECT_TRUE(got == data[r.index].substr(0, got.size()));
+            continue;
+        }
+        EXPECT_TRUE(ReadWhole(reader, r.index, r.chunk) == data[r.index]);
+    }
+}
+
+// Without a seek, reading starts right behind the directory, as the file stands after Open;
+// a file cut inside an entry delivers what is there and then fails.
+TEST(PackageReaderTest, ReadsWithoutSeekAndCutFilesAsTheFileStands) {
+    TempDir dir;
+    const std::string data = test::PatternBytes(5000, 9);
+    std::string bytes = BuildPackage({{L"a", L".dic", L"", L"", 0}}, {data});
+    ASSERT_TRUE(WriteFileBytes(dir / L"whole.dir", bytes));
+    ASSERT_TRUE(WriteFileBytes(dir / L"cut.dir", bytes.substr(0, bytes.size() - 1000)));
+    {
+        CPackageReader reader;
+        ASSERT_TRUE(reader.Open((dir / L"whole.dir").c_str()));
+        char buffer[CHUNK_SIZE];
+        uint32_t count = CHUNK_SIZE;
+        EXPECT_EQ(reader.ReadChunk(0, buffer, count), 1);
+        EXPECT_EQ(std::string(buffer, count), data.substr(0, CHUNK_SIZE));
+    }
+    CPackageReader reader;
+    ASSERT_TRUE(reader.Open((dir / L"cut.dir").c_str()));
+    ASSERT_TRUE(reader.SeekToEntry(0));
+    const struct {
+        int result;
+        uint32_t count;
+    } expected[] = {{1, 2048}, {-1, 4000 - 2048}};
+    std::string got;
+    for (const auto& e : expected) {
+        char buffer[CHUNK_SIZE];
+        uint32_t count = CHUNK_SIZE;
+        EXPECT_EQ(reader.ReadChunk(0, buffer, count), e.result);
+        EXPECT_EQ(count, e.count);
+        got.append(buffer, count);
+    }
+    EXPECT_TRUE(got == data.substr(0, 4000));
+}
