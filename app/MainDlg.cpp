@@ -57,7 +57,10 @@ CMainDlg::CMainDlg()
       m_hNext(nullptr),
       m_hDownload(nullptr),
       m_hCancel(nullptr),
-      m_bProgressFrozen(false),
+      m_progressProc(nullptr),
+      m_nPendingSteps(0),
+      m_nPendingBase(0),
+      m_nPendingHigh(0),
       m_progressPaintTick(0) {}
 
 void CMainDlg::SetThreadCreatorForTesting(ThreadCreator creator) {
@@ -117,6 +120,9 @@ LRESULT CMainDlg::OnInitDialog() {
     m_hDownload = GetDlgItem(IDC_BTN_MAINDLG_DOWNLOAD);
     m_hCancel = GetDlgItem(IDC_BTN_MAINDLG_CANCEL);
     m_hCheck = GetDlgItem(IDC_CHK_MAINDLG_LAUNCH);
+    ::SetWindowLongPtrW(m_hProgress, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    m_progressProc = reinterpret_cast<WNDPROC>(
+        ::SetWindowLongPtrW(m_hProgress, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ProgressProc)));
 
     SetWindowText(WIZ_TEXT_TITLE);
     ShowFirstPage();
@@ -285,18 +291,39 @@ void CMainDlg::SetProgressRange(uint32_t total) {
     }
 }
 
-void CMainDlg::FreezeProgressPainting() {
-    if (m_bProgressFrozen) return;
-    ::SendMessageW(m_hProgress, WM_SETREDRAW, FALSE, 0);
-    m_bProgressFrozen = true;
-    m_progressPaintTick = ::GetTickCount();
+LRESULT CALLBACK CMainDlg::ProgressProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
+    CMainDlg* self = reinterpret_cast<CMainDlg*>(::GetWindowLongPtrW(hWnd, GWLP_USERDATA));
+    if (self == nullptr || self->m_progressProc == nullptr) return ::DefWindowProcW(hWnd, uMsg, wParam, lParam);
+    const WNDPROC bar = self->m_progressProc;
+    const int delta = static_cast<int>(wParam);
+    if (uMsg == PBM_DELTAPOS && delta > 0) {
+        if (self->m_nPendingSteps == 0) {
+            self->m_nPendingBase = static_cast<int32_t>(::CallWindowProcW(bar, hWnd, PBM_GETPOS, 0, 0));
+            self->m_nPendingHigh = static_cast<int32_t>(::CallWindowProcW(bar, hWnd, PBM_GETRANGE, FALSE, 0));
+        }
+        // What the bar would answer: its previous position, which never passes the upper bound.
+        const int64_t previous =
+            std::min<int64_t>(int64_t{self->m_nPendingBase} + self->m_nPendingSteps, self->m_nPendingHigh);
+        self->m_nPendingSteps += static_cast<uint32_t>(delta);
+        return static_cast<LRESULT>(previous);
+    }
+    if (self->m_nPendingSteps != 0) {
+        const WPARAM steps = self->m_nPendingSteps;
+        self->m_nPendingSteps = 0;
+        ::CallWindowProcW(bar, hWnd, PBM_DELTAPOS, steps, 0);
+    }
+    if (uMsg == WM_NCDESTROY) {
+        ::SetWindowLongPtrW(hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(bar));
+        ::SetWindowLongPtrW(hWnd, GWLP_USERDATA, 0);
+        self->m_progressProc = nullptr;
+    }
+    return ::CallWindowProcW(bar, hWnd, uMsg, wParam, lParam);
 }
 
 void CMainDlg::RepaintProgress() {
-    if (!m_bProgressFrozen) return;
-    ::SendMessageW(m_hProgress, WM_SETREDRAW, TRUE, 0);
-    ::RedrawWindow(m_hProgress, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
-    m_bProgressFrozen = false;
+    m_progressPaintTick = ::GetTickCount();
+    // Any message but a step makes the subclass hand the held-back steps to the bar.
+    if (m_nPendingSteps != 0) ::SendMessageW(m_hProgress, PBM_GETPOS, 0, 0);
 }
 
 void CMainDlg::ShowFinishedPage() {
@@ -319,11 +346,8 @@ LRESULT CMainDlg::OnInstallBegin() {
 }
 
 LRESULT CMainDlg::OnStep() {
-    if (m_bProgressFrozen && ::GetTickCount() - m_progressPaintTick >= WIZ_PROGRESS_REPAINT_MS) {
-        RepaintProgress();
-    }
-    FreezeProgressPainting();
     ::SendMessageW(m_hProgress, PBM_DELTAPOS, 1, 0);
+    if (::GetTickCount() - m_progressPaintTick >= WIZ_PROGRESS_REPAINT_MS) RepaintProgress();
     return 1;
 }
 

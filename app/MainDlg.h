@@ -92,9 +92,13 @@ private:
     LRESULT ShowItemText(WPARAM wParam, LPARAM lParam, const wchar_t* installFormat, const wchar_t* upgradeFormat);
     void ShowTextLine(const std::wstring& text);
     void SetProgressRange(uint32_t total);
-    // Repainting the bar is what limits the copy speed, so steps only move its position and
-    // the picture follows at most every WIZ_PROGRESS_REPAINT_MS.
-    void FreezeProgressPainting();
+    // Every step is a PBM_DELTAPOS to the bar, but the bar itself would invalidate and repaint
+    // on each, which costs as much as the worker's message. Its subclass therefore answers
+    // positive steps itself and hands their sum to the bar before any other message, so every
+    // answer (PBM_GETPOS included) stays exact; RepaintProgress hands them over now.
+    // Subclassed through GWLP_WNDPROC: the common controls' own subclassing keeps its data in
+    // window properties, and reading one per step costs about as much as the repaint did.
+    static LRESULT CALLBACK ProgressProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam);
     void RepaintProgress();
 
     int32_t m_nPage;
@@ -112,6 +116,9 @@ private:
 
     qb::ScopedIcon m_bigIcon;
     qb::ScopedIcon m_smallIcon;
-    bool m_bProgressFrozen;
+    WNDPROC m_progressProc;    // the bar's own procedure
+    uint32_t m_nPendingSteps;  // steps answered by the subclass, not yet shown by the bar
+    int32_t m_nPendingBase;    // the bar's position and upper bound when they began
+    int32_t m_nPendingHigh;
     DWORD m_progressPaintTick;
 };

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <thread>
@@ -313,6 +314,33 @@ TEST_F(MainDlgTest, ProgressRangeFitsEveryTotal) {
         Send(WM_WIZ_INSTALL_END);
         EXPECT_EQ(Pos(), c.total);
         EXPECT_FALSE(IsWindowVisible(Item(IDC_PRG_MAINDLG_PROGRESS)));
+        m_dlg->DestroyWindow();
+    }
+}
+
+// Steps are held back from the bar's painting, never from its answers: after every step the
+// position is exact, a step answers the previous position, and the upper bound holds.
+TEST_F(MainDlgTest, EveryStepMovesTheBarByOneAndEveryAnswerIsExact) {
+    struct Case {
+        int total;
+        int steps;       // WM_WIZ_STEP messages, the position asked after each
+        int directSteps;  // then PBM_DELTAPOS 1 in a row with nothing in between
+    } cases[] = {{3, 2, 3}, {3, 5, 2}, {100, 40, 80}, {70000, 5, 10}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "total " << c.total << " steps " << c.steps);
+        ASSERT_NE(Open({Entry(L"a", ACTION_INSTALL, 2048u * c.total)}), nullptr);
+        Send(WM_COMMAND, MAKEWPARAM(IDC_BTN_MAINDLG_NEXT, BN_CLICKED), 0);
+        Send(WM_WIZ_INSTALL_BEGIN);
+        for (int i = 1; i <= c.steps; ++i) {
+            EXPECT_EQ(Send(WM_WIZ_STEP), 1);
+            ASSERT_EQ(Pos(), std::min(i, c.total));
+        }
+        HWND bar = Item(IDC_PRG_MAINDLG_PROGRESS);
+        for (int i = 0; i < c.directSteps; ++i)
+            EXPECT_EQ(SendMessageW(bar, PBM_DELTAPOS, 1, 0), std::min(c.steps + i, c.total));
+        EXPECT_EQ(Pos(), std::min(c.steps + c.directSteps, c.total));
+        Send(WM_WIZ_INSTALL_END);
+        EXPECT_EQ(Pos(), c.total);
         m_dlg->DestroyWindow();
     }
 }
