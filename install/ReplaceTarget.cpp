@@ -18,10 +18,21 @@ bool MoveTargetAside(const wchar_t* path) {
 }
 
 bool RestoreTarget(const wchar_t* path) {
+    const std::wstring backup = BackupPathOf(path);
     // A target that never got created (the copy failed before its output file existed)
     // must not keep the previous file hidden under the backup name.
-    if (!DeleteFileW(path) && GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES) return false;
-    return MoveFileW(BackupPathOf(path).c_str(), path) != FALSE;
+    if (!DeleteFileW(path)) {
+        const DWORD attributes = GetFileAttributesW(path);
+        if (attributes == INVALID_FILE_ATTRIBUTES) return MoveFileW(backup.c_str(), path) != FALSE;
+        // A target another process holds open without delete sharing may still be written:
+        // the previous bytes go back over the partial ones. A read-only target stays as it is.
+        if (attributes & FILE_ATTRIBUTE_READONLY) return false;
+        if (GetFileAttributesW(backup.c_str()) == INVALID_FILE_ATTRIBUTES) return false;
+        if (!CopyFileW(backup.c_str(), path, FALSE)) return false;
+        DeleteFileW(backup.c_str());
+        return true;
+    }
+    return MoveFileW(backup.c_str(), path) != FALSE;
 }
 
 }  // namespace

@@ -1,10 +1,12 @@
 #include "package/LocalScan.h"
 
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "base/ScopedWin.h"
 #include "host/HostPaths.h"
+#include "install/ReplaceTarget.h"
 #include "package/EntryNames.h"
 #include "package/InstallManager.h"
 #include "package/PackageReader.h"
@@ -42,6 +44,12 @@ bool ForEachFile(const std::wstring& pattern, Visit visit) {
         if (!visit(dir + L"\\" + data.cFileName, std::wstring(data.cFileName))) return false;
     } while (FindNextFileW(find.get(), &data));
     return true;
+}
+
+// Windows drops dots and spaces at the end of a file name: "abc.dic." would be written
+// to the installed abc.dic as if it were a new file, with no backup and no date check.
+bool KeepsItsName(const std::wstring& name) {
+    return !name.empty() && name.back() != L'.' && name.back() != L' ';
 }
 
 }  // namespace
@@ -84,26 +92,57 @@ bool CInstallManager::ReadPackageEntries(PackageItem& package) {
         entry.dateText = FieldText(record.dateText);
         // The id and extension become a file name in the host's data directory; a package
         // that names anything else is treated as damaged.
-        if (!IsSafeEntryName(entry.dictId, entry.fileExt)) return false;
+        if (!IsSafeEntryName(entry.dictId, entry.fileExt) || !KeepsItsName(entry.dictId + entry.fileExt)) return false;
         entries->push_back(std::move(entry));
     }
     package.entries = std::move(entries);
     return true;
 }
 
+namespace {
+
+bool IsDictionaryName(const std::wstring& lowerName) {
+    const size_t dot = lowerName.rfind(L'.');
+    if (dot == std::wstring::npos) return false;
+    const std::wstring ext = lowerName.substr(dot);
+    return ext == DICT_EXT_DIC || ext == DICT_EXT_DIP;
+}
+
+// An upgrade that was cut off (the wizard killed, the machine off) leaves the previous
+// file under its backup name. Without its target the backup goes back in place at once;
+// the listing then finds the previous dictionary as it was.
+void RestoreOrphanedBackups(const std::wstring& dir) {
+    const std::wstring suffix = BACKUP_SUFFIX;
+    std::vector<std::pair<std::wstring, std::wstring>> moves;
+    ForEachFile(dir + L"\\*" + suffix, [&](const std::wstring& path, const std::wstring& name) {
+        if (name.size() <= suffix.size() || name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
+            return true;
+        const std::wstring target = path.substr(0, path.size() - suffix.size());
+        if (IsDictionaryName(LowerAscii(name.substr(0, name.size() - suffix.size()))) &&
+            GetFileAttributesW(target.c_str()) == INVALID_FILE_ATTRIBUTES)
+            moves.emplace_back(path, target);
+        return true;
+    });
+    for (const auto& move : moves) MoveFileW(move.first.c_str(), move.second.c_str());
+}
+
+}  // namespace
+
 bool CInstallManager::ScanInstalled() {
     std::wstring dir;
     if (!GetDictDataDir(dir)) return false;
     m_installed.clear();
+    RestoreOrphanedBackups(dir);
     ForEachFile(dir + INSTALLED_SEARCH_PIECE, [this](const std::wstring& path, const std::wstring& name) {
         InstalledDictItem item;
         item.fileName = LowerAscii(name);
-        const size_t dot = item.fileName.rfind(L'.');
-        if (dot == std::wstring::npos) return true;
-        const std::wstring ext = item.fileName.substr(dot);
-        if (ext != DICT_EXT_DIC && ext != DICT_EXT_DIP) return true;
+        if (!IsDictionaryName(item.fileName)) return true;
         item.filePath = path;
-        if (LoadVersionLibrary()) VersionLibrary().get_dict_datetime(item.filePath.c_str(), &item.fileDate);
+        // A file with a backup beside it may be the cut-off part of an upgrade: its date
+        // says nothing, so it keeps the zero date and any package's entry replaces it.
+        const bool interrupted = GetFileAttributesW(BackupPathOf(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+        if (!interrupted && LoadVersionLibrary())
+            VersionLibrary().get_dict_datetime(item.filePath.c_str(), &item.fileDate);
         m_installed.push_back(std::move(item));
         return true;
     });

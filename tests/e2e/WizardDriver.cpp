@@ -157,6 +157,12 @@ bool Wizard::Running() const {
     return m_process.valid() && WaitForSingleObject(m_process.get(), 0) == WAIT_TIMEOUT;
 }
 
+bool Wizard::Terminate() {
+    if (!Running()) return m_process.valid();
+    TerminateProcess(m_process.get(), 0);
+    return WaitForSingleObject(m_process.get(), E2E_GENEROUS_WAIT_MS) == WAIT_OBJECT_0;
+}
+
 HWND Wizard::WaitForDialog(DWORD timeoutMs) {
     HWND found = nullptr;
     WaitUntil(

@@ -58,6 +58,8 @@ public:
     // The exit code, or STILL_ACTIVE if the process did not end in time.
     DWORD WaitForExit(DWORD timeoutMs = E2E_GENEROUS_WAIT_MS) const;
     bool Running() const;
+    // Ends the process at once, as a crash or the task manager would; true once it is gone.
+    bool Terminate();
 
 private:
     qb::ScopedHandle m_process;
