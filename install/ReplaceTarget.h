@@ -5,7 +5,7 @@
 
 #include <string>
 
-#define BACKUP_SUFFIX L"._gin_hh_"
+#include "install/BackupName.h"
 
 enum ReplaceStep {
     MoveAside = 0,

@@ -1,5 +1,7 @@
 #include "package/EntryNames.h"
 
+#include "install/BackupName.h"
+
 namespace {
 
 bool IsForbiddenUnit(wchar_t c) {
@@ -28,6 +30,14 @@ bool IsDeviceName(const std::wstring& name) {
     return false;
 }
 
+bool EndsWithBackupSuffix(const std::wstring& name) {
+    const std::wstring suffix = BACKUP_SUFFIX;
+    if (name.size() < suffix.size()) return false;
+    for (size_t i = 0; i < suffix.size(); ++i)
+        if (AsciiUpper(name[name.size() - suffix.size() + i]) != AsciiUpper(suffix[i])) return false;
+    return true;
+}
+
 }  // namespace
 
 bool IsSafeEntryName(const std::wstring& dictId, const std::wstring& fileExt) {
@@ -35,5 +45,7 @@ bool IsSafeEntryName(const std::wstring& dictId, const std::wstring& fileExt) {
     for (wchar_t c : name)
         if (IsForbiddenUnit(c)) return false;
     if (name.find_first_not_of(L". ") == std::wstring::npos) return false;
+    if (name.back() == L'.' || name.back() == L' ') return false;
+    if (EndsWithBackupSuffix(name)) return false;
     return !IsDeviceName(name);
 }

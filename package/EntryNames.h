@@ -6,6 +6,8 @@
 #include <string>
 
 // False for a name that holds a path separator, a drive colon, a character Windows forbids
-// in file names, that is empty or only dots and spaces ("." and ".." among them), or that
-// names a device (CON, NUL, COM1, ...), with or without an extension.
+// in file names, that is empty or only dots and spaces ("." and ".." among them), that ends
+// in a dot or a space (Windows would drop them and write another file), that ends like a
+// backup of another dictionary, or that names a device (CON, NUL, COM1, ...), with or
+// without an extension.
 bool IsSafeEntryName(const std::wstring& dictId, const std::wstring& fileExt);

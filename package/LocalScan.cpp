@@ -46,12 +46,6 @@ bool ForEachFile(const std::wstring& pattern, Visit visit) {
     return true;
 }
 
-// Windows drops dots and spaces at the end of a file name: "abc.dic." would be written
-// to the installed abc.dic as if it were a new file, with no backup and no date check.
-bool KeepsItsName(const std::wstring& name) {
-    return !name.empty() && name.back() != L'.' && name.back() != L' ';
-}
-
 }  // namespace
 
 std::wstring LowerAscii(std::wstring text) {
@@ -92,7 +86,7 @@ bool CInstallManager::ReadPackageEntries(PackageItem& package) {
         entry.dateText = FieldText(record.dateText);
         // The id and extension become a file name in the host's data directory; a package
         // that names anything else is treated as damaged.
-        if (!IsSafeEntryName(entry.dictId, entry.fileExt) || !KeepsItsName(entry.dictId + entry.fileExt)) return false;
+        if (!IsSafeEntryName(entry.dictId, entry.fileExt)) return false;
         entries->push_back(std::move(entry));
     }
     package.entries = std::move(entries);

@@ -35,6 +35,8 @@ INSTANTIATE_TEST_SUITE_P(
                       NameCase{L"", L"", false}, NameCase{L" . ", L"", false},
                       NameCase{L"con", L".dic", false}, NameCase{L"NUL", L"", false},
                       NameCase{L"Com1", L".dic", false}, NameCase{L"lpt9", L".dip", false},
-                      NameCase{L"aux ", L".dic", false}));
+                      NameCase{L"aux ", L".dic", false}, NameCase{L"abc", L".dic.", false},
+                      NameCase{L"abc.dic ", L"", false}, NameCase{L"abc.dic", L"._gin_hh_", false},
+                      NameCase{L"abc", L".dic._GIN_HH_", false}, NameCase{L"abc._gin_hh_x", L".dic", true}));
 
 }  // namespace
