@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <initializer_list>
 
 #include "app/HostNotify.h"
 #include "app/WizardMessages.h"
@@ -17,6 +18,16 @@ namespace {
 CMainDlg::ThreadCreator g_threadCreator = ::CreateThread;
 
 void Show(HWND hWnd, bool visible) { ::ShowWindow(hWnd, visible ? SW_SHOWNA : SW_HIDE); }
+
+struct ControlVisibility {
+    HWND hWnd;
+    bool visible;
+};
+
+// Shows or hides each control named; the controls not named keep their state.
+void ShowControls(std::initializer_list<ControlVisibility> controls) {
+    for (const ControlVisibility& control : controls) Show(control.hWnd, control.visible);
+}
 
 HICON LoadProgramIcon(int metricX, int metricY) {
     return static_cast<HICON>(::LoadImageW(g_appModule.GetResourceInstance(), MAKEINTRESOURCEW(IDI_MAINDLG),
@@ -209,12 +220,8 @@ void CMainDlg::ShowWelcomePage() {
     ::SetWindowTextW(m_hMsgLine, FormatWizardText(WIZ_TEXT_WELCOME_FORMAT, summary.c_str()).c_str());
     ::SetWindowTextW(m_hNext, WIZ_TEXT_NEXT);
     ::SetWindowTextW(m_hCancel, WIZ_TEXT_CANCEL);
-    Show(m_hList, false);
-    Show(m_hProgress, false);
-    Show(m_hCheck, false);
-    Show(m_hNext, true);
-    Show(m_hDownload, false);
-    Show(m_hCancel, true);
+    ShowControls({{m_hList, false}, {m_hProgress, false}, {m_hCheck, false}, {m_hNext, true}, {m_hDownload, false},
+                  {m_hCancel, true}});
     m_nPage = WIZ_PAGE_WELCOME;
 }
 
@@ -222,13 +229,8 @@ void CMainDlg::ShowUpToDatePage() {
     ResizeMessageLine(true);
     ::SetWindowTextW(m_hMsgLine, WIZ_TEXT_UP_TO_DATE);
     ::SetWindowTextW(m_hCancel, WIZ_TEXT_CLOSE);
-    Show(m_hMsgLine, true);
-    Show(m_hList, false);
-    Show(m_hProgress, false);
-    Show(m_hCheck, false);
-    Show(m_hNext, false);
-    Show(m_hDownload, false);
-    Show(m_hCancel, true);
+    ShowControls({{m_hMsgLine, true}, {m_hList, false}, {m_hProgress, false}, {m_hCheck, false}, {m_hNext, false},
+                  {m_hDownload, false}, {m_hCancel, true}});
     m_nPage = WIZ_PAGE_UP_TO_DATE;
 }
 
@@ -237,13 +239,8 @@ void CMainDlg::ShowHostNotFoundPage() {
     ::SetWindowTextW(m_hMsgLine, WIZ_TEXT_HOST_NOT_FOUND);
     ::SetWindowTextW(m_hDownload, WIZ_TEXT_DOWNLOAD);
     ::SetWindowTextW(m_hCancel, WIZ_TEXT_CLOSE);
-    Show(m_hMsgLine, true);
-    Show(m_hList, false);
-    Show(m_hProgress, false);
-    Show(m_hCheck, false);
-    Show(m_hNext, false);
-    Show(m_hDownload, true);
-    Show(m_hCancel, true);
+    ShowControls({{m_hMsgLine, true}, {m_hList, false}, {m_hProgress, false}, {m_hCheck, false}, {m_hNext, false},
+                  {m_hDownload, true}, {m_hCancel, true}});
     m_nPage = WIZ_PAGE_HOST_NOT_FOUND;
 }
 
@@ -255,10 +252,7 @@ void CMainDlg::SetCloseItemEnabled(bool enabled) {
 
 void CMainDlg::StartInstall() {
     ResizeMessageLine(false);
-    if (!m_bSingleEntry) {
-        Show(m_hMsgLine, false);
-        Show(m_hList, true);
-    }
+    if (!m_bSingleEntry) ShowControls({{m_hMsgLine, false}, {m_hList, true}});
     Show(m_hProgress, true);
     SetCloseItemEnabled(false);
     ::EnableWindow(m_hNext, FALSE);
@@ -329,10 +323,7 @@ void CMainDlg::RepaintProgress() {
 void CMainDlg::ShowFinishedPage() {
     ::SetWindowTextW(m_hCheck, WIZ_TEXT_LAUNCH);
     ::SetWindowTextW(m_hCancel, WIZ_TEXT_FINISH);
-    Show(m_hProgress, false);
-    Show(m_hCheck, true);
-    Show(m_hNext, false);
-    Show(m_hDownload, false);
+    ShowControls({{m_hProgress, false}, {m_hCheck, true}, {m_hNext, false}, {m_hDownload, false}});
     ::SendMessageW(m_hCheck, BM_SETCHECK, BST_CHECKED, 0);
     SetCloseItemEnabled(true);
     ::EnableWindow(m_hNext, TRUE);

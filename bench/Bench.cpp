@@ -30,6 +30,7 @@
 #include "install/OutputFile.h"
 #include "package/PackageFormat.h"
 #include "package/PackageReader.h"
+#include "tests/support/TestSupport.h"
 
 using namespace bench;
 
@@ -338,14 +339,14 @@ std::wstring FirstPageId(uint32_t n) {
 // The wizard as shipped; with packages, 500 of 10 entries each; with installed files, one
 // per entry name, so every entry is compared by date (half are newer in the package).
 bool LayOutFirstPage(const Machine& machine, const std::wstring& binDir, bool packages, bool installed) {
-    if (!MakeDirs(machine.wizardDir) || !MakeHost(machine.hostDir)) return false;
+    if (!test::MakeDirs(machine.wizardDir) || !MakeHost(machine.hostDir)) return false;
     if (!CopyFileW((binDir + L"Quillbox.exe").c_str(), (machine.wizardDir + L"\\Quillbox.exe").c_str(), FALSE) ||
         !CopyFileW((binDir + L"dict_ver.dll").c_str(), (machine.wizardDir + L"\\dict_ver.dll").c_str(), FALSE))
         return false;
     const std::wstring dictData = DictDataDir(machine.hostDir);
-    const char content[64] = {};
+    const std::string content(64, '\0');
     for (uint32_t n = 0; installed && n < FIRST_PAGE_PACKAGES * FIRST_PAGE_ENTRIES; ++n) {
-        if (!WriteBytes(dictData + L"\\" + FirstPageId(n) + L".dic", content, sizeof content)) return false;
+        if (!test::WriteFileBytes(dictData + L"\\" + FirstPageId(n) + L".dic", content)) return false;
     }
     for (uint32_t p = 0; packages && p < FIRST_PAGE_PACKAGES; ++p) {
         std::vector<BenchEntry> entries;
@@ -398,7 +399,7 @@ int RunBenchmark(int runs, std::wstring binDir, Selection only) {
     const std::wstring result = root + L"\\result.txt";
     std::vector<BenchEntry> realEntries;
     for (uint32_t i = 0; i < REAL_ENTRIES; ++i) realEntries.push_back({L"big" + std::to_wstring(i), L"", REAL_ENTRY_BYTES});
-    if (!MakeHost(hostDir) || !MakeDirs(realDir) || !MakeDirs(copyDir) ||
+    if (!MakeHost(hostDir) || !test::MakeDirs(realDir) || !test::MakeDirs(copyDir) ||
         !CopyFileW(self.c_str(), realExe.c_str(), FALSE) || !WritePackage(realPackage, realEntries, SEED_REAL))
         Fail("cannot lay out the 100 MB install");
     if (!RegisterHost(hostDir)) Fail("cannot write the host's registry values");
@@ -466,9 +467,9 @@ int RunBenchmark(int runs, std::wstring binDir, Selection only) {
             std::fclose(in);
         }
     }
-    RemoveTree(root + L"\\many");
-    RemoveTree(root + L"\\none");
-    RemoveTree(root + L"\\bare");
+    test::RemoveTree(root + L"\\many");
+    test::RemoveTree(root + L"\\none");
+    test::RemoveTree(root + L"\\bare");
 
     // Figure 7: peak working set of the real install path, one process per plan.
     RegisterHost(hostDir);
@@ -477,7 +478,7 @@ int RunBenchmark(int runs, std::wstring binDir, Selection only) {
     for (int i = 0; only.memory && i < 2; ++i) {
         const std::wstring dir = root + L"\\memory" + std::to_wstring(i);
         const std::wstring exe = dir + L"\\qb_bench.exe";
-        if (!MakeDirs(dir) || !CopyFileW(self.c_str(), exe.c_str(), FALSE) ||
+        if (!test::MakeDirs(dir) || !CopyFileW(self.c_str(), exe.c_str(), FALSE) ||
             !WritePackage(dir + L"\\one.dir", {{L"one", L"", planSizes[i]}}, SEED_MEMORY))
             Fail("cannot lay out the memory plans");
         EmptyDir(DictDataDir(hostDir));
@@ -489,11 +490,11 @@ int RunBenchmark(int runs, std::wstring binDir, Selection only) {
         std::printf("  memory plan %u MB: %.2f s, peak working set %.1f MB\n", planSizes[i] / MIB, run.seconds,
                     MiB(run.peakBytes));
         std::fflush(stdout);
-        RemoveTree(dir);
+        test::RemoveTree(dir);
         EmptyDir(DictDataDir(hostDir));
     }
     UnregisterHost();
-    RemoveTree(root);
+    test::RemoveTree(root);
 
     const double tReal = Median(real), tChunked = Median(chunked), tFloor = Median(floor), tWhole = Median(whole);
     const double realRate = MiB(planBytes) / tReal, chunkedRate = MiB(planBytes) / tChunked;

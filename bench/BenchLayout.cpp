@@ -5,6 +5,7 @@
 #include "base/ScopedWin.h"
 #include "host/HostPaths.h"
 #include "package/PackageWriter.h"
+#include "tests/support/TestSupport.h"
 
 namespace bench {
 
@@ -39,34 +40,6 @@ double Now() {
     return static_cast<double>(t.QuadPart) / frequency;
 }
 
-bool MakeDirs(const std::wstring& path) {
-    for (size_t i = 3; i <= path.size(); ++i) {
-        if (i == path.size() || path[i] == L'\\') CreateDirectoryW(path.substr(0, i).c_str(), nullptr);
-    }
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
-void RemoveTree(const std::wstring& path) {
-    WIN32_FIND_DATAW data;
-    qb::ScopedFindHandle find(FindFirstFileW((path + L"\\*").c_str(), &data));
-    if (find) {
-        do {
-            const std::wstring name = data.cFileName;
-            if (name == L"." || name == L"..") continue;
-            const std::wstring child = path + L"\\" + name;
-            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                RemoveTree(child);
-            } else {
-                SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-                DeleteFileW(child.c_str());
-            }
-        } while (FindNextFileW(find.get(), &data));
-    }
-    find.reset();
-    RemoveDirectoryW(path.c_str());
-}
-
 void EmptyDir(const std::wstring& dir) {
     WIN32_FIND_DATAW data;
     qb::ScopedFindHandle find(FindFirstFileW((dir + L"\\*").c_str(), &data));
@@ -75,14 +48,6 @@ void EmptyDir(const std::wstring& dir) {
         if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
         DeleteFileW((dir + L"\\" + data.cFileName).c_str());
     } while (FindNextFileW(find.get(), &data));
-}
-
-bool WriteBytes(const std::wstring& path, const void* data, size_t size) {
-    qb::ScopedHandle file(
-        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return false;
-    DWORD written = 0;
-    return size == 0 || (WriteFile(file.get(), data, static_cast<DWORD>(size), &written, nullptr) && written == size);
 }
 
 std::wstring ExePath() {
@@ -147,8 +112,8 @@ bool EntryMatches(const std::wstring& path, uint32_t size, uint32_t seed, uint32
 std::wstring DictDataDir(const std::wstring& hostDir) { return hostDir + HOST_DICT_DATA_PIECE; }
 
 bool MakeHost(const std::wstring& hostDir) {
-    return MakeDirs(DictDataDir(hostDir)) && MakeDirs(hostDir + L"\\plugin\\image") &&
-           WriteBytes(hostDir + L"\\" BENCH_HOST_EXE_NAME, "", 0);
+    return test::MakeDirs(DictDataDir(hostDir)) && test::MakeDirs(hostDir + L"\\plugin\\image") &&
+           test::WriteFileBytes(hostDir + L"\\" BENCH_HOST_EXE_NAME, "");
 }
 
 bool RegisterHost(const std::wstring& hostDir) {

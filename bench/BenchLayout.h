@@ -16,11 +16,8 @@ constexpr uint32_t MIB = 1024 * 1024;
 
 double Now();  // seconds, monotonic
 
-bool MakeDirs(const std::wstring& path);
-void RemoveTree(const std::wstring& path);
 // Deletes the files (not folders) directly inside dir.
 void EmptyDir(const std::wstring& dir);
-bool WriteBytes(const std::wstring& path, const void* data, size_t size);
 std::wstring ExePath();
 std::wstring DirOf(const std::wstring& path);  // with a trailing backslash
 

@@ -11,65 +11,39 @@
 #include "host/ProcessControl.h"
 #include "standins/lexora/LexoraStandin.h"
 #include "tests/e2e/WizardDriver.h"
+#include "tests/support/TestSupport.h"
 
 using namespace e2e;
 
 namespace {
 
-std::wstring BinDir() {
-    wchar_t path[MAX_PATH];
-    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring dir(path, length);
-    return dir.substr(0, dir.find_last_of(L'\\') + 1);
-}
-
 void Print(const std::wstring& text) {
-    const int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string utf8(n, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &utf8[0], n, nullptr, nullptr);
-    std::fputs(utf8.c_str(), stdout);
+    std::fputs(test::Utf8(text).c_str(), stdout);
     std::fputs("\n", stdout);
     std::fflush(stdout);
-}
-
-std::string Bytes(size_t n, unsigned seed) {
-    std::string out(n, '\0');
-    for (size_t i = 0; i < n; ++i) out[i] = static_cast<char>((i * 31 + seed) & 0xFF);
-    return out;
 }
 
 // A small 24-bit picture in one colour.
 std::string Picture(BYTE r, BYTE g, BYTE b) {
     const int side = 32;
-    BITMAPINFOHEADER header = {};
-    header.biSize = sizeof header;
-    header.biWidth = side;
-    header.biHeight = side;
-    header.biPlanes = 1;
-    header.biBitCount = 24;
     std::string pixels;
     for (int i = 0; i < side * side; ++i) pixels += std::string{static_cast<char>(b), static_cast<char>(g), static_cast<char>(r)};
-    BITMAPFILEHEADER file = {};
-    file.bfType = 0x4D42;
-    file.bfOffBits = sizeof file + sizeof header;
-    file.bfSize = file.bfOffBits + static_cast<DWORD>(pixels.size());
-    return std::string(reinterpret_cast<const char*>(&file), sizeof file) +
-           std::string(reinterpret_cast<const char*>(&header), sizeof header) + pixels;
+    return BitmapFile(BitmapHeader24(side, side), pixels);
 }
 
 int Layout(const std::wstring& root) {
     CreateDirectoryW(root.c_str(), nullptr);
     Machine machine(root);
-    if (!machine.Create(BinDir())) {
+    if (!machine.Create(test::ExeDir())) {
         Print(L"demo: could not lay out " + root);
         return 1;
     }
     machine.Register();
     machine.AddPackage(L"chengyu.dir",
-                       MakePackage({{L"chengyu", L".dic", L"2024-06-01", L"汉语成语词典", Bytes(300000, 1)}}));
+                       MakePackage({{L"chengyu", L".dic", L"2024-06-01", L"汉语成语词典", test::PatternBytes(300000, 1)}}));
     machine.AddPackage(L"oxford.dir",
-                       MakePackage({{L"oxford", L".dic", L"2024-06-01", L"牛津英汉双解词典", Bytes(500000, 2)}}));
-    machine.AddInstalled(L"oxford.dic", Bytes(200000, 3), 2019);
+                       MakePackage({{L"oxford", L".dic", L"2024-06-01", L"牛津英汉双解词典", test::PatternBytes(500000, 2)}}));
+    machine.AddInstalled(L"oxford.dic", test::PatternBytes(200000, 3), 2019);
     machine.WriteDictConfig(
         L"[chengyu]\r\nid_net=chengyu\r\ndesc_name=汉语成语词典\r\ncatalog=汉语\r\nfrom=zh\r\nto=zh\r\n"
         L"desc_intro=收录常用成语一万余条。\r\n"
@@ -152,8 +126,9 @@ int Report(const std::wstring& root) {
         if (end > start) Print(L"demo:   " + config.substr(start, end - start));
         start = end + 2;
     }
-    Print(L"demo: pictures: " + std::wstring(Exists(machine.hostImages + L"\\chengyu.bmp") ? L"chengyu.bmp " : L"") +
-          (Exists(machine.hostImages + L"\\oxford.bmp") ? L"oxford.bmp" : L""));
+    Print(L"demo: pictures: " +
+          std::wstring(test::FileExists(machine.hostImages + L"\\chengyu.bmp") ? L"chengyu.bmp " : L"") +
+          (test::FileExists(machine.hostImages + L"\\oxford.bmp") ? L"oxford.bmp" : L""));
     DWORD id = 0;
     Print(std::wstring(L"demo: service lxdsvc.exe ") + (FindProcessByName(DICT_SERVICE_NAME, id) ? L"running" : L"stopped") +
           L", host Lexora.exe " + (FindProcessByName(L"Lexora.exe", id) ? L"running" : L"not running"));

@@ -6,17 +6,10 @@
 #include <string>
 
 #include "base/ScopedWin.h"
+#include "standins/OwnDir.h"
 #include "standins/lxdsvc/ServiceStop.h"
 
 namespace {
-
-std::wstring OwnDir() {
-    wchar_t path[MAX_PATH];
-    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return std::wstring();
-    std::wstring dir(path, length);
-    return dir.substr(0, dir.find_last_of(L'\\') + 1);
-}
 
 void LogCall(const std::wstring& dir, const wchar_t* parameters) {
     qb::ScopedHandle log(CreateFileW((dir + STANDIN_REPAIR_CALLS_FILE).c_str(), FILE_APPEND_DATA,
@@ -33,7 +26,7 @@ void LogCall(const std::wstring& dir, const wchar_t* parameters) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR parameters, int) {
-    const std::wstring dir = OwnDir();
+    const std::wstring dir = standin::OwnDir();
     LogCall(dir, parameters != nullptr ? parameters : L"");
     if (parameters == nullptr || std::wstring(parameters) != L"-S") return 2;
     if (GetFileAttributesW((dir + STANDIN_REPAIR_REFUSE_FILE).c_str()) != INVALID_FILE_ATTRIBUTES) return 3;

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "app/HostNotify.h"
+#include "standins/OwnDir.h"
 #include "standins/lexora/LexoraStandin.h"
 
 namespace {
@@ -14,14 +15,6 @@ const int LIST_ID = 100;
 
 UINT g_showManagerMessage = 0;
 HWND g_manager = nullptr;
-
-std::wstring OwnDir() {
-    wchar_t path[MAX_PATH];
-    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return std::wstring();
-    std::wstring dir(path, length);
-    return dir.substr(0, dir.find_last_of(L'\\') + 1);
-}
 
 std::string Utf8(const std::wstring& text) {
     if (text.empty()) return std::string();
@@ -43,7 +36,7 @@ void WriteText(const std::wstring& path, const std::string& text, bool append) {
 
 // "id<TAB>name" for every section of the host's configuration that says enable=1.
 std::vector<std::wstring> EnabledDictionaries() {
-    const std::wstring config = OwnDir() + LEXORA_CONFIG_PIECE;
+    const std::wstring config = standin::OwnDir() + LEXORA_CONFIG_PIECE;
     std::vector<wchar_t> names(32768);
     const DWORD length = GetPrivateProfileSectionNamesW(names.data(), static_cast<DWORD>(names.size()),
                                                         config.c_str());
@@ -63,7 +56,7 @@ void ShowManager(HINSTANCE instance) {
     const std::vector<std::wstring> lines = EnabledDictionaries();
     std::string record;
     for (const std::wstring& line : lines) record += Utf8(line) + "\r\n";
-    WriteText(OwnDir() + LEXORA_MANAGER_SHOWN_FILE, record, false);
+    WriteText(standin::OwnDir() + LEXORA_MANAGER_SHOWN_FILE, record, false);
 
     if (g_manager == nullptr) {
         g_manager = CreateWindowExW(0, MANAGER_CLASS, LEXORA_MANAGER_TITLE, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
@@ -107,7 +100,7 @@ LRESULT CALLBACK ManagerProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lPar
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
-    const std::wstring dir = OwnDir();
+    const std::wstring dir = standin::OwnDir();
     WriteText(dir + LEXORA_STARTS_FILE, "started\r\n", true);
     // One host per session, as the real product keeps it.
     if (FindWindowW(nullptr, HOST_TRAY_WINDOW_TITLE) != nullptr) return 0;

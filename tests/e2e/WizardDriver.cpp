@@ -5,19 +5,13 @@
 #include "host/HostPaths.h"
 #include "host/ProcessControl.h"
 #include "package/PackageWriter.h"
+#include "tests/support/TestSupport.h"
 
 namespace e2e {
 
 namespace {
 
 const wchar_t HOST_EXE_NAME[] = L"Lexora.exe";
-
-bool MakeDir(const std::wstring& path) {
-    for (size_t i = 3; i <= path.size(); ++i) {
-        if (i == path.size() || path[i] == L'\\') CreateDirectoryW(path.substr(0, i).c_str(), nullptr);
-    }
-    return (GetFileAttributesW(path.c_str()) & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
 
 bool CopyInto(const std::wstring& from, const std::wstring& to) { return CopyFileW(from.c_str(), to.c_str(), FALSE); }
 
@@ -63,7 +57,8 @@ Machine::Machine(const std::wstring& rootDir) : root(rootDir) {
 }
 
 bool Machine::Create(const std::wstring& binDir) {
-    const bool ok = MakeDir(wizardDir + L"\\dict_image") && MakeDir(dictData) && MakeDir(hostImages) &&
+    const bool ok = test::MakeDirs(wizardDir + L"\\dict_image") && test::MakeDirs(dictData) &&
+           test::MakeDirs(hostImages) &&
            CopyInto(binDir + L"Quillbox.exe", wizardExe) &&
            CopyInto(binDir + L"dict_ver.dll", wizardDir + L"\\dict_ver.dll") &&
            CopyInto(binDir + L"Lexora.exe", hostExe) &&
@@ -90,12 +85,12 @@ void Machine::Register() const {
 void Machine::Unregister() { RegDeleteKeyW(HKEY_LOCAL_MACHINE, HOST_REGISTRY_KEY); }
 
 void Machine::AddPackage(const std::wstring& fileName, const std::string& bytes) const {
-    WriteBytes(wizardDir + L"\\" + fileName, bytes);
+    test::WriteFileBytes(wizardDir + L"\\" + fileName, bytes);
 }
 
 void Machine::AddInstalled(const std::wstring& fileName, const std::string& bytes, WORD year) const {
     const std::wstring path = dictData + L"\\" + fileName;
-    WriteBytes(path, bytes);
+    test::WriteFileBytes(path, bytes);
     SYSTEMTIME time = {};
     time.wYear = year;
     time.wMonth = 1;
@@ -108,14 +103,14 @@ void Machine::AddInstalled(const std::wstring& fileName, const std::string& byte
 }
 
 void Machine::AddPicture(const std::wstring& dictId, const std::string& bytes) const {
-    WriteBytes(wizardDir + L"\\dict_image\\" + dictId + L".bmp", bytes);
+    test::WriteFileBytes(wizardDir + L"\\dict_image\\" + dictId + L".bmp", bytes);
 }
 
 void Machine::WriteDictConfig(const std::wstring& text) const {
-    WriteBytes(wizardDir + L"\\dictconfig.ini", Utf16File(text));
+    test::WriteFileBytes(wizardDir + L"\\dictconfig.ini", Utf16File(text));
 }
 
-void Machine::WriteHostConfig(const std::wstring& text) const { WriteBytes(hostConfig, Utf16File(text)); }
+void Machine::WriteHostConfig(const std::wstring& text) const { test::WriteFileBytes(hostConfig, Utf16File(text)); }
 
 std::string MakePackage(const std::vector<PackageEntry>& entries) {
     std::vector<PackageEntrySpec> specs;
@@ -281,13 +276,7 @@ bool SaveScreenshot(HWND window, const std::wstring& path) {
     BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
     SelectObject(memory, old);
 
-    BITMAPINFOHEADER header = {};
-    header.biSize = sizeof header;
-    header.biWidth = width;
-    header.biHeight = height;
-    header.biPlanes = 1;
-    header.biBitCount = 24;
-    header.biCompression = BI_RGB;
+    BITMAPINFOHEADER header = BitmapHeader24(width, height);
     const DWORD stride = ((width * 3) + 3) & ~3u;
     std::string pixels(stride * height, '\0');
     const int lines = GetDIBits(memory, bitmap, 0, height, &pixels[0], reinterpret_cast<BITMAPINFO*>(&header),
@@ -295,8 +284,21 @@ bool SaveScreenshot(HWND window, const std::wstring& path) {
     DeleteObject(bitmap);
     DeleteDC(memory);
     ReleaseDC(nullptr, screen);
-    if (lines != height) return false;
+    return lines == height && test::WriteFileBytes(path, BitmapFile(header, pixels));
+}
 
+BITMAPINFOHEADER BitmapHeader24(int width, int height) {
+    BITMAPINFOHEADER header = {};
+    header.biSize = sizeof header;
+    header.biWidth = width;
+    header.biHeight = height;
+    header.biPlanes = 1;
+    header.biBitCount = 24;
+    header.biCompression = BI_RGB;
+    return header;
+}
+
+std::string BitmapFile(const BITMAPINFOHEADER& header, const std::string& pixels) {
     std::string file("BM", 2);
     WriteU32(file, 14 + sizeof header + static_cast<DWORD>(pixels.size()));
     WriteU16(file, 0);
@@ -304,35 +306,14 @@ bool SaveScreenshot(HWND window, const std::wstring& path) {
     WriteU32(file, 14 + sizeof header);
     file.append(reinterpret_cast<const char*>(&header), sizeof header);
     file += pixels;
-    return WriteBytes(path, file);
+    return file;
 }
 
 std::wstring ReadUtf16File(const std::wstring& path) {
-    const std::string bytes = ReadBytes(path);
+    const std::string bytes = test::ReadFileBytes(path);
     if (bytes.size() < 2 || bytes.compare(0, 2, "\xFF\xFE", 2) != 0) return std::wstring();
     return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data() + 2), (bytes.size() - 2) / 2);
 }
-
-std::string ReadBytes(const std::wstring& path) {
-    qb::ScopedHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                      OPEN_EXISTING, 0, nullptr));
-    if (!file) return std::string();
-    std::string out;
-    char buffer[65536];
-    DWORD got = 0;
-    while (ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr) && got > 0) out.append(buffer, got);
-    return out;
-}
-
-bool WriteBytes(const std::wstring& path, const std::string& bytes) {
-    qb::ScopedHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                      nullptr));
-    DWORD written = 0;
-    return file && WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-           written == bytes.size();
-}
-
-bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 std::wstring IniValue(const std::wstring& path, const wchar_t* section, const wchar_t* key) {
     wchar_t value[1024] = {};

@@ -102,11 +102,12 @@ bool WaitUntil(Pred pred, DWORD timeoutMs = E2E_GENEROUS_WAIT_MS) {
 
 // The window as it is on the screen, saved as a 24-bit .bmp.
 bool SaveScreenshot(HWND window, const std::wstring& path);
+// The header of an uncompressed 24-bit picture, rows bottom up, each padded to 4 bytes.
+BITMAPINFOHEADER BitmapHeader24(int width, int height);
+// A .bmp file's bytes: the file header, the picture's header and its pixels.
+std::string BitmapFile(const BITMAPINFOHEADER& header, const std::string& pixels);
 
 std::wstring ReadUtf16File(const std::wstring& path);
-std::string ReadBytes(const std::wstring& path);
-bool WriteBytes(const std::wstring& path, const std::string& bytes);
-bool Exists(const std::wstring& path);
 std::wstring IniValue(const std::wstring& path, const wchar_t* section, const wchar_t* key);
 
 }  // namespace e2e

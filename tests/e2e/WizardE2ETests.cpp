@@ -184,12 +184,12 @@ TEST_F(WizardE2E, SingleUpgradeInstallsAndFinishesWithoutStartingTheHost) {
     Click(dlg, IDC_BTN_MAINDLG_CANCEL);
     EXPECT_EQ(wizard.WaitForExit(), 1u);
 
-    EXPECT_EQ(ReadBytes(machine->dictData + L"\\XYZ.DIC"), data);
-    EXPECT_EQ(ReadBytes(machine->hostImages + L"\\xyz.bmp"), "BMxyz-picture");
+    EXPECT_EQ(test::ReadFileBytes(machine->dictData + L"\\XYZ.DIC"), data);
+    EXPECT_EQ(test::ReadFileBytes(machine->hostImages + L"\\xyz.bmp"), "BMxyz-picture");
     EXPECT_EQ(IniValue(machine->hostConfig, L"xyz", L"desc_name"), L"XYZ汉英词典");
     EXPECT_EQ(IniValue(machine->hostConfig, L"xyz", L"catalog"), L"旧目录");
     EXPECT_EQ(IniValue(machine->hostConfig, L"xyz", L"enable"), L"");
-    EXPECT_FALSE(Exists(machine->hostDir + L"\\" LEXORA_STARTS_FILE));
+    EXPECT_FALSE(test::FileExists(machine->hostDir + L"\\" LEXORA_STARTS_FILE));
 }
 
 // Two entries, one new and one upgrade; the box left ticked stops the service, enables both
@@ -225,9 +225,9 @@ TEST_F(WizardE2E, TwoEntriesInstallAndTheTickedBoxStartsTheHost) {
     Click(dlg, IDC_BTN_MAINDLG_CANCEL);
     EXPECT_EQ(wizard.WaitForExit(), 1u);
 
-    EXPECT_EQ(ReadBytes(machine->dictData + L"\\abc.dic"), abc);
-    EXPECT_EQ(ReadBytes(machine->dictData + L"\\xyz.dic"), xyz);
-    EXPECT_EQ(ReadBytes(machine->hostImages + L"\\abc.bmp"), "BMabc");
+    EXPECT_EQ(test::ReadFileBytes(machine->dictData + L"\\abc.dic"), abc);
+    EXPECT_EQ(test::ReadFileBytes(machine->dictData + L"\\xyz.dic"), xyz);
+    EXPECT_EQ(test::ReadFileBytes(machine->hostImages + L"\\abc.bmp"), "BMabc");
     EXPECT_EQ(IniValue(machine->hostConfig, L"abc", L"id_net"), L"abc-net");
     EXPECT_EQ(IniValue(machine->hostConfig, L"abc", L"catalog"), L"英汉");
     EXPECT_EQ(IniValue(machine->hostConfig, L"xyz", L"to"), L"en");
@@ -235,8 +235,8 @@ TEST_F(WizardE2E, TwoEntriesInstallAndTheTickedBoxStartsTheHost) {
     EXPECT_EQ(IniValue(machine->hostConfig, L"xyz", L"enable"), L"1");
     EXPECT_EQ(service.WaitForExit(), 0u) << "the service was not stopped";
     const std::wstring shown = machine->hostDir + L"\\" LEXORA_MANAGER_SHOWN_FILE;
-    ASSERT_TRUE(WaitUntil([&] { return !ReadBytes(shown).empty(); })) << "the host never got the message";
-    EXPECT_EQ(ReadBytes(shown), test::Utf8(L"abc\tABC英汉词典\r\nxyz\tXYZ汉英词典\r\n"));
+    ASSERT_TRUE(WaitUntil([&] { return !test::ReadFileBytes(shown).empty(); })) << "the host never got the message";
+    EXPECT_EQ(test::ReadFileBytes(shown), test::Utf8(L"abc\tABC英汉词典\r\nxyz\tXYZ汉英词典\r\n"));
 }
 
 // A package damaged after the plan was made: a list line and a box "错误" that holds the
@@ -249,7 +249,7 @@ TEST_F(WizardE2E, DamagedPackageIsReportedAndTheInstallGoesOn) {
     HWND dlg = ShownDialog(wizard);
     ASSERT_NE(dlg, nullptr);
     const std::wstring damaged = machine->wizardDir + L"\\xyz.dir";
-    ASSERT_TRUE(WriteBytes(damaged, "not a package any more"));
+    ASSERT_TRUE(test::WriteFileBytes(damaged, "not a package any more"));
     Click(dlg, IDC_BTN_MAINDLG_NEXT);
 
     HWND box = WaitForMessageBox(wizard.processId(), L"解压缩失败");
@@ -274,14 +274,14 @@ TEST_F(WizardE2E, DamagedPackageIsReportedAndTheInstallGoesOn) {
     const std::vector<std::wstring> lines = ListLines(dlg, IDC_LST_MAINDLG_INFO);
     EXPECT_NE(std::find(lines.begin(), lines.end(), expected), lines.end());
     EXPECT_NE(std::find(lines.begin(), lines.end(), L"已为您成功安装《ABC英汉词典》。"), lines.end());
-    EXPECT_EQ(ReadBytes(machine->dictData + L"\\abc.dic"), "abc data");
+    EXPECT_EQ(test::ReadFileBytes(machine->dictData + L"\\abc.dic"), "abc data");
 
     // Esc on the finished page leaves without the host, although the box is ticked.
     EXPECT_TRUE(Checked(dlg, IDC_CHK_MAINDLG_LAUNCH));
     PressKey(dlg, VK_ESCAPE);
     EXPECT_EQ(wizard.WaitForExit(), 2u);
     EXPECT_EQ(IniValue(machine->hostConfig, L"abc", L"enable"), L"");
-    EXPECT_FALSE(Exists(machine->hostDir + L"\\" LEXORA_STARTS_FILE));
+    EXPECT_FALSE(test::FileExists(machine->hostDir + L"\\" LEXORA_STARTS_FILE));
 }
 
 TEST_F(WizardE2E, PlanThatCannotBeBuiltShowsFailAndNoDialog) {

@@ -156,7 +156,7 @@ protected:
         for (const auto& file : expected) {
             SCOPED_TRACE(test::Utf8(file.first));
             EXPECT_EQ(found.count(file.first), 1u) << "missing";
-            const std::string bytes = ReadBytes(machine->dictData + L"\\" + file.first);
+            const std::string bytes = test::ReadFileBytes(machine->dictData + L"\\" + file.first);
             EXPECT_EQ(bytes.size(), file.second.size());
             EXPECT_TRUE(bytes == file.second) << "content differs";
         }
@@ -249,7 +249,7 @@ TEST_F(FaultTest, HeldTargetWithTheServiceStoppedEveryWay) {
             DeleteFileW(tool.c_str());
         }
         if (c.refuse) {
-            WriteBytes(refuse, "");
+            test::WriteFileBytes(refuse, "");
         } else {
             DeleteFileW(refuse.c_str());
         }
@@ -264,7 +264,7 @@ TEST_F(FaultTest, HeldTargetWithTheServiceStoppedEveryWay) {
             EXPECT_EQ(InstallToTheEnd(wizard, dlg), std::vector<std::wstring>{UpgradeFailed(ABC_NAME)});
         }
         EXPECT_EQ(service.WaitForExit(), c.serviceExit);
-        EXPECT_EQ(ReadBytes(toolCalls), c.toolCalls);
+        EXPECT_EQ(test::ReadFileBytes(toolCalls), c.toolCalls);
         ExpectDataDir({{L"abc.dic", ABC_OLD}});
     }
 }
@@ -338,7 +338,7 @@ TEST_F(FaultTest, PackageChangedAfterThePlan) {
         HWND dlg = wizard.WaitForDialog();
         ASSERT_NE(dlg, nullptr);
         ASSERT_EQ(FirstPageText(dlg), Welcome(L"升级《ABC英汉词典》"));
-        ASSERT_TRUE(WriteBytes(package, c.replacement));
+        ASSERT_TRUE(test::WriteFileBytes(package, c.replacement));
         if (c.packageBad) {
             Click(dlg, IDC_BTN_MAINDLG_NEXT);
             HWND box = WaitForMessageBox(wizard.processId(), L"解压缩失败");
@@ -427,12 +427,14 @@ TEST_F(FaultTest, WizardKilledMidUpgradeThenRunAgain) {
         ASSERT_NE(dlg, nullptr);
         Click(dlg, IDC_BTN_MAINDLG_NEXT);
         // Some of the new file is on the disk, with the previous one under the backup name.
-        ASSERT_TRUE(WaitUntil([&] { return (Exists(BackupPathOf(target)) && targetSize() > 0) || OnFinishedPage(dlg); },
-                              INSTALL_WAIT_MS));
+        ASSERT_TRUE(WaitUntil(
+            [&] { return (test::FileExists(BackupPathOf(target)) && targetSize() > 0) || OnFinishedPage(dlg); },
+            INSTALL_WAIT_MS));
         ASSERT_TRUE(wizard.Terminate());
     }
     if (targetSize() == abcNew.size()) GTEST_SKIP() << "the upgrade completed before the wizard could be killed";
-    EXPECT_TRUE(ReadBytes(BackupPathOf(target)) == ABC_OLD) << "the previous file is not under the backup name";
+    EXPECT_TRUE(test::ReadFileBytes(BackupPathOf(target)) == ABC_OLD)
+        << "the previous file is not under the backup name";
     EXPECT_LT(targetSize(), abcNew.size());
 
     Wizard again(machine->wizardExe);

@@ -50,7 +50,8 @@ bool MakeDirs(const std::wstring& path) {
     for (size_t i = 3; i <= path.size(); ++i) {
         if (i == path.size() || path[i] == L'\\') CreateDirectoryW(path.substr(0, i).c_str(), nullptr);
     }
-    return GetFileAttributesW(path.c_str()) & FILE_ATTRIBUTE_DIRECTORY;
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 void RemoveTree(const std::wstring& path) {
