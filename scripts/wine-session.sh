@@ -63,7 +63,9 @@ if [ "${SESSION_DISPLAY:-}" != "host" ] || [ -z "${DISPLAY:-}" ]; then
 fi
 
 # The server must not hold the caller's output open, or ctest waits for it forever.
-wineserver -p </dev/null >/dev/null 2>&1
+# Persistent while the command runs, yet gone 30 s after its last client should this
+# script be killed before its cleanup.
+wineserver -p30 </dev/null >/dev/null 2>&1
 wine wineboot </dev/null >/dev/null 2>&1 || true
 
 set +e
