@@ -24,6 +24,8 @@ const char* const kUsage =
     "       dictpack list PKG.dir\n"
     "       dictpack verify PKG.dir\n"
     "       dictpack extract PKG.dir DIR\n"
+    "       dictpack check DIR\n"
+    "       dictpack setup OUTDIR MANIFEST...\n"
     "--id, --ext, --date, --name and --stamp apply to the next FILE. DATE is YYYY-MM-DD (or YYYY-MM-DD hh:mm:ss for stamp).\n";
 
 // Closes on every path out of a command.
@@ -54,14 +56,6 @@ std::string AsciiLower(std::string text) {
     return text;
 }
 
-// The wizard finds installed dictionaries again under these extensions only; an entry under
-// any other is installed again on every run.
-bool IsDictExtension(std::wstring ext) {
-    for (wchar_t& c : ext)
-        if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
-    return ext == DICT_EXT_DIC || ext == DICT_EXT_DIP;
-}
-
 // Reads the last DICT_STAMP_SIZE bytes; false when the file is shorter or cannot be read.
 bool ReadTrailer(FILE* file, int64_t size, unsigned char (&trailer)[DICT_STAMP_SIZE]) {
     if (size < static_cast<int64_t>(DICT_STAMP_SIZE)) return false;
@@ -86,6 +80,8 @@ public:
         if (command == "list") return rest.size() == 1 ? List(rest[0]) : Usage("list takes one PKG.dir");
         if (command == "verify") return rest.size() == 1 ? Verify(rest[0]) : Usage("verify takes one PKG.dir");
         if (command == "extract") return rest.size() == 2 ? Extract(rest[0], rest[1]) : Usage("extract takes PKG.dir and DIR");
+        // They read a setup folder through Windows' own functions, as the wizard does.
+        if (command == "check" || command == "setup") return Fail(command + " needs Windows: run dictpack.exe");
         return Usage("unknown command '" + command + "'");
     }
 
@@ -378,32 +374,10 @@ private:
 
     // ---- reading packages ----
 
-    // Why the reader refused the package, found by looking at the header as the reader does.
-    std::string WhyRefused(const std::string& path) {
-        FileCloser file(OpenFile(path, "rb"));
-        if (file.file == nullptr) return "cannot open the file";
-        const int64_t size = FileSize(file.file);
-        PackageHeader header{};
-        if (size < static_cast<int64_t>(PACKAGE_HEADER_SIZE) || !SeekTo(file.file, 0) ||
-            std::fread(&header, 1, sizeof header, file.file) != sizeof header)
-            return "not a package: shorter than the " + Num(PACKAGE_HEADER_SIZE) + "-byte header";
-        if (header.magic != PACKAGE_MAGIC) return "not a package: wrong magic " + Hex(header.magic);
-        if (!IsAcceptedHeader(header))
-            return "no accepted format version (version1 " + Num(header.version1) + ", version2 " +
-                   Num(header.version2) + ")";
-        if (header.recordSize != PACKAGE_RECORD_SIZE)
-            return "record size " + Num(header.recordSize) + ", not " + Num(PACKAGE_RECORD_SIZE);
-        const int64_t need = PACKAGE_HEADER_SIZE + int64_t{header.recordCount} * header.recordSize;
-        if (need > size)
-            return "directory cut short: " + Num(header.recordCount) + " records need " + Num(need) +
-                   " bytes, the file has " + Num(size);
-        return "the package reader refuses it";
-    }
-
     // Opens through the reader the wizard uses, so the tool and the wizard agree.
     bool OpenPackage(const std::string& path, CPackageReader& reader, std::string& problem) {
         if (reader.Open(ReaderPath(path).c_str())) return true;
-        problem = WhyRefused(path);
+        problem = WhyPackageRefused(path);
         return false;
     }
 
@@ -421,12 +395,8 @@ private:
             const std::wstring ext = FieldText(record.fileExt);
             if (!IsSafeEntryName(FieldText(record.dictId), ext))
                 return where + "name '" + EntryName(record) + "' would leave the dictionary data directory";
-            const int64_t start = int64_t{reader.header().dataBase} + record.dataOffset;
-            const int64_t end = start + record.dataSize;
-            if (end > PACKAGE_MAX_POSITION) return where + "data reaches past 2^31-1 (ends at " + Num(end) + ")";
-            if (end > fileSize)
-                return where + "data lies outside the file (ends at " + Num(end) + ", the file has " + Num(fileSize) +
-                       " bytes)";
+            const std::string data = EntryDataProblem(reader.header(), record, fileSize);
+            if (!data.empty()) return where + data;
             DictSystemTime date;
             const std::string dateText = Utf16ToUtf8(FieldText(record.dateText));
             if (!ParseDateUnits(FieldText(record.dateText).c_str(), date))
@@ -519,6 +489,43 @@ private:
 };
 
 }  // namespace
+
+std::string UsageText() { return kUsage; }
+
+bool IsDictExtension(std::wstring ext) {
+    for (wchar_t& c : ext)
+        if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
+    return ext == DICT_EXT_DIC || ext == DICT_EXT_DIP;
+}
+
+std::string WhyPackageRefused(const std::string& path) {
+    FileCloser file(OpenFile(path, "rb"));
+    if (file.file == nullptr) return "cannot open the file";
+    const int64_t size = FileSize(file.file);
+    PackageHeader header{};
+    if (size < static_cast<int64_t>(PACKAGE_HEADER_SIZE) || !SeekTo(file.file, 0) ||
+        std::fread(&header, 1, sizeof header, file.file) != sizeof header)
+        return "not a package: shorter than the " + Num(PACKAGE_HEADER_SIZE) + "-byte header";
+    if (header.magic != PACKAGE_MAGIC) return "not a package: wrong magic " + Hex(header.magic);
+    if (!IsAcceptedHeader(header))
+        return "no accepted format version (version1 " + Num(header.version1) + ", version2 " +
+               Num(header.version2) + ")";
+    if (header.recordSize != PACKAGE_RECORD_SIZE)
+        return "record size " + Num(header.recordSize) + ", not " + Num(PACKAGE_RECORD_SIZE);
+    const int64_t need = PACKAGE_HEADER_SIZE + int64_t{header.recordCount} * header.recordSize;
+    if (need > size)
+        return "directory cut short: " + Num(header.recordCount) + " records need " + Num(need) +
+               " bytes, the file has " + Num(size);
+    return "the package reader refuses it";
+}
+
+std::string EntryDataProblem(const PackageHeader& header, const PackageDirRecord& record, int64_t fileSize) {
+    const int64_t end = int64_t{header.dataBase} + record.dataOffset + record.dataSize;
+    if (end > PACKAGE_MAX_POSITION) return "data reaches past 2^31-1 (ends at " + Num(end) + ")";
+    if (end > fileSize)
+        return "data lies outside the file (ends at " + Num(end) + ", the file has " + Num(fileSize) + " bytes)";
+    return std::string();
+}
 
 int Run(const std::vector<std::string>& args, std::string& out, std::string& err) {
     Tool tool(out, err);

@@ -2,8 +2,11 @@
 // packages. Portable C++; the program's entry only converts its arguments and prints.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
+
+#include "package/PackageFormat.h"
 
 namespace dictpack {
 
@@ -18,5 +21,20 @@ constexpr size_t COPY_BUFFER_SIZE = 1 << 16;
 // Runs one command. args excludes the program name; everything is UTF-8. out receives the
 // command's report, err one line per error ("dictpack: ...").
 int Run(const std::vector<std::string>& args, std::string& out, std::string& err);
+
+// The usage text printed after a usage error.
+std::string UsageText();
+
+// Judgements shared by verify and the setup-folder check, so both say the same thing.
+
+// True for the two extensions (any letter case) under which the wizard finds installed
+// dictionaries again; an entry under any other is installed again on every run.
+bool IsDictExtension(std::wstring ext);
+// Why the wizard's package reader refuses the file at path, found by looking at the header
+// as the reader does. Only meaningful for a file the reader refused.
+std::string WhyPackageRefused(const std::string& path);
+// Empty when the entry's data lies inside a file of fileSize bytes and ends below 2^31;
+// otherwise what is wrong with it.
+std::string EntryDataProblem(const PackageHeader& header, const PackageDirRecord& record, int64_t fileSize);
 
 }  // namespace dictpack

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "tools/dictpack/DictPackCore.h"
+#include "tools/dictpack/SetupFolder.h"
 #include "tools/dictpack/Utf.h"
 
 namespace {
@@ -28,7 +29,11 @@ int wmain(int argc, wchar_t** argv) {
     std::vector<std::string> args;
     for (int i = 1; i < argc; ++i) args.push_back(dictpack::Utf16ToUtf8(argv[i]));
     std::string out, err;
-    const int code = dictpack::Run(args, out, err);
+    const std::string command = args.empty() ? std::string() : args[0];
+    const std::vector<std::string> rest(args.begin() + (args.empty() ? 0 : 1), args.end());
+    const int code = command == "check"   ? dictpack::RunCheck(rest, out, err)
+                     : command == "setup" ? dictpack::RunSetup(rest, out, err)
+                                          : dictpack::Run(args, out, err);
     Print(stdout, out);
     Print(stderr, err);
     return code;

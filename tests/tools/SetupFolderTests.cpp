@@ -1,0 +1,432 @@
+// dictpack setup and dictpack check on whole setup folders: a clean folder that the real
+// wizard installs, folders with one planted mistake each, and setups that must leave nothing.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/WizardTexts.h"
+#include "app/resource.h"
+#include "dictver/DictDate.h"
+#include "package/PackageWriter.h"
+#include "tests/e2e/WizardDriver.h"
+#include "tests/support/TestSupport.h"
+#include "tests/tools/RunDictPack.h"
+
+namespace {
+
+using test::FileExists;
+using test::ReadFileBytes;
+using test::RunDictPack;
+using test::RunResult;
+using test::TempDir;
+using test::Utf8;
+using test::WriteFileBytes;
+
+std::wstring FullPath(const std::wstring& path) {
+    wchar_t full[MAX_PATH];
+    const DWORD length = GetFullPathNameW(path.c_str(), MAX_PATH, full, nullptr);
+    return std::wstring(full, length);
+}
+
+std::wstring BinDir() { return FullPath(test::ExeDir() + L"..\\..\\bin\\"); }
+
+std::string Trailer(const char* date) {
+    unsigned char trailer[DICT_STAMP_SIZE];
+    EXPECT_TRUE(BuildStampTrailer(date, trailer));
+    return std::string(reinterpret_cast<char*>(trailer), sizeof trailer);
+}
+
+std::string Picture(int side, unsigned seed) {
+    const std::string row = test::PatternBytes(static_cast<size_t>(side) * 3, seed) + std::string((4 - side * 3 % 4) % 4, '\0');
+    std::string pixels;
+    for (int y = 0; y < side; ++y) pixels += row;
+    return e2e::BitmapFile(e2e::BitmapHeader24(side, side), pixels);
+}
+
+struct Dictionary {
+    const wchar_t* id;
+    const wchar_t* file;
+    const wchar_t* package;
+    const char* date;
+    const wchar_t* name;
+    std::vector<std::pair<const wchar_t*, std::wstring>> keys;  // the eight the wizard copies
+};
+
+// Three dictionaries in two packages; only abc's texts are Chinese.
+const std::vector<Dictionary> kDictionaries = {
+    {L"abc", L"abc.dic", L"abc.dir", "2024-05-01", L"ABC英汉词典",
+     {{L"id_net", L"abc-net"}, {L"desc_name", L"ABC英汉词典"}, {L"catalog", L"英汉"}, {L"from", L"en"}, {L"to", L"zh"},
+      {L"desc_intro", L"收录词条五万。"}, {L"desc_copyright", L"示例出版社"}, {L"func_all", L"1"}}},
+    {L"xyz", L"xyz.dic", L"words.dir", "2024-05-02", L"XYZ Thesaurus",
+     {{L"id_net", L"xyz-net"}, {L"desc_name", L"XYZ Thesaurus"}, {L"catalog", L"English"}, {L"from", L"en"},
+      {L"to", L"en"}, {L"desc_intro", L"Words of like meaning."}, {L"desc_copyright", L"Sample Press"},
+      {L"func_all", L"1"}}},
+    {L"qrs", L"qrs.dip", L"words.dir", "2024-05-03", L"QRS Idioms",
+     {{L"id_net", L"qrs-net"}, {L"desc_name", L"QRS Idioms"}, {L"catalog", L"English"}, {L"from", L"en"},
+      {L"to", L"en"}, {L"desc_intro", L"Idioms."}, {L"desc_copyright", L"Sample Press"}, {L"func_all", L"0"}}},
+};
+
+std::string SourceBytes(size_t i) { return test::PatternBytes(2048 * (i + 1) + 7, static_cast<unsigned>(i + 1)); }
+
+std::wstring Widen(const char* text) { return std::wstring(text, text + strlen(text)); }
+
+// dictconfig.ini as setup writes it, with one section left out, one key left out, or one
+// value replaced.
+std::wstring IniText(const wchar_t* skipSection = nullptr, const wchar_t* skipKey = nullptr,
+                     const wchar_t* longKey = nullptr, const std::wstring& longValue = std::wstring()) {
+    std::wstring text;
+    for (const Dictionary& d : kDictionaries) {
+        if (skipSection && wcscmp(skipSection, d.id) == 0) continue;
+        text += L"[" + std::wstring(d.id) + L"]\r\n";
+        for (const auto& key : d.keys) {
+            const bool first = wcscmp(d.id, kDictionaries[0].id) == 0;
+            if (first && skipKey && wcscmp(skipKey, key.first) == 0) continue;
+            const bool replaced = first && longKey && wcscmp(longKey, key.first) == 0;
+            text += std::wstring(key.first) + L"=" + (replaced ? longValue : key.second) + L"\r\n";
+        }
+        text += L"\r\n";
+    }
+    return text;
+}
+
+bool WriteUtf16(const std::wstring& path, const std::wstring& text) {
+    return WriteFileBytes(path, std::string("\xFF\xFE", 2) + std::string(reinterpret_cast<const char*>(text.data()),
+                                                                           text.size() * sizeof(wchar_t)));
+}
+
+// Sources beside a manifest that describes them all, the wizard's files taken from the build.
+class SetupSources {
+public:
+    SetupSources() {
+        std::wstring manifest = L"# sample\r\n[wizard]\r\nexe = " + BinDir() + L"Quillbox.exe\r\nversion_library = " +
+                                BinDir() + L"dict_ver.dll\r\n";
+        for (size_t i = 0; i < kDictionaries.size(); ++i) {
+            const Dictionary& d = kDictionaries[i];
+            EXPECT_TRUE(WriteFileBytes(src / d.file, SourceBytes(i)));
+            EXPECT_TRUE(WriteFileBytes(src / (std::wstring(d.id) + L".bmp"), Picture(6 + static_cast<int>(i), 10 + i)));
+            manifest += L"\r\n[dictionary " + std::wstring(d.id) + L"]\r\nfile = " + d.file + L"\r\npackage = " +
+                        d.package + L"\r\ndate = " + Widen(d.date) + L"\r\nname = " + d.name + L"\r\npicture = " +
+                        d.id + L".bmp\r\n";
+            for (const auto& key : d.keys) manifest += std::wstring(key.first) + L" = " + key.second + L"\r\n";
+        }
+        EXPECT_TRUE(WriteFileBytes(src / L"sample.manifest", Utf8(manifest)));
+    }
+
+    RunResult Setup(const std::wstring& outDir) const { return RunDictPack({L"setup", outDir, src / L"sample.manifest"}); }
+
+    TempDir src{L"src"};
+};
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    for (size_t start = 0; start < text.size();) {
+        size_t stop = text.find('\n', start);
+        if (stop == std::string::npos) stop = text.size();
+        lines.push_back(text.substr(start, stop - start));
+        start = stop + 1;
+    }
+    return lines;
+}
+
+std::vector<std::string> ProblemLines(const std::string& out) {
+    std::vector<std::string> problems;
+    for (const std::string& line : Lines(out))
+        if (line.compare(0, 7, "error: ") == 0 || line.compare(0, 9, "warning: ") == 0) problems.push_back(line);
+    return problems;
+}
+
+bool OnFinishedPage(HWND dlg) {
+    return e2e::Visible(dlg, IDC_CHK_MAINDLG_LAUNCH) && e2e::ControlText(dlg, IDC_BTN_MAINDLG_CANCEL) == WIZ_TEXT_FINISH;
+}
+
+// The folder setup makes passes check without a word, and the real wizard installs every
+// dictionary from it: files with their stamps, the host's sections, the pictures; a second
+// run finds everything up to date.
+TEST(SetupFolderTest, CleanFolderPassesCheckAndTheWizardInstallsIt) {
+    SetupSources sources;
+    TempDir root(L"pub");
+    e2e::Machine machine(root.path());
+    const RunResult setup = sources.Setup(machine.wizardDir);
+    ASSERT_EQ(setup.code, 0u) << setup.err << setup.out;
+    EXPECT_EQ(setup.err, "");
+    EXPECT_NE(setup.out.find("0 errors, 0 warnings"), std::string::npos) << setup.out;
+    EXPECT_FALSE(FileExists(machine.wizardDir + L".part"));
+    const std::string config = ReadFileBytes(machine.wizardDir + L"\\dictconfig.ini");
+    EXPECT_EQ(config.compare(0, 2, "\xFF\xFE", 2), 0) << "dictconfig.ini is UTF-16LE with its byte-order mark";
+
+    const RunResult check = RunDictPack({L"check", machine.wizardDir});
+    EXPECT_EQ(check.code, 0u) << check.err;
+    EXPECT_EQ(ProblemLines(check.out), std::vector<std::string>()) << check.out;
+    EXPECT_NE(check.out.find("abc.dir\tabc\t.dic\t2024-05-01\t" + Utf8(L"ABC英汉词典") + "\tok\tok\tok\n"),
+              std::string::npos)
+        << check.out;
+
+    ASSERT_TRUE(machine.Create(BinDir()));
+    machine.Register();
+    struct Ender {
+        ~Ender() { e2e::Machine::Unregister(); }
+    } ender;
+    {
+        e2e::Wizard wizard(machine.wizardExe);
+        HWND dlg = wizard.WaitForDialog();
+        ASSERT_NE(dlg, nullptr);
+        e2e::Click(dlg, IDC_BTN_MAINDLG_NEXT);
+        ASSERT_TRUE(e2e::WaitUntil([&] { return OnFinishedPage(dlg); }));
+        e2e::SetChecked(dlg, IDC_CHK_MAINDLG_LAUNCH, false);
+        e2e::Click(dlg, IDC_BTN_MAINDLG_CANCEL);
+        EXPECT_EQ(wizard.WaitForExit(), 1u);
+    }
+    for (size_t i = 0; i < kDictionaries.size(); ++i) {
+        const Dictionary& d = kDictionaries[i];
+        SCOPED_TRACE(Utf8(d.id));
+        EXPECT_EQ(ReadFileBytes(machine.dictData + L"\\" + d.file), SourceBytes(i) + Trailer(d.date));
+        EXPECT_EQ(ReadFileBytes(machine.hostImages + L"\\" + d.id + L".bmp"),
+                  ReadFileBytes(sources.src / (std::wstring(d.id) + L".bmp")));
+        for (const auto& key : d.keys) EXPECT_EQ(e2e::IniValue(machine.hostConfig, d.id, key.first), key.second);
+    }
+
+    e2e::Wizard again(machine.wizardExe);
+    HWND dlg = again.WaitForDialog();
+    ASSERT_NE(dlg, nullptr);
+    EXPECT_EQ(e2e::ControlText(dlg, IDC_STC_MAINDLG_TIPINFO), WIZ_TEXT_UP_TO_DATE);
+    e2e::Click(dlg, IDC_BTN_MAINDLG_CANCEL);
+    EXPECT_EQ(again.WaitForExit(), 1u);
+}
+
+struct Folder {
+    std::wstring dir;
+    const SetupSources* sources;
+
+    std::wstring operator/(const std::wstring& name) const { return dir + L"\\" + name; }
+    std::string Stamped(size_t i, const char* date) const { return SourceBytes(i) + Trailer(date); }
+    void Package(const std::wstring& name, const std::vector<PackageEntrySpec>& specs,
+                 const std::vector<std::string>& data) const {
+        EXPECT_TRUE(WriteFileBytes(*this / name, BuildPackage(specs, data)));
+    }
+    void Package(const std::wstring& name, const wchar_t* id, const wchar_t* ext, const wchar_t* date,
+                 const std::string& data) const {
+        Package(name, {{id, ext, date, id, 0}}, {data});
+    }
+};
+
+struct PlantedCase {
+    const char* name;
+    void (*plant)(const Folder&);
+    bool error;             // else a warning
+    const char* line;       // the one problem line check gives, or a part of it
+    const char* row;        // the start of the entry's table row, or null for a folder-wide mistake
+};
+
+class SetupFolderCheckTest : public ::testing::TestWithParam<PlantedCase> {};
+
+TEST_P(SetupFolderCheckTest, NamesThePlantedMistake) {
+    static const SetupSources sources;
+    TempDir out(L"chk");
+    const Folder folder{out / L"wizard", &sources};
+    const RunResult setup = sources.Setup(folder.dir);
+    ASSERT_EQ(setup.code, 0u) << setup.err;
+    GetParam().plant(folder);
+
+    const RunResult check = RunDictPack({L"check", folder.dir});
+    EXPECT_EQ(check.code, GetParam().error ? 1u : 0u) << check.out << check.err;
+    EXPECT_EQ(check.err, "");
+    const std::vector<std::string> problems = ProblemLines(check.out);
+    ASSERT_EQ(problems.size(), 1u) << check.out;
+    EXPECT_EQ(problems[0].compare(0, GetParam().error ? 7 : 9, GetParam().error ? "error: " : "warning: "), 0)
+        << problems[0];
+    EXPECT_NE(problems[0].find(GetParam().line), std::string::npos) << problems[0];
+    EXPECT_NE(check.out.find(GetParam().error ? ": 1 error, 0 warnings\n" : ": 0 errors, 1 warning\n"),
+              std::string::npos)
+        << check.out;
+    if (GetParam().row == nullptr) return;
+    const std::vector<std::string> lines = Lines(check.out);
+    const std::string start = GetParam().row;
+    const auto row = std::find_if(lines.begin(), lines.end(),
+                                  [&](const std::string& line) { return line.compare(0, start.size(), start) == 0; });
+    ASSERT_NE(row, lines.end()) << check.out;
+    const std::string verdict = GetParam().error ? "\terror" : "\twarning";
+    EXPECT_EQ(row->substr(row->size() - std::min(row->size(), verdict.size())), verdict) << *row;
+}
+
+const std::wstring k300(300, L'x');
+
+INSTANTIATE_TEST_SUITE_P(
+    Mistakes, SetupFolderCheckTest,
+    ::testing::Values(
+        PlantedCase{"not_a_package",
+                    [](const Folder& f) { WriteFileBytes(f / L"notes.dir", "release notes of the dictionaries, not a package"); }, true,
+                    "error: notes.dir: not a package: wrong magic 0x656C6572: the wizard shows \"fail\" and installs "
+                    "nothing",
+                    "notes.dir\t-\t"},
+        PlantedCase{"no_wizard", [](const Folder& f) { DeleteFileW((f / L"Quillbox.exe").c_str()); }, true,
+                    "error: Quillbox.exe: missing: the user has no wizard to start", nullptr},
+        PlantedCase{"no_package",
+                    [](const Folder& f) {
+                        DeleteFileW((f / L"abc.dir").c_str());
+                        DeleteFileW((f / L"words.dir").c_str());
+                    },
+                    true, "error: *.dir: no package: the wizard has nothing to install", nullptr},
+        PlantedCase{"data_outside_the_file",
+                    [](const Folder& f) {
+                        const std::string bytes = ReadFileBytes(f / L"abc.dir");
+                        WriteFileBytes(f / L"abc.dir", bytes.substr(0, bytes.size() - 100));
+                    },
+                    true, "abc.dir [abc]: entry 0 data lies outside the file", "abc.dir\tabc\t"},
+        PlantedCase{"unsafe_name",
+                    [](const Folder& f) { f.Package(L"dev.dir", L"con", L".dic", L"2024-05-01", f.Stamped(0, "2024-05-01")); },
+                    true, "dev.dir [con]: entry 0 installs to 'con.dic', not a plain file in the dictionary data directory: "
+                          "the wizard shows \"fail\"",
+                    "dev.dir\tcon\t"},
+        PlantedCase{"picture_not_a_bitmap",
+                    [](const Folder& f) { WriteFileBytes(f / L"dict_image\\xyz.bmp", "BM but nothing else"); }, true,
+                    "error: dict_image\\xyz.bmp [xyz]: not a readable BMP", "words.dir\txyz\t"},
+        PlantedCase{"picture_cut_short",
+                    [](const Folder& f) {
+                        const std::string bytes = ReadFileBytes(f / L"dict_image\\abc.bmp");
+                        WriteFileBytes(f / L"dict_image\\abc.bmp", bytes.substr(0, bytes.size() - 20));
+                    },
+                    true, "dict_image\\abc.bmp [abc]: not a readable BMP (pixels cut short", "abc.dir\tabc\t"},
+        PlantedCase{"no_dictconfig", [](const Folder& f) { DeleteFileW((f / L"dictconfig.ini").c_str()); }, false,
+                    "warning: dictconfig.ini: missing: the host lists every dictionary without its name", nullptr},
+        PlantedCase{"missing_section", [](const Folder& f) { WriteUtf16(f / L"dictconfig.ini", IniText(L"xyz")); }, false,
+                    "warning: dictconfig.ini [xyz]: no section: the host lists 《XYZ Thesaurus》 without its name",
+                    "words.dir\txyz\t"},
+        PlantedCase{"missing_key",
+                    [](const Folder& f) { WriteUtf16(f / L"dictconfig.ini", IniText(nullptr, L"desc_copyright")); },
+                    false, "warning: dictconfig.ini [abc]: no value for desc_copyright: the host shows nothing there",
+                    "abc.dir\tabc\t"},
+        PlantedCase{"value_too_long",
+                    [](const Folder& f) {
+                        WriteUtf16(f / L"dictconfig.ini", IniText(nullptr, nullptr, L"desc_intro", k300));
+                    },
+                    false, "[abc]: desc_intro (300 characters): the host gets only the first 259 characters",
+                    "abc.dir\tabc\t"},
+        PlantedCase{"config_not_utf16",
+                    [](const Folder& f) { WriteFileBytes(f / L"dictconfig.ini", Utf8(IniText())); }, false,
+                    "warning: dictconfig.ini [abc]: non-ASCII values and no UTF-16LE byte-order mark", "abc.dir\tabc\t"},
+        PlantedCase{"missing_picture", [](const Folder& f) { DeleteFileW((f / L"dict_image\\qrs.bmp").c_str()); }, false,
+                    "warning: dict_image\\qrs.bmp [qrs]: missing: the host shows 《QRS Idioms》 without its picture",
+                    "words.dir\tqrs\t"},
+        PlantedCase{"no_version_library", [](const Folder& f) { DeleteFileW((f / L"dict_ver.dll").c_str()); }, false,
+                    "warning: dict_ver.dll: missing: the wizard upgrades every dictionary the user already has",
+                    nullptr},
+        PlantedCase{"date_the_library_refuses",
+                    [](const Folder& f) { f.Package(L"abc.dir", L"abc", L".dic", L"2024-02-30", f.Stamped(0, "2024-05-01")); },
+                    false, "abc.dir [abc]: entry 0 date '2024-02-30' is refused by the folder's dict_ver.dll: the wizard "
+                           "upgrades 《abc》 again on every run",
+                    "abc.dir\tabc\t"},
+        PlantedCase{"unstamped_entry",
+                    [](const Folder& f) { f.Package(L"abc.dir", L"abc", L".dic", L"2024-05-01", SourceBytes(0)); },
+                    false, "abc.dir [abc]: entry 0 carries no version stamp: once installed, abc.dic reports its install "
+                           "time",
+                    "abc.dir\tabc\t"},
+        PlantedCase{"stamp_older_than_the_record",
+                    [](const Folder& f) { f.Package(L"abc.dir", L"abc", L".dic", L"2024-05-01", f.Stamped(0, "2024-01-01")); },
+                    false, "entry 0 carries the version stamp 2024-01-01 but its record says 2024-05-01: once installed, "
+                           "abc.dic reports 2024-01-01, so the wizard upgrades it again on every run",
+                    "abc.dir\tabc\t"},
+        PlantedCase{"other_extension",
+                    [](const Folder& f) {
+                        f.Package(L"words.dir",
+                                  {{L"xyz", L".dic", L"2024-05-02", L"XYZ Thesaurus", 0},
+                                   {L"qrs", L".dat", L"2024-05-03", L"QRS Idioms", 0}},
+                                  {f.Stamped(1, "2024-05-02"), f.Stamped(2, "2024-05-03")});
+                    },
+                    false, "words.dir [qrs]: entry 1 extension '.dat' is neither .dic nor .dip: the wizard installs "
+                           "qrs.dat again on every run",
+                    "words.dir\tqrs\t"},
+        PlantedCase{"two_entries_for_one_file",
+                    [](const Folder& f) {
+                        f.Package(L"words.dir",
+                                  {{L"xyz", L".dic", L"2024-05-02", L"XYZ Thesaurus", 0},
+                                   {L"qrs", L".dip", L"2024-05-03", L"QRS Idioms", 0},
+                                   {L"XYZ", L".DIC", L"2024-05-02", L"XYZ Thesaurus", 0}},
+                                  {f.Stamped(1, "2024-05-02"), f.Stamped(2, "2024-05-03"), f.Stamped(1, "2024-05-02")});
+                    },
+                    false, "words.dir [xyz]: entry 2 installs to xyz.dic, as words.dir entry 0 does: the user gets only "
+                           "one of them",
+                    "words.dir\tXYZ\t"},
+        PlantedCase{"names_one_file_by_case_folding",
+                    [](const Folder& f) {
+                        // The plan lowers A-Z only; the file system folds Ä and ä together. Wine's
+                        // profile functions do not, so each spelling gets its section.
+                        std::wstring keys;
+                        for (const auto& key : kDictionaries[1].keys) keys += std::wstring(key.first) + L"=x\r\n";
+                        WriteUtf16(f / L"dictconfig.ini", IniText() + L"[ärzte]\r\n" + keys + L"[Ärzte]\r\n" + keys);
+                        WriteFileBytes(f / L"dict_image\\ärzte.bmp", Picture(5, 3));
+                        f.Package(L"med.dir",
+                                  {{L"ärzte", L".dic", L"2024-05-02", L"Ärzte", 0},
+                                   {L"Ärzte", L".dic", L"2024-05-02", L"Ärzte", 0}},
+                                  {f.Stamped(1, "2024-05-02"), f.Stamped(1, "2024-05-02")});
+                    },
+                    false, "med.dir [Ärzte]: entry 1 installs to Ärzte.dic, as med.dir entry 0 does", "med.dir\tÄrzte\t"},
+        PlantedCase{"empty_package",
+                    [](const Folder& f) { f.Package(L"empty.dir", std::vector<PackageEntrySpec>{}, {}); }, false,
+                    "warning: empty.dir: no entries: the package installs nothing", "empty.dir\t-\t"}),
+    [](const ::testing::TestParamInfo<PlantedCase>& info) { return std::string(info.param.name); });
+
+struct BadSetupCase {
+    const char* name;
+    const char* manifestAddition;  // appended to the sample manifest; null: no manifest at all
+    bool outDirExists;             // OUTDIR holds a file before setup runs
+    DWORD code;
+    const char* error;  // part of the first stderr line
+};
+
+class SetupFolderBadSetupTest : public ::testing::TestWithParam<BadSetupCase> {};
+
+// A refused or failed setup says why in one line and leaves no folder, half-made or staged.
+TEST_P(SetupFolderBadSetupTest, FailsWithOneLineAndLeavesNothing) {
+    static const SetupSources sources;
+    TempDir out(L"bad");
+    const std::wstring outDir = out / L"wizard";
+    if (GetParam().outDirExists) {
+        ASSERT_TRUE(CreateDirectoryW(outDir.c_str(), nullptr));
+        ASSERT_TRUE(WriteFileBytes(outDir + L"\\mine.txt", "the publisher's own file"));
+    }
+    std::vector<std::wstring> args = {L"setup", outDir};
+    if (GetParam().manifestAddition != nullptr) {
+        ASSERT_TRUE(WriteFileBytes(sources.src / L"bad.manifest",
+                                   ReadFileBytes(sources.src / L"sample.manifest") + GetParam().manifestAddition));
+        args.push_back(sources.src / L"bad.manifest");
+    }
+    const RunResult setup = RunDictPack(args);
+    EXPECT_EQ(setup.code, GetParam().code) << setup.out;
+    EXPECT_EQ(setup.err.compare(0, 10, "dictpack: "), 0) << setup.err;
+    EXPECT_NE(setup.err.substr(0, setup.err.find('\n')).find(GetParam().error), std::string::npos) << setup.err;
+    if (GetParam().code == 1) {
+        EXPECT_EQ(std::count(setup.err.begin(), setup.err.end(), '\n'), 1) << setup.err;
+    }
+    EXPECT_FALSE(FileExists(outDir + L".part"));
+    if (GetParam().outDirExists) {
+        EXPECT_EQ(ReadFileBytes(outDir + L"\\mine.txt"), "the publisher's own file");
+        EXPECT_FALSE(FileExists(outDir + L"\\Quillbox.exe"));
+    } else {
+        EXPECT_FALSE(FileExists(outDir));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Setups, SetupFolderBadSetupTest,
+    ::testing::Values(
+        BadSetupCase{"no_manifest", nullptr, false, 2, "setup takes OUTDIR and at least one MANIFEST"},
+        BadSetupCase{"out_dir_exists", "", true, 1, "already exists; setup makes a new folder"},
+        BadSetupCase{"missing_file", "\n[dictionary gone]\nfile = gone.dic\ndate = 2024-01-01\n", false, 1,
+                     "gone.dic"},
+        BadSetupCase{"misspelt_key", "\n[dictionary more]\nfile = abc.dic\ndesc_nmae = More\n", false, 1,
+                     "line 53: unknown key 'desc_nmae'"},
+        BadSetupCase{"dictionary_twice", "\n[dictionary ABC]\nfile = abc.dic\n", false, 1,
+                     "dictionary ABC is described twice"},
+        BadSetupCase{"no_file", "\n[dictionary more]\nname = More\n", false, 1, "[dictionary more] has no file"},
+        BadSetupCase{"bad_date", "\n[dictionary more]\nfile = abc.dic\ndate = 2024-13-01\n", false, 1,
+                     "'2024-13-01' is not a date"},
+        BadSetupCase{"package_not_found_by_the_wizard", "\n[dictionary more]\nfile = abc.dic\npackage = more.pkg\n",
+                     false, 1, "package 'more.pkg' is not a plain file name ending in .dir"},
+        BadSetupCase{"check_finds_an_error", "\n[dictionary more]\nfile = abc.dic\ndate = 2024-01-01\nid_net = more\npicture = sample.manifest\n",
+                     false, 1, "setup: check found 1 error in the folder; nothing was made"}),
+    [](const ::testing::TestParamInfo<BadSetupCase>& info) { return std::string(info.param.name); });
+
+}  // namespace

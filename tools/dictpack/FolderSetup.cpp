@@ -1,0 +1,366 @@
+// dictpack setup: a whole setup folder from manifests. Everything is made in OUTDIR.part,
+// checked there, and renamed to OUTDIR only when check finds no error, so a failed setup
+// leaves nothing behind.
+#include <windows.h>
+
+#include <map>
+#include <optional>
+
+#include "base/ScopedWin.h"
+#include "host/HostPaths.h"
+#include "install/InstallEngine.h"
+#include "package/EntryNames.h"
+#include "package/LocalScan.h"
+#include "package/VersionLibrary.h"
+#include "tools/dictpack/DictPackCore.h"
+#include "tools/dictpack/SetupFolder.h"
+#include "tools/dictpack/Utf.h"
+
+namespace dictpack {
+namespace {
+
+std::string U8(const std::wstring& text) { return Utf16ToUtf8(text); }
+std::wstring Wide(const std::string& text) {
+    std::wstring wide;
+    Utf8ToUtf16(text, wide);
+    return wide;
+}
+
+std::string Trim(const std::string& text) {
+    const size_t first = text.find_first_not_of(" \t");
+    if (first == std::string::npos) return std::string();
+    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+bool SameName(const std::wstring& a, const std::wstring& b) {
+    return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
+           CSTR_EQUAL;
+}
+
+std::wstring FullPath(const std::wstring& path) {
+    const DWORD needed = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (needed == 0) return path;
+    std::wstring full(needed, L'\0');
+    const DWORD length = GetFullPathNameW(path.c_str(), needed, &full[0], nullptr);
+    full.resize(length < needed ? length : 0);
+    while (full.size() > 3 && full.back() == L'\\') full.pop_back();
+    return full;
+}
+
+std::wstring DirectoryOf(const std::wstring& path) {
+    const size_t slash = path.find_last_of(L"\\/");
+    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
+}
+
+std::wstring ToolDir() {
+    wchar_t path[MAX_PATH];
+    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    return length == 0 || length >= MAX_PATH ? std::wstring() : DirectoryOf(std::wstring(path, length));
+}
+
+bool IsEmptyDirectory(const std::wstring& dir) {
+    WIN32_FIND_DATAW data;
+    qb::ScopedFindHandle find(FindFirstFileW((dir + L"\\*").c_str(), &data));
+    if (!find) return true;
+    do {
+        if (wcscmp(data.cFileName, L".") != 0 && wcscmp(data.cFileName, L"..") != 0) return false;
+    } while (FindNextFileW(find.get(), &data));
+    return true;
+}
+
+// Only for the staging folder, which this run made itself.
+void RemoveStaging(const std::wstring& dir) {
+    WIN32_FIND_DATAW data;
+    qb::ScopedFindHandle find(FindFirstFileW((dir + L"\\*").c_str(), &data));
+    if (find) {
+        do {
+            const std::wstring name = data.cFileName;
+            if (name == L"." || name == L"..") continue;
+            const std::wstring child = dir + L"\\" + name;
+            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                RemoveStaging(child);
+            } else {
+                SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+                DeleteFileW(child.c_str());
+            }
+        } while (FindNextFileW(find.get(), &data));
+    }
+    find.reset();
+    RemoveDirectoryW(dir.c_str());
+}
+
+std::string SystemError(DWORD code) {
+    wchar_t* text = nullptr;
+    FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                   code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::wstring message = text != nullptr ? text : L"";
+    LocalFree(text);
+    while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' || message.back() == L'.'))
+        message.pop_back();
+    return message.empty() ? "error " + std::to_string(code) : U8(message);
+}
+
+struct Dictionary {
+    std::string where;  // manifest and line of its section
+    std::string id;
+    std::map<std::string, std::string> values;  // by manifest key; paths already resolved
+};
+
+struct Manifest {
+    std::optional<std::string> exe, library;
+    std::vector<Dictionary> dictionaries;
+};
+
+bool IsCopiedKey(const std::string& key) {
+    for (const wchar_t* copied : CFG_COPIED_KEYS)
+        if (U8(copied) == key) return true;
+    return false;
+}
+
+class Setup {
+public:
+    Setup(std::string& out, std::string& err) : m_out(out), m_err(err) {}
+
+    int Run(const std::vector<std::string>& args) {
+        if (args.size() < 2) {
+            m_err += "dictpack: setup takes OUTDIR and at least one MANIFEST\n" + UsageText();
+            return EXIT_BAD_USAGE;
+        }
+        for (size_t i = 1; i < args.size(); ++i)
+            if (!ReadManifest(args[i])) return EXIT_FAILED;
+        if (m_manifest.dictionaries.empty()) return Fail("the manifests describe no dictionary");
+        for (const Dictionary& dictionary : m_manifest.dictionaries)
+            if (!dictionary.values.count(MANIFEST_KEY_FILE))
+                return Fail(dictionary.where + ": [" MANIFEST_DICTIONARY_SECTION " " + dictionary.id + "] has no " +
+                            MANIFEST_KEY_FILE);
+
+        std::wstring outDir;
+        if (!Utf8ToUtf16(args[0], outDir) || outDir.empty()) return Fail("the OUTDIR name is not valid UTF-8");
+        outDir = FullPath(outDir);
+        const DWORD attributes = GetFileAttributesW(outDir.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES &&
+            (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || !IsEmptyDirectory(outDir)))
+            return Fail(args[0] + " already exists; setup makes a new folder");
+        const std::wstring staging = outDir + Wide(PARTIAL_SUFFIX);
+        if (!CreateDirectoryW(staging.c_str(), nullptr)) {
+            const DWORD code = GetLastError();
+            return Fail("cannot make " + U8(staging) + ": " + SystemError(code) +
+                        (code == ERROR_ALREADY_EXISTS ? " (left by an interrupted setup? remove it)" : ""));
+        }
+
+        const int result = Build(staging, args[0]);
+        if (result != EXIT_OK) {
+            RemoveStaging(staging);
+            return result;
+        }
+        if (attributes != INVALID_FILE_ATTRIBUTES) RemoveDirectoryW(outDir.c_str());
+        if (!MoveFileW(staging.c_str(), outDir.c_str())) {
+            const DWORD code = GetLastError();
+            RemoveStaging(staging);
+            return Fail("cannot rename " + U8(staging) + " to " + args[0] + ": " + SystemError(code));
+        }
+        m_out += "setup: made " + args[0] + "\n";
+        return EXIT_OK;
+    }
+
+private:
+    int Fail(const std::string& message) {
+        m_err += "dictpack: " + message + "\n";
+        return EXIT_FAILED;
+    }
+    bool Refuse(const std::string& message) {
+        Fail(message);
+        return false;
+    }
+
+    // Sections [wizard] and [dictionary ID] of "key = value" lines; see docs/dictpack.md.
+    bool ReadManifest(const std::string& path) {
+        std::wstring widePath;
+        if (!Utf8ToUtf16(path, widePath)) return Refuse("the manifest name is not valid UTF-8");
+        qb::ScopedHandle file(CreateFileW(widePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                                          nullptr));
+        if (!file) return Refuse("cannot open manifest " + path + ": " + SystemError(GetLastError()));
+        std::string text;
+        char buffer[4096];
+        DWORD got = 0;
+        while (ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr) && got > 0) text.append(buffer, got);
+        if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
+        std::wstring check;
+        if (!Utf8ToUtf16(text, check)) return Refuse("manifest " + path + " is not UTF-8");
+        const std::wstring base = DirectoryOf(FullPath(widePath));
+
+        Dictionary* dictionary = nullptr;
+        bool inWizard = false;
+        size_t lineNumber = 0;
+        for (size_t start = 0; start < text.size();) {
+            size_t stop = text.find('\n', start);
+            if (stop == std::string::npos) stop = text.size();
+            std::string line = text.substr(start, stop - start);
+            start = stop + 1;
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            line = Trim(line);
+            ++lineNumber;
+            const std::string where = path + " line " + std::to_string(lineNumber);
+            if (line.empty() || line[0] == '#' || line[0] == ';') continue;
+            if (line[0] == '[') {
+                if (line.back() != ']') return Refuse(where + ": a section name ends with ]");
+                const std::string name = Trim(line.substr(1, line.size() - 2));
+                dictionary = nullptr;
+                inWizard = name == MANIFEST_WIZARD_SECTION;
+                if (inWizard) continue;
+                const std::string prefix = MANIFEST_DICTIONARY_SECTION " ";
+                if (name.compare(0, prefix.size(), prefix) != 0 || Trim(name.substr(prefix.size())).empty())
+                    return Refuse(where + ": unknown section [" + name + "] (expected [" MANIFEST_WIZARD_SECTION
+                                "] or [" MANIFEST_DICTIONARY_SECTION " ID])");
+                const std::string id = Trim(name.substr(prefix.size()));
+                for (const Dictionary& earlier : m_manifest.dictionaries)
+                    if (SameName(Wide(earlier.id), Wide(id)))
+                        return Refuse(where + ": dictionary " + id + " is described twice (first at " + earlier.where +
+                                    ")");
+                m_manifest.dictionaries.push_back(Dictionary{where, id, {}});
+                dictionary = &m_manifest.dictionaries.back();
+                continue;
+            }
+            const size_t equals = line.find('=');
+            if (equals == std::string::npos) return Refuse(where + ": expected key = value");
+            const std::string key = Trim(line.substr(0, equals));
+            const std::string value = Trim(line.substr(equals + 1));
+            if (inWizard) {
+                std::optional<std::string>* slot = key == MANIFEST_KEY_EXE       ? &m_manifest.exe
+                                                 : key == MANIFEST_KEY_LIBRARY ? &m_manifest.library
+                                                                                 : nullptr;
+                if (slot == nullptr) return Refuse(where + ": unknown key '" + key + "' in [" MANIFEST_WIZARD_SECTION "]");
+                if (slot->has_value()) return Refuse(where + ": " + key + " given twice");
+                if (value.empty()) return Refuse(where + ": " + key + " has no value");
+                *slot = Resolve(base, value);
+                continue;
+            }
+            if (dictionary == nullptr) return Refuse(where + ": a key outside any section");
+            const bool toolKey = key == MANIFEST_KEY_FILE || key == MANIFEST_KEY_PACKAGE || key == MANIFEST_KEY_EXT ||
+                                 key == MANIFEST_KEY_DATE || key == MANIFEST_KEY_NAME || key == MANIFEST_KEY_PICTURE;
+            if (!toolKey && !IsCopiedKey(key)) return Refuse(where + ": unknown key '" + key + "'");
+            if (dictionary->values.count(key)) return Refuse(where + ": " + key + " given twice");
+            if (value.empty()) continue;  // as if not given
+            const bool isPath = key == MANIFEST_KEY_FILE || key == MANIFEST_KEY_PICTURE;
+            dictionary->values[key] = isPath ? Resolve(base, value) : value;
+        }
+        return true;
+    }
+
+    static std::string Resolve(const std::wstring& base, const std::string& value) {
+        const std::wstring wide = Wide(value);
+        const bool absolute = (!wide.empty() && (wide[0] == L'\\' || wide[0] == L'/')) ||
+                              (wide.size() >= 2 && wide[1] == L':');
+        return U8(absolute ? wide : base + wide);
+    }
+
+    bool Copy(const std::string& from, const std::wstring& to, const std::string& what) {
+        if (CopyFileW(Wide(from).c_str(), to.c_str(), TRUE)) return true;
+        Fail("cannot copy " + what + " " + from + ": " + SystemError(GetLastError()));
+        return false;
+    }
+
+    int Build(const std::wstring& staging, const std::string& shownAs) {
+        const std::wstring toolDir = ToolDir();
+        if (!Copy(m_manifest.exe.value_or(U8(toolDir + WIZARD_EXE_NAME)), staging + L"\\" WIZARD_EXE_NAME, "the wizard") ||
+            !Copy(m_manifest.library.value_or(U8(toolDir + VERSION_LIBRARY_NAME)), staging + L"\\" VERSION_LIBRARY_NAME,
+                  "the version library"))
+            return EXIT_FAILED;
+
+        const std::wstring images = staging + PACKAGE_IMAGE_PIECE;
+        if (!CreateDirectoryW(images.c_str(), nullptr)) return Fail("cannot make " + U8(images));
+        std::wstring config = L"\xFEFF";
+        for (const Dictionary& dictionary : m_manifest.dictionaries) {
+            // The wizard looks for the section and the picture under the id it lowered.
+            const std::wstring id = LowerAscii(Wide(dictionary.id));
+            config += L"[" + id + L"]\r\n";
+            for (const wchar_t* key : CFG_COPIED_KEYS) {
+                const auto value = dictionary.values.find(U8(key));
+                if (value != dictionary.values.end()) config += std::wstring(key) + L"=" + Wide(value->second) + L"\r\n";
+            }
+            config += L"\r\n";
+            const auto picture = dictionary.values.find(MANIFEST_KEY_PICTURE);
+            if (picture != dictionary.values.end() &&
+                !Copy(picture->second, images + id + DICT_IMAGE_EXTENSION, "the picture"))
+                return EXIT_FAILED;
+        }
+        if (!WriteConfig(staging + L"\\" DICT_CONFIG_FILE_NAME, config)) return EXIT_FAILED;
+
+        const int packed = BuildPackages(staging);
+        if (packed != EXIT_OK) return packed;
+
+        CheckCounts counts;
+        if (!CheckFolder(staging, shownAs, m_out, m_err, counts)) return EXIT_FAILED;
+        if (counts.errors)
+            return Fail("setup: check found " + std::to_string(counts.errors) + (counts.errors == 1 ? " error" : " errors") +
+                        " in the folder; nothing was made at " + shownAs);
+        return EXIT_OK;
+    }
+
+    // UTF-16LE with its byte-order mark, the one encoding in which the profile functions
+    // keep every character of a value.
+    bool WriteConfig(const std::wstring& path, const std::wstring& text) {
+        qb::ScopedHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                                          nullptr));
+        const DWORD size = static_cast<DWORD>(text.size() * sizeof(wchar_t));
+        DWORD written = 0;
+        if (!file || !WriteFile(file.get(), text.data(), size, &written, nullptr) || written != size)
+            return Refuse("cannot write " + U8(path) + ": " + SystemError(GetLastError()));
+        return true;
+    }
+
+    // One package per distinct package name, in the order the manifests first name it, its
+    // entries in manifest order; every entry carries a version stamp with its date.
+    int BuildPackages(const std::wstring& staging) {
+        std::vector<std::pair<std::wstring, std::vector<const Dictionary*>>> packages;
+        for (const Dictionary& dictionary : m_manifest.dictionaries) {
+            const auto given = dictionary.values.find(MANIFEST_KEY_PACKAGE);
+            const std::wstring name = given != dictionary.values.end() ? Wide(given->second)
+                                                                     : Wide(dictionary.id) + PACKAGE_FILE_EXTENSION;
+            const std::wstring suffix = PACKAGE_FILE_EXTENSION;
+            const bool dirName = name.size() > suffix.size() && SameName(name.substr(name.size() - suffix.size()), suffix);
+            if (!dirName || !IsSafeEntryName(name.substr(0, name.size() - suffix.size()), suffix))
+                return Fail(dictionary.where + ": package '" + U8(name) + "' is not a plain file name ending in " +
+                            U8(suffix));
+            auto package = packages.begin();
+            while (package != packages.end() && !SameName(package->first, name)) ++package;
+            if (package == packages.end()) package = packages.insert(packages.end(), {name, {}});
+            package->second.push_back(&dictionary);
+        }
+        for (const auto& package : packages) {
+            std::vector<std::string> args = {"create", U8(staging + L"\\" + package.first)};
+            for (const Dictionary* dictionary : package.second) {
+                args.insert(args.end(), {"--id", dictionary->id});
+                const char* const options[][2] = {
+                    {"--ext", MANIFEST_KEY_EXT}, {"--date", MANIFEST_KEY_DATE}, {"--name", MANIFEST_KEY_NAME}};
+                for (const auto& option : options) {
+                    const auto value = dictionary->values.find(option[1]);
+                    if (value != dictionary->values.end()) args.insert(args.end(), {option[0], value->second});
+                }
+                // The path is a full one, never taken for an option.
+                args.insert(args.end(), {"--stamp", dictionary->values.at(MANIFEST_KEY_FILE)});
+            }
+            // The check that follows reports everything create would warn about.
+            std::string out, err;
+            const int result = dictpack::Run(args, out, err);
+            if (result != EXIT_OK) {
+                m_err += err.substr(0, err.find('\n') + 1);
+                return result == EXIT_BAD_USAGE ? EXIT_FAILED : result;
+            }
+        }
+        return EXIT_OK;
+    }
+
+    std::string& m_out;
+    std::string& m_err;
+    Manifest m_manifest;
+};
+
+}  // namespace
+
+int RunSetup(const std::vector<std::string>& args, std::string& out, std::string& err) {
+    Setup setup(out, err);
+    return setup.Run(args);
+}
+
+}  // namespace dictpack

@@ -1,0 +1,42 @@
+// dictpack check and dictpack setup: the whole folder a publisher ships (the wizard, its
+// version library, the packages, dictconfig.ini and dict_image\), judged and made with the
+// wizard's own reader, names, keys and Windows' own profile and bitmap functions. Windows only.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace dictpack {
+
+#define WIZARD_EXE_NAME L"Quillbox.exe"
+
+// Manifest sections and the keys of a dictionary besides the wizard's copied INI keys.
+#define MANIFEST_WIZARD_SECTION "wizard"
+#define MANIFEST_DICTIONARY_SECTION "dictionary"
+#define MANIFEST_KEY_EXE "exe"
+#define MANIFEST_KEY_LIBRARY "version_library"
+#define MANIFEST_KEY_FILE "file"
+#define MANIFEST_KEY_PACKAGE "package"
+#define MANIFEST_KEY_EXT "ext"
+#define MANIFEST_KEY_DATE "date"
+#define MANIFEST_KEY_NAME "name"
+#define MANIFEST_KEY_PICTURE "picture"
+
+#define PACKAGE_FILE_EXTENSION L".dir"
+
+struct CheckCounts {
+    int errors = 0;
+    int warnings = 0;
+};
+
+// Reads dir as the wizard will and appends the table and one line per problem to out.
+// Problem lines name files relative to dir; shownAs names dir in the summary line.
+// False (with one line in err) when dir cannot be read as a folder at all.
+bool CheckFolder(const std::wstring& dir, const std::string& shownAs, std::string& out, std::string& err,
+                 CheckCounts& counts);
+
+// The commands; args exclude the command's name. Exit codes as DictPackCore.h.
+int RunCheck(const std::vector<std::string>& args, std::string& out, std::string& err);
+int RunSetup(const std::vector<std::string>& args, std::string& out, std::string& err);
+
+}  // namespace dictpack
