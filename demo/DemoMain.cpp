@@ -1,4 +1,5 @@
-// QuillboxDemo layout <folder>              lay out a wizard folder and a host installation
+// QuillboxDemo sources <folder>             write the dictionary files and pictures to publish
+// QuillboxDemo layout <folder>              lay out a host installation beside the wizard folder
 // QuillboxDemo walk <folder> <shots-folder> run the wizard through its pages, saving each
 // QuillboxDemo report <folder>              print what the wizard installed
 #include <windows.h>
@@ -31,26 +32,29 @@ std::string Picture(BYTE r, BYTE g, BYTE b) {
     return BitmapFile(BitmapHeader24(side, side), pixels);
 }
 
+// What a publisher starts from: the dictionary files, unstamped, and their pictures, in
+// <root>\source beside demo/publish.manifest. dictpack setup makes the wizard folder of them.
+int Sources(const std::wstring& root) {
+    const std::wstring source = root + L"\\source";
+    if (!test::MakeDirs(source) ||
+        !test::WriteFileBytes(source + L"\\chengyu.dic", test::PatternBytes(300000, 1)) ||
+        !test::WriteFileBytes(source + L"\\oxford.dic", test::PatternBytes(500000, 2)) ||
+        !test::WriteFileBytes(source + L"\\chengyu.bmp", Picture(0xC0, 0x39, 0x2B)) ||
+        !test::WriteFileBytes(source + L"\\oxford.bmp", Picture(0x1F, 0x5F, 0xAE))) {
+        Print(L"demo: could not write " + source);
+        return 1;
+    }
+    return 0;
+}
+
 int Layout(const std::wstring& root) {
-    CreateDirectoryW(root.c_str(), nullptr);
     Machine machine(root);
     if (!machine.Create(test::ExeDir())) {
         Print(L"demo: could not lay out " + root);
         return 1;
     }
     machine.Register();
-    machine.AddPackage(L"chengyu.dir",
-                       MakePackage({{L"chengyu", L".dic", L"2024-06-01", L"汉语成语词典", test::PatternBytes(300000, 1)}}));
-    machine.AddPackage(L"oxford.dir",
-                       MakePackage({{L"oxford", L".dic", L"2024-06-01", L"牛津英汉双解词典", test::PatternBytes(500000, 2)}}));
     machine.AddInstalled(L"oxford.dic", test::PatternBytes(200000, 3), 2019);
-    machine.WriteDictConfig(
-        L"[chengyu]\r\nid_net=chengyu\r\ndesc_name=汉语成语词典\r\ncatalog=汉语\r\nfrom=zh\r\nto=zh\r\n"
-        L"desc_intro=收录常用成语一万余条。\r\n"
-        L"[oxford]\r\nid_net=oxford\r\ndesc_name=牛津英汉双解词典\r\ncatalog=英汉\r\nfrom=en\r\nto=zh\r\n"
-        L"desc_intro=第九版，附例句与用法说明。\r\n");
-    machine.AddPicture(L"chengyu", Picture(0xC0, 0x39, 0x2B));
-    machine.AddPicture(L"oxford", Picture(0x1F, 0x5F, 0xAE));
     machine.WriteHostConfig(L"[oxford]\r\nid=oxford\r\ndesc_name=牛津英汉双解词典（旧版）\r\nenable=1\r\n");
 
     // The host's background service runs, as on a user's machine; the wizard stops it at the end.
@@ -138,9 +142,10 @@ int Report(const std::wstring& root) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    if (argc >= 3 && wcscmp(argv[1], L"sources") == 0) return Sources(argv[2]);
     if (argc >= 3 && wcscmp(argv[1], L"layout") == 0) return Layout(argv[2]);
     if (argc >= 4 && wcscmp(argv[1], L"walk") == 0) return Walk(argv[2], argv[3]);
     if (argc >= 3 && wcscmp(argv[1], L"report") == 0) return Report(argv[2]);
-    Print(L"usage: QuillboxDemo layout|walk|report <folder> [shots-folder]");
+    Print(L"usage: QuillboxDemo sources|layout|walk|report <folder> [shots-folder]");
     return 2;
 }

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the wizard and runs it against a demo host installation in a private Wine prefix:
-# the host's registry values, the stand-in host with its service and repair tool, two sample
-# packages (one new dictionary, one upgrade of an older one), dictconfig.ini and pictures.
+# the host's registry values, the stand-in host with its service and repair tool, and a wizard
+# folder made by dictpack setup from demo/publish.manifest: two packages (one new dictionary,
+# one upgrade of an older one), dictconfig.ini and pictures.
 #
 # With a display (DISPLAY set) the wizard opens on it for you to click through. Without one
 # it runs on a private Xvfb and walks welcome, install and finish by itself, saving a
@@ -14,6 +15,12 @@ ROOT='C:\QuillboxDemo'
 
 if [ "${1:-}" = "--inside" ]; then
   demo() { wine "$BUILD/bin/QuillboxDemo.exe" "$@" 2>/dev/null; }
+  demo sources "$ROOT"
+  cp demo/publish.manifest "$(winepath -u "$ROOT\\source" 2>/dev/null)/"
+  echo "demo: dictpack setup $ROOT\\wizard $ROOT\\source\\publish.manifest"
+  if ! wine "$BUILD/bin/dictpack.exe" setup "$ROOT\\wizard" "$ROOT\\source\\publish.manifest" 2>&1 | sed 's/^/demo:   /'; then
+    echo "demo: dictpack setup failed"; exit 1
+  fi
   demo layout "$ROOT"
   if [ "$2" = "interactive" ]; then
     echo "demo: the wizard is open on your display; click through it (leave the box ticked to start the host)."
@@ -40,7 +47,7 @@ fi
 
 scripts/setup.sh
 cmake -S . -B "$BUILD" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$BUILD" -j2 --target Quillbox dict_ver Lexora lxdsvc LXDRepair QuillboxDemo
+cmake --build "$BUILD" -j2 --target Quillbox dict_ver dictpack Lexora lxdsvc LXDRepair QuillboxDemo
 
 mode=auto
 if [ -n "${DISPLAY:-}" ] && [ "${QUILLBOX_DEMO_AUTO:-0}" != "1" ]; then
