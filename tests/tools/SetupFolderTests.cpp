@@ -280,6 +280,11 @@ INSTANTIATE_TEST_SUITE_P(
                     true, "dev.dir [con]: entry 0 installs to 'con.dic', not a plain file in the dictionary data directory: "
                           "the wizard shows \"fail\"",
                     "dev.dir\tcon\t"},
+        PlantedCase{"no_id",
+                    [](const Folder& f) {
+                        f.Package(L"noid.dir", {{L"", L".dic", L"2024-05-01", L"No id", 0}}, {f.Stamped(0, "2024-05-01")});
+                    },
+                    true, "error: noid.dir []: entry 0 ", "noid.dir\t\t"},
         PlantedCase{"picture_not_a_bitmap",
                     [](const Folder& f) { WriteFileBytes(f / L"dict_image\\xyz.bmp", "BM but nothing else"); }, true,
                     "error: dict_image\\xyz.bmp [xyz]: not a readable BMP", "words.dir\txyz\t"},
@@ -328,6 +333,11 @@ INSTANTIATE_TEST_SUITE_P(
                     false, "entry 0 carries the version stamp 2024-01-01 but its record says 2024-05-01: once installed, "
                            "abc.dic reports 2024-01-01, so the wizard upgrades it again on every run",
                     "abc.dir\tabc\t"},
+        PlantedCase{"no_display_name",
+                    [](const Folder& f) {
+                        f.Package(L"abc.dir", {{L"abc", L".dic", L"2024-05-01", L"", 0}}, {f.Stamped(0, "2024-05-01")});
+                    },
+                    false, "warning: abc.dir [abc]: entry 0 has no display name: the wizard shows 《》", "abc.dir\tabc\t"},
         PlantedCase{"other_extension",
                     [](const Folder& f) {
                         f.Package(L"words.dir",
