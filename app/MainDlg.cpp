@@ -35,20 +35,6 @@ HICON LoadProgramIcon(int metricX, int metricY) {
                                            LR_DEFAULTCOLOR));
 }
 
-// Waits while still answering messages sent from other threads and processes, so that a
-// second wizard can bring this (hidden) dialog back without being blocked by the wait.
-void WaitAnsweringSentMessages(DWORD milliseconds) {
-    const DWORD start = ::GetTickCount();
-    for (;;) {
-        const DWORD elapsed = ::GetTickCount() - start;
-        if (elapsed >= milliseconds) return;
-        if (::MsgWaitForMultipleObjects(0, nullptr, FALSE, milliseconds - elapsed, QS_SENDMESSAGE) != WAIT_OBJECT_0)
-            return;
-        MSG msg;
-        ::PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-    }
-}
-
 }  // namespace
 
 std::wstring FormatWizardText(const wchar_t* format, const wchar_t* text) {
@@ -223,6 +209,7 @@ void CMainDlg::ShowWelcomePage() {
     ShowControls({{m_hList, false}, {m_hProgress, false}, {m_hCheck, false}, {m_hNext, true}, {m_hDownload, false},
                   {m_hCancel, true}});
     m_nPage = WIZ_PAGE_WELCOME;
+    FocusControl(m_hNext);
 }
 
 void CMainDlg::ShowUpToDatePage() {
@@ -232,6 +219,7 @@ void CMainDlg::ShowUpToDatePage() {
     ShowControls({{m_hMsgLine, true}, {m_hList, false}, {m_hProgress, false}, {m_hCheck, false}, {m_hNext, false},
                   {m_hDownload, false}, {m_hCancel, true}});
     m_nPage = WIZ_PAGE_UP_TO_DATE;
+    FocusControl(m_hCancel);
 }
 
 void CMainDlg::ShowHostNotFoundPage() {
@@ -242,6 +230,12 @@ void CMainDlg::ShowHostNotFoundPage() {
     ShowControls({{m_hMsgLine, true}, {m_hList, false}, {m_hProgress, false}, {m_hCheck, false}, {m_hNext, false},
                   {m_hDownload, true}, {m_hCancel, true}});
     m_nPage = WIZ_PAGE_HOST_NOT_FOUND;
+    FocusControl(m_hDownload);
+}
+
+void CMainDlg::FocusControl(HWND hControl) {
+    // As the dialog manager moves it, so that a focused push button is also the one Enter presses.
+    SendMessage(WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(hControl), TRUE);
 }
 
 void CMainDlg::SetCloseItemEnabled(bool enabled) {
@@ -258,12 +252,19 @@ void CMainDlg::StartInstall() {
     ::EnableWindow(m_hNext, FALSE);
     ::EnableWindow(m_hCancel, FALSE);
     SetProgressRange(m_installManager.GetProgressTotal());
+    // Nothing between the start and the page change may answer the worker's messages: its
+    // WM_WIZ_INSTALL_END would otherwise be overwritten by the installing page.
+    const bool started = StartInstallThread();
     m_nPage = WIZ_PAGE_INSTALLING;
-    if (!StartInstallThread()) {
+    if (!started) {
         // No worker means no WM_WIZ_INSTALL_END: without this the dialog could never be closed.
         ::MessageBoxW(m_hWnd, WIZ_TEXT_THREAD_FAILED, WIZ_TEXT_ERROR_CAPTION, MB_OK | MB_ICONERROR);
         Close(WIZ_EXIT_CANCELLED);
+        return;
     }
+    // The buttons are disabled now; the control that carries the progress texts keeps the
+    // focus, so the keys still reach the dialog (which ignores them while it installs).
+    FocusControl(m_bSingleEntry ? m_hMsgLine : m_hList);
 }
 
 bool CMainDlg::StartInstallThread() {
@@ -329,6 +330,7 @@ void CMainDlg::ShowFinishedPage() {
     ::EnableWindow(m_hNext, TRUE);
     ::EnableWindow(m_hCancel, TRUE);
     m_nPage = WIZ_PAGE_FINISHED;
+    FocusControl(m_hCancel);
 }
 
 LRESULT CMainDlg::OnInstallBegin() {

@@ -88,6 +88,7 @@ private:
     bool LaunchHostAndNotify();
 
     void Close(int quitCode);
+    void FocusControl(HWND hControl);
     void SetCloseItemEnabled(bool enabled);
     LRESULT ShowItemText(WPARAM wParam, LPARAM lParam, const wchar_t* installFormat, const wchar_t* upgradeFormat);
     void ShowTextLine(const std::wstring& text);

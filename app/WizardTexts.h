@@ -28,5 +28,7 @@
 #define WIZ_TEXT_PACKAGE_BAD_FORMAT L"“%s” 解压缩失败，请确认您从官方网站下载本词典安装包!"
 #define WIZ_TEXT_ERROR_CAPTION L"错误"
 
-// The install could not be started at all: nothing was changed, so the user may simply retry.
-#define WIZ_TEXT_THREAD_FAILED L"无法启动词典安装过程，您本地的词典数据未做任何改动。请关闭本安装向导后重新运行。"
+// The install could not be started at all: nothing was changed, and the wizard closes by
+// itself after this box, so the user is asked to run it again later.
+#define WIZ_TEXT_THREAD_FAILED \
+    L"无法启动词典安装过程，您本地的词典数据未做任何改动。安装向导将自动关闭，请稍后重新运行本安装向导。"

@@ -15,20 +15,19 @@ namespace {
 int Run(LPWSTR /*lpCmdLine*/, int nCmdShow) {
     CMessageLoop theLoop;
     g_appModule.AddMessageLoop(&theLoop);
+    // Destroyed on return, with the plan it holds: only after the loop has left the module.
+    CMainDlg dlgMain;
 
     int result = 0;
-    {
-        CMainDlg dlgMain;
-        if (dlgMain.Create(nullptr, 0) == nullptr) {
-            // A dialog that ended itself while initialising (the plan could not be built) has
-            // posted its quit code already; that code, not "no dialog", is the outcome.
-            MSG quit;
-            if (::PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) result = static_cast<int>(quit.wParam);
-        } else {
-            g_hWndMainDlg = dlgMain.m_hWnd;
-            dlgMain.ShowWindow(nCmdShow);
-            result = theLoop.Run();
-        }
+    if (dlgMain.Create(nullptr, 0) == nullptr) {
+        // A dialog that ended itself while initialising (the plan could not be built) has
+        // posted its quit code already; that code, not "no dialog", is the outcome.
+        MSG quit;
+        if (::PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) result = static_cast<int>(quit.wParam);
+    } else {
+        g_hWndMainDlg = dlgMain.m_hWnd;
+        dlgMain.ShowWindow(nCmdShow);
+        result = theLoop.Run();
     }
 
     g_appModule.RemoveMessageLoop();

@@ -22,7 +22,7 @@ std::wstring LowerCased(const wchar_t* text) {
 // the last poll.
 bool WaitUntilGone(const wchar_t* exeName) {
     for (int poll = 0; poll < POLL_COUNT; ++poll) {
-        Sleep(g_pollIntervalMs);
+        WaitAnsweringSentMessages(g_pollIntervalMs);
         DWORD processId = 0;
         if (!FindProcessByName(exeName, processId)) return true;
     }
@@ -32,6 +32,19 @@ bool WaitUntilGone(const wchar_t* exeName) {
 }  // namespace
 
 void SetPollIntervalForTesting(DWORD milliseconds) { g_pollIntervalMs = milliseconds; }
+
+void WaitAnsweringSentMessages(DWORD milliseconds) {
+    const DWORD start = GetTickCount();
+    for (;;) {
+        // Answers whatever was sent so far: a message that arrived before the wait began
+        // would not wake the wait below.
+        MSG msg;
+        PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+        const DWORD elapsed = GetTickCount() - start;
+        if (elapsed >= milliseconds) return;
+        MsgWaitForMultipleObjectsEx(0, nullptr, milliseconds - elapsed, QS_SENDMESSAGE, MWMO_INPUTAVAILABLE);
+    }
+}
 
 bool FindProcessByName(const wchar_t* exeName, DWORD& processId) {
     if (exeName == nullptr) return false;

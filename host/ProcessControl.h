@@ -16,5 +16,9 @@ bool StopProcessWithRepairTool(const wchar_t* exeName);
 bool StopDictService();
 bool LaunchHostExecutable();
 
+// Waits, still answering messages sent from other threads and processes meanwhile: the wizard's
+// hidden dialog must let a second start bring it back while it waits for the host.
+void WaitAnsweringSentMessages(DWORD milliseconds);
+
 // Test seam: the wait between two polls. The program always waits POLL_INTERVAL_MS.
 void SetPollIntervalForTesting(DWORD milliseconds);

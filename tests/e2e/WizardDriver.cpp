@@ -238,6 +238,35 @@ void PressKey(HWND dlg, WPARAM vk) {
 
 void CloseByCaption(HWND dlg) { PostMessageW(dlg, WM_SYSCOMMAND, SC_CLOSE, 0); }
 
+bool BringToForeground(HWND dlg) {
+    SetForegroundWindow(dlg);
+    return WaitUntil([dlg] { return GetForegroundWindow() == dlg; }, 5000);
+}
+
+void TypeChord(std::initializer_list<WORD> keys) { TypeChord(std::vector<WORD>(keys)); }
+
+void TypeChord(const std::vector<WORD>& keys) {
+    std::vector<INPUT> inputs;
+    auto add = [&inputs](WORD vk, DWORD flags) {
+        INPUT input = {};
+        input.type = INPUT_KEYBOARD;
+        input.ki.wVk = vk;
+        input.ki.wScan = static_cast<WORD>(MapVirtualKeyW(vk, MAPVK_VK_TO_VSC));
+        input.ki.dwFlags = flags;
+        inputs.push_back(input);
+    };
+    for (WORD vk : keys) add(vk, 0);
+    for (auto it = keys.rbegin(); it != keys.rend(); ++it) add(*it, KEYEVENTF_KEYUP);
+    SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+}
+
+HWND FocusedWindow(HWND dlg) {
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof info;
+    if (!GetGUIThreadInfo(GetWindowThreadProcessId(dlg, nullptr), &info)) return nullptr;
+    return info.hwndFocus;
+}
+
 HWND WaitForMessageBox(DWORD processId, const std::wstring& textFragment, DWORD timeoutMs) {
     BoxSearch search = {processId, &textFragment, nullptr};
     WaitUntil(

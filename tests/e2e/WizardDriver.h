@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -82,6 +83,15 @@ void PostCommand(HWND dlg, int id);
 // A key down and up, posted to the control that has the keyboard focus in the dialog's thread.
 void PressKey(HWND dlg, WPARAM vk);
 void CloseByCaption(HWND dlg);
+
+// Real keyboard input through the system's input queue (SendInput), as a keyboard gives it.
+// It goes to the focused control of the foreground window, so the dialog is made that first.
+bool BringToForeground(HWND dlg);
+// One chord: its keys go down in the order given and up in reverse ({VK_MENU, 'N'} is Alt+N).
+void TypeChord(std::initializer_list<WORD> keys);
+void TypeChord(const std::vector<WORD>& keys);
+// The window that has the keyboard focus in the dialog's thread, or null.
+HWND FocusedWindow(HWND dlg);
 
 // A message box (or another dialog) of the process whose texts contain the fragment.
 HWND WaitForMessageBox(DWORD processId, const std::wstring& textFragment, DWORD timeoutMs = E2E_GENEROUS_WAIT_MS);

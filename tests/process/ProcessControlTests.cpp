@@ -2,7 +2,10 @@
 
 #include <ostream>
 
+#include <atomic>
 #include <memory>
+#include <thread>
+#include <type_traits>
 
 #include "host/HostPaths.h"
 #include "host/ProcessControl.h"
@@ -99,6 +102,34 @@ TEST_F(ProcessControlTest, RepairToolThatCannotStopItReportsFalse) {
     auto service = test::StartService();
     EXPECT_FALSE(StopProcessWithRepairTool(DICT_SERVICE_NAME));
     EXPECT_TRUE(service->running());
+}
+
+// The waits between polls answer messages sent from other threads and processes, so a window of
+// the stopping thread (the wizard's hidden dialog at the finish) can be reached meanwhile.
+TEST_F(ProcessControlTest, StopAnswersMessagesSentWhileItWaits) {
+    host.MakeRepairToolRefuse();
+    auto service = test::StartService();
+    std::unique_ptr<std::remove_pointer_t<HWND>, BOOL(WINAPI*)(HWND)> window(
+        CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr), DestroyWindow);
+    ASSERT_NE(window, nullptr);
+    std::atomic<bool> stopping{true}, answered{false};
+    bool answeredWhileStopping = false;
+    std::thread sender([&] {
+        Sleep(3 * SHORT_POLL_MS);
+        SendMessageW(window.get(), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"shown again"));
+        answeredWhileStopping = stopping;
+        answered = true;
+    });
+
+    EXPECT_TRUE(StopDictService());
+    stopping = false;
+    while (!answered) {
+        MSG msg;
+        PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);
+        Sleep(1);
+    }
+    sender.join();
+    EXPECT_TRUE(answeredWhileStopping);
 }
 
 TEST_F(ProcessControlTest, KillEndsOnlyTheFirstOfTwo) {
