@@ -32,3 +32,6 @@
 // itself after this box, so the user is asked to run it again later.
 #define WIZ_TEXT_THREAD_FAILED \
     L"无法启动词典安装过程，您本地的词典数据未做任何改动。安装向导将自动关闭，请稍后重新运行本安装向导。"
+
+// Another wizard is installing into the same host: this one changes nothing and ends.
+#define WIZ_TEXT_ANOTHER_INSTALL L"另一个词典安装向导正在为Lexora安装词典。请等它结束后再运行本安装向导。"

@@ -3,7 +3,10 @@
 #include <objbase.h>
 
 #include "app/MainDlg.h"
+#include "app/WizardTexts.h"
 #include "framework/AppModule.h"
+#include "host/HostLock.h"
+#include "install/Recovery.h"
 
 // One dialog handle for every process started from this executable file: GCC marks the
 // section shared and ld keeps it so (characteristics 0xD0000040), so a second start finds
@@ -45,6 +48,15 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE /*hPrevInstance*/, LPWSTR lpC
         ::SetForegroundWindow(other);
         return WIZ_EXIT_ALREADY_RUNNING;
     }
+
+    // One wizard at a time works on a host, whatever folder it was started from; the one
+    // that holds the lock first settles what a wizard killed earlier left behind.
+    qb::ScopedHandle hostLock;
+    if (AcquireHostInstallLock(hostLock) == HostLockResult::Busy) {
+        ::MessageBoxW(nullptr, WIZ_TEXT_ANOTHER_INSTALL, WIZ_TEXT_TITLE, MB_OK | MB_ICONINFORMATION);
+        return WIZ_EXIT_CANCELLED;
+    }
+    if (hostLock) RecoverInterruptedInstall();
 
     ::CoInitialize(nullptr);
     INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_BAR_CLASSES};

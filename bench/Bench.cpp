@@ -233,7 +233,7 @@ double ChunkedCopy(const std::wstring& package, const std::wstring& outDir) {
             result = reader.ReadChunk(i, chunk, count);
             written = output.Write(chunk, count);
         } while (result == 1 && written);
-        if (!output.Close() || result != 0 || !written) return -1;
+        if (!output.Commit() || result != 0 || !written) return -1;
     }
     return Now() - start;
 }

@@ -1,4 +1,21 @@
+// One entry put in place. New bytes never go to a dictionary's own name until they are
+// complete and on the disk, and the previous bytes stay complete, at the target or under the
+// backup name, until the new ones are in place. The files one entry goes through, T the
+// target, B its backup, N the new file and C a copy of the previous one (WorkFileNames.h):
+//
+//   new install          N growing -> N complete -> T
+//   upgrade by rename    T -> B (moved aside) -> B + N growing -> B + N complete
+//                          -> B + T (N renamed) -> T (B deleted)
+//   upgrade in place     T + C growing -> T + B (C renamed) -> T + B + N growing
+//   (T held open,          -> T + B + N complete -> T rewritten from N + B + N
+//    cannot be renamed)    -> T + B (N deleted) -> T (B deleted)
+//
+// So while N exists beside a backup, T may be partial and B is the dictionary; without N,
+// T is complete. RecoverDictData (Recovery.h) settles whatever a kill leaves on that basis.
 #include "app/WizardMessages.h"
+#include "base/CrashPoint.h"
+#include "dictver/DictDate.h"
+#include "install/DictConfig.h"
 #include "install/OutputFile.h"
 #include "install/ReplaceTarget.h"
 #include "package/InstallManager.h"
@@ -6,15 +23,41 @@
 #include "package/PackageFormat.h"
 #include "package/PackageReader.h"
 
+#include <cstring>
+
 namespace {
 
 void SendEntryMessage(HWND hwnd, UINT message, const EntryItem& entry) {
     SendMessageW(hwnd, message, reinterpret_cast<WPARAM>(entry.displayName.c_str()), static_cast<LPARAM>(entry.action));
 }
 
+// The last bytes of what was copied, where a dictionary keeps its version stamp.
+class StampWatch {
+public:
+    void Add(const char* data, size_t count) {
+        if (count >= DICT_STAMP_SIZE) {
+            std::memcpy(m_tail, data + count - DICT_STAMP_SIZE, DICT_STAMP_SIZE);
+        } else {
+            std::memmove(m_tail, m_tail + count, DICT_STAMP_SIZE - count);
+            std::memcpy(m_tail + DICT_STAMP_SIZE - count, data, count);
+        }
+        m_total += count;
+    }
+    bool Stamped() const {
+        if (m_total < DICT_STAMP_SIZE) return false;
+        std::string text;
+        DictSystemTime date;
+        return ReadStampTrailer(m_tail, text, date);
+    }
+
+private:
+    unsigned char m_tail[DICT_STAMP_SIZE] = {};
+    uint64_t m_total = 0;
+};
+
 // Copies the entry chunk by chunk, one progress step per chunk; true only when every byte
-// of the entry was read and reached the disk.
-bool CopyEntry(const EntryItem& entry, HWND hwnd, CPackageReader& reader, COutputFile& output) {
+// of the entry was read and written.
+bool CopyEntry(const EntryItem& entry, HWND hwnd, CPackageReader& reader, COutputFile& output, StampWatch& stamp) {
     char chunk[CHUNK_SIZE] = {};
     int readResult = 0;
     bool written = true;
@@ -22,49 +65,108 @@ bool CopyEntry(const EntryItem& entry, HWND hwnd, CPackageReader& reader, COutpu
         uint32_t count = CHUNK_SIZE;
         readResult = reader.ReadChunk(entry.index, chunk, count);
         written = output.Write(chunk, count);
+        stamp.Add(chunk, count);
         SendMessageW(hwnd, WM_WIZ_STEP, 0, 0);
     } while (readResult == 1 && written);
     return readResult == 0 && written;
 }
 
-// When the move aside failed the new data goes over the existing file in place; a copy
-// under the backup name keeps the previous file for the failure path. False when the
-// target exists and neither a backup nor a copy of it can be had: writing over it then
-// could lose the only copy. A backup left by an earlier run is kept as it is.
-bool KeepCopyOfTarget(const std::wstring& target) {
-    if (GetFileAttributesW(target.c_str()) == INVALID_FILE_ATTRIBUTES) return true;
-    const std::wstring backup = BackupPathOf(target);
-    if (GetFileAttributesW(backup.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
-    if (CopyFileW(target.c_str(), backup.c_str(), TRUE)) return true;
-    // A copy cut short (a full disk) must not later pass for the previous file.
-    DeleteFileW(backup.c_str());
-    return false;
+// A file without a version stamp is dated by its last write; it takes the entry's date, so
+// that the next run compares the package's dates with the package's date, not with the
+// moment of this install.
+bool EntryDateAsFileTime(const EntryItem& entry, FILETIME& time) {
+    DictSystemTime date;
+    if (!ParseDateUnits(entry.dateText.c_str(), date)) return false;
+    SYSTEMTIME system;
+    static_assert(sizeof system == sizeof date, "the version date is a SYSTEMTIME");
+    std::memcpy(&system, &date, sizeof system);
+    return SystemTimeToFileTime(&system, &time) != FALSE;
 }
 
+// The package may have been replaced since the plan was made: the entry at the planned
+// index must still be the one the plan decided on.
 bool SameEntryAsPlanned(const EntryItem& entry, const CPackageReader& reader) {
     const PackageDirRecord& record = reader.records()[entry.index];
-    return LowerAscii(FieldText(record.dictId)) == entry.dictId && LowerAscii(FieldText(record.fileExt)) == entry.fileExt;
+    return LowerAscii(FieldText(record.dictId)) == entry.dictId && LowerAscii(FieldText(record.fileExt)) == entry.fileExt &&
+           FieldText(record.dateText) == entry.dateText && record.dataSize == entry.size;
+}
+
+// The previous file, copied whole under the backup name while the target itself stays
+// where it is. A backup already there is stale (its target is complete) and is replaced.
+bool KeepCompleteCopy(const std::wstring& target) {
+    const std::wstring copy = CopyFilePathOf(target);
+    DeleteWorkFile(copy);
+    if (!CopyDurably(target, copy, CREATE_NEW)) {
+        DeleteWorkFile(copy);
+        return false;
+    }
+    QB_CRASH_POINT();
+    const std::wstring backup = BackupPathOf(target);
+    if (FileExistsAt(backup)) SetFileAttributesW(backup.c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (!MoveDurably(copy, backup, true)) {
+        DeleteWorkFile(copy);
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
 
 bool CInstallManager::InstallEntry(const EntryItem& entry, HWND hwnd, CPackageReader& reader) {
+    m_entryChanges = EntryChanges{};
     SendEntryMessage(hwnd, WM_WIZ_ITEM_BEGIN, entry);
+    if (!HostConfigCanHold(entry.dictId)) return false;
+    const std::wstring& target = entry.targetPath;
     const bool upgrade = entry.action == ACTION_UPGRADE;
-    if (upgrade && !ReplaceTargetFile(entry.targetPath.c_str(), MoveAside) && !KeepCopyOfTarget(entry.targetPath))
-        return false;
+    bool inPlace = false;
+    if (upgrade) {
+        if (ReplaceTargetFile(target.c_str(), MoveAside)) {
+            m_entryChanges.movedAside = true;
+        } else if (FileExistsAt(target)) {
+            // The target cannot be renamed (the host holds it): its new bytes will be written
+            // where it is, so a complete copy of the previous ones must exist first.
+            if (!KeepCompleteCopy(target)) return false;
+            m_entryChanges.copiedAside = true;
+            inPlace = true;
+        }
+        QB_CRASH_POINT();
+    }
 
     if (!reader.SeekToEntry(entry.index)) return false;
-    // The package may have been replaced since the plan was made: an index that now names
-    // another dictionary must not fill this one's file.
     if (!SameEntryAsPlanned(entry, reader)) return false;
+    const std::wstring newFile = NewFilePathOf(target);
     COutputFile output;
-    if (!output.Open(entry.targetPath.c_str())) return false;
-    const bool copied = CopyEntry(entry, hwnd, reader, output);
-    const bool closed = output.Close();
-    if (!copied || !closed) return false;
+    if (!output.Open(newFile.c_str())) {
+        DeleteWorkFile(newFile);
+        return false;
+    }
+    StampWatch stamp;
+    const bool copied = CopyEntry(entry, hwnd, reader, output, stamp);
+    FILETIME entryDate;
+    const bool dated = !stamp.Stamped() && EntryDateAsFileTime(entry, entryDate);
+    if (!output.Commit(dated ? &entryDate : nullptr) || !copied) {
+        DeleteWorkFile(newFile);
+        return false;
+    }
+    QB_CRASH_POINT();
 
-    if (upgrade) ReplaceTargetFile(BackupPathOf(entry.targetPath).c_str(), Delete);
+    if (inPlace) {
+        m_entryChanges.targetWritten = true;
+        if (!CopyDurably(newFile, target, OPEN_EXISTING)) return false;  // the failure path restores it
+        QB_CRASH_POINT();
+        DeleteWorkFile(newFile);
+    } else {
+        // Never over a file: whatever answers to the target's name now was not planned.
+        if (!MoveDurably(newFile, target, false)) {
+            DeleteWorkFile(newFile);
+            return false;
+        }
+        m_entryChanges.targetWritten = true;
+    }
+    QB_CRASH_POINT();
+
+    if (upgrade) DeleteWorkFile(BackupPathOf(target));
+    QB_CRASH_POINT();
     RegisterDictionary(entry);
     CopyDictionaryImage(entry.dictId.c_str());
     SendEntryMessage(hwnd, WM_WIZ_ITEM_DONE, entry);

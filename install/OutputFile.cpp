@@ -3,10 +3,11 @@
 #include <algorithm>
 #include <cstring>
 
+#include "base/CrashPoint.h"
 #include "install/InstallEngine.h"
 
-bool COutputFile::Open(const wchar_t* path) {
-    m_file.reset(CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
+bool COutputFile::Open(const wchar_t* path, DWORD disposition) {
+    m_file.reset(CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, disposition,
                              FILE_ATTRIBUTE_NORMAL, nullptr));
     m_buffer.resize(OUTPUT_BUFFER_BYTES);
     m_used = 0;
@@ -43,9 +44,13 @@ bool COutputFile::Flush() {
     return true;
 }
 
-bool COutputFile::Close() {
+bool COutputFile::Commit(const FILETIME* lastWrite) {
     if (!m_file) return false;
-    const bool flushed = !m_failed && Flush();
+    bool ok = !m_failed && Flush();
+    QB_CRASH_POINT();  // every byte written, the old length not yet cut: a rewrite in place is partial here
+    ok = ok && SetEndOfFile(m_file.get());
+    if (ok && lastWrite != nullptr) ok = SetFileTime(m_file.get(), nullptr, nullptr, lastWrite) != FALSE;
+    if (ok) ok = FlushFileBuffers(m_file.get()) != FALSE;
     const bool closed = CloseHandle(m_file.release()) != FALSE;
-    return flushed && closed;
+    return ok && closed;
 }

@@ -5,7 +5,7 @@
 namespace {
 
 bool ClearAndRename(const wchar_t* path, DWORD attributes, const std::wstring& backup) {
-    return SetFileAttributesW(path, attributes) && MoveFileW(path, backup.c_str());
+    return SetFileAttributesW(path, attributes) && MoveDurably(path, backup, false);
 }
 
 bool MoveTargetAside(const wchar_t* path) {
@@ -23,21 +23,20 @@ bool RestoreTarget(const wchar_t* path) {
     // must not keep the previous file hidden under the backup name.
     if (!DeleteFileW(path)) {
         const DWORD attributes = GetFileAttributesW(path);
-        if (attributes == INVALID_FILE_ATTRIBUTES) return MoveFileW(backup.c_str(), path) != FALSE;
+        if (attributes == INVALID_FILE_ATTRIBUTES) return MoveDurably(backup, path, false);
         // A target another process holds open without delete sharing may still be written:
-        // the previous bytes go back over the partial ones. A read-only target stays as it is.
+        // the previous bytes go back over the partial ones, and the backup goes only once
+        // they are on the disk. A read-only target stays as it is.
         if (attributes & FILE_ATTRIBUTE_READONLY) return false;
-        if (GetFileAttributesW(backup.c_str()) == INVALID_FILE_ATTRIBUTES) return false;
-        if (!CopyFileW(backup.c_str(), path, FALSE)) return false;
-        DeleteFileW(backup.c_str());
+        if (!FileExistsAt(backup)) return false;
+        if (!CopyDurably(backup, path, OPEN_EXISTING)) return false;
+        DeleteWorkFile(backup);
         return true;
     }
-    return MoveFileW(backup.c_str(), path) != FALSE;
+    return MoveDurably(backup, path, false);
 }
 
 }  // namespace
-
-std::wstring BackupPathOf(const std::wstring& path) { return path + BACKUP_SUFFIX; }
 
 DWORD AttributesForRename(const wchar_t* path) {
     const DWORD attributes = GetFileAttributesW(path);

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "install/BackupName.h"
+#include "install/WorkFiles.h"
 
 enum ReplaceStep {
     MoveAside = 0,
@@ -14,7 +14,6 @@ enum ReplaceStep {
 };
 
 bool ReplaceTargetFile(const wchar_t* path, ReplaceStep step);
-std::wstring BackupPathOf(const std::wstring& path);
 // The attributes to set before a rename: the current ones without read-only, or
 // FILE_ATTRIBUTE_NORMAL when they cannot be read.
 DWORD AttributesForRename(const wchar_t* path);

@@ -1,6 +1,6 @@
 #include "package/EntryNames.h"
 
-#include "install/BackupName.h"
+#include "base/WorkFileNames.h"
 
 namespace {
 
@@ -30,12 +30,17 @@ bool IsDeviceName(const std::wstring& name) {
     return false;
 }
 
-bool EndsWithBackupSuffix(const std::wstring& name) {
-    const std::wstring suffix = BACKUP_SUFFIX;
+bool EndsWithSuffix(const std::wstring& name, const std::wstring& suffix) {
     if (name.size() < suffix.size()) return false;
     for (size_t i = 0; i < suffix.size(); ++i)
         if (AsciiUpper(name[name.size() - suffix.size() + i]) != AsciiUpper(suffix[i])) return false;
     return true;
+}
+
+bool EndsLikeWorkFile(const std::wstring& name) {
+    for (const wchar_t* suffix : WORK_FILE_SUFFIXES)
+        if (EndsWithSuffix(name, suffix)) return true;
+    return false;
 }
 
 }  // namespace
@@ -46,6 +51,6 @@ bool IsSafeEntryName(const std::wstring& dictId, const std::wstring& fileExt) {
         if (IsForbiddenUnit(c)) return false;
     if (name.find_first_not_of(L". ") == std::wstring::npos) return false;
     if (name.back() == L'.' || name.back() == L' ') return false;
-    if (EndsWithBackupSuffix(name)) return false;
+    if (EndsLikeWorkFile(name)) return false;
     return !IsDeviceName(name);
 }

@@ -7,7 +7,7 @@
 
 // False for a name that holds a path separator, a drive colon, a character Windows forbids
 // in file names, that is empty or only dots and spaces ("." and ".." among them), that ends
-// in a dot or a space (Windows would drop them and write another file), that ends like a
-// backup of another dictionary, or that names a device (CON, NUL, COM1, ...), with or
-// without an extension.
+// in a dot or a space (Windows would drop them and write another file), that ends like one
+// of the engine's own files beside another dictionary (its backup, or a file still being
+// written), or that names a device (CON, NUL, COM1, ...), with or without an extension.
 bool IsSafeEntryName(const std::wstring& dictId, const std::wstring& fileExt);

@@ -46,6 +46,14 @@ struct InstalledDictItem {
     DictDate fileDate{};    // all zero when the version library gave none
 };
 
+// What the install engine changed for the entry it is working on, so that its failure
+// path undoes exactly that and never touches a file it did not change.
+struct EntryChanges {
+    bool movedAside = false;     // the previous file was renamed to its backup name
+    bool copiedAside = false;    // a complete copy of the previous file is its backup
+    bool targetWritten = false;  // new bytes reached the target's name
+};
+
 class CInstallManager {
 public:
     CInstallManager() = default;
@@ -78,6 +86,7 @@ public:
     bool m_bPlanned = false;
     std::list<PackageItem> m_packages;
     std::list<InstalledDictItem> m_installed;
+    EntryChanges m_entryChanges;
 
 private:
     bool EnsurePlanned();

@@ -1,5 +1,10 @@
 #include "package/InstallPlan.h"
 
+#include <algorithm>
+#include <stdexcept>
+#include <vector>
+
+#include "base/ScopedWin.h"
 #include "host/HostPaths.h"
 #include "package/InstallManager.h"
 #include "package/PackageFormat.h"
@@ -15,21 +20,93 @@ const InstalledDictItem* FindInstalled(const std::list<InstalledDictItem>& insta
     return nullptr;
 }
 
-// Only a strictly later package date replaces an installed file; without a usable library
-// or a readable date the package's file wins.
-EntryAction DecideAgainst(const EntryItem& entry, const InstalledDictItem& installed) {
+EntryAction DecideAgainstDate(const EntryItem& entry, const DictDate& installedDate) {
     if (!LoadVersionLibrary()) return ACTION_UPGRADE;
     DictDate entryDate{};
     if (!VersionLibrary().string_to_date(entry.dateText.c_str(), &entryDate)) return ACTION_UPGRADE;
-    return VersionLibrary().compare_date(&entryDate, &installed.fileDate) > 0 ? ACTION_UPGRADE : ACTION_SKIP;
+    return VersionLibrary().compare_date(&entryDate, &installedDate) > 0 ? ACTION_UPGRADE : ACTION_SKIP;
+}
+
+// Only a strictly later package date replaces an installed file; without a usable library
+// or a readable date the package's file wins.
+EntryAction DecideAgainst(const EntryItem& entry, const InstalledDictItem& installed) {
+    return DecideAgainstDate(entry, installed.fileDate);
+}
+
+bool SameNameIgnoringCase(const std::wstring& a, const std::wstring& b) {
+    return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
+           CSTR_EQUAL;
+}
+
+// The file system folds the case of every letter and answers to a file's short name too, so
+// a name the installed list does not hold may still reach an installed file. The real name
+// of what answers, or false when nothing does.
+bool WhatAnswersTo(const std::wstring& path, WIN32_FIND_DATAW& found) {
+    qb::ScopedFindHandle find(FindFirstFileW(path.c_str(), &found));
+    return find.valid();
+}
+
+// An entry whose name reaches an installed file the list did not match by its A-Z folding.
+// The same name in another case is that dictionary: upgraded or skipped by its date, at its
+// real path. Any other answer (a short name, a folder) leaves the entry a new install whose
+// final rename, which never replaces, then fails the entry with the file untouched.
+void DecideAgainstFileSystem(EntryItem& entry, const std::wstring& dataDir) {
+    WIN32_FIND_DATAW found;
+    if (!WhatAnswersTo(entry.targetPath, found)) return;
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return;
+    const std::wstring planned = entry.dictId + entry.fileExt;
+    if (!SameNameIgnoringCase(found.cFileName, planned)) return;
+    entry.targetPath = dataDir + L"\\" + found.cFileName;
+    DictDate date{};
+    if (LoadVersionLibrary()) VersionLibrary().get_dict_datetime(entry.targetPath.c_str(), &date);
+    entry.action = DecideAgainstDate(entry, date);
+}
+
+// Orders two entries for one file: above 0 when first is newer. A date the library cannot
+// read counts as older than any it can; two such dates are equal.
+int CompareEntryDates(const EntryItem& first, const EntryItem& second) {
+    if (!LoadVersionLibrary()) return 0;
+    DictDate a{}, b{};
+    const bool hasA = VersionLibrary().string_to_date(first.dateText.c_str(), &a);
+    const bool hasB = VersionLibrary().string_to_date(second.dateText.c_str(), &b);
+    if (hasA != hasB) return hasA ? 1 : -1;
+    return hasA ? VersionLibrary().compare_date(&a, &b) : 0;
+}
+
+// One action per file: of the entries that would write the same file, the newest (the first
+// of equal dates) stays planned and the others are skipped.
+void KeepOneEntryPerTarget(std::list<PackageItem>& packages) {
+    std::vector<EntryItem*> planned;
+    for (auto& package : packages) {
+        if (!package.entries) continue;
+        for (auto& entry : *package.entries) {
+            if (!IsPlanned(entry)) continue;
+            EntryItem* kept = nullptr;
+            for (EntryItem* other : planned)
+                if (SameNameIgnoringCase(other->targetPath, entry.targetPath)) kept = other;
+            if (kept == nullptr) {
+                planned.push_back(&entry);
+            } else if (CompareEntryDates(entry, *kept) > 0) {
+                kept->action = ACTION_SKIP;
+                *std::find(planned.begin(), planned.end(), kept) = &entry;
+            } else {
+                entry.action = ACTION_SKIP;
+            }
+        }
+    }
 }
 
 }  // namespace
 
 bool CInstallManager::BuildPlan() {
-    if (!ScanPackages()) return false;
-    if (!ScanInstalled()) return false;
-    return DecideActions(m_packages, m_installed);
+    // A package too large for this process's memory is refused like a damaged one.
+    try {
+        if (!ScanPackages()) return false;
+        if (!ScanInstalled()) return false;
+        return DecideActions(m_packages, m_installed);
+    } catch (const std::exception&) {
+        return false;
+    }
 }
 
 bool CInstallManager::DecideActions(std::list<PackageItem>& packages, const std::list<InstalledDictItem>& installed) {
@@ -49,8 +126,10 @@ bool CInstallManager::DecideActions(std::list<PackageItem>& packages, const std:
             if (!haveDataDir && !(haveDataDir = GetDictDataDir(dataDir))) return false;
             entry.action = ACTION_INSTALL;
             entry.targetPath = dataDir + L"\\" + fileName;
+            DecideAgainstFileSystem(entry, dataDir);
         }
     }
+    KeepOneEntryPerTarget(packages);
     return true;
 }
 
@@ -74,7 +153,7 @@ int CInstallManager::CountPlannedEntries() {
 
 uint32_t CInstallManager::GetProgressTotal() {
     if (!EnsurePlanned()) return 0;
-    uint32_t total = 0;
+    uint64_t total = 0;
     for (const auto& package : m_packages) {
         if (!package.entries) continue;
         for (const auto& entry : *package.entries)

@@ -6,7 +6,7 @@
 
 #include "base/ScopedWin.h"
 #include "host/HostPaths.h"
-#include "install/ReplaceTarget.h"
+#include "base/WorkFileNames.h"
 #include "package/EntryNames.h"
 #include "package/InstallManager.h"
 #include "package/PackageReader.h"
@@ -102,22 +102,13 @@ bool IsDictionaryName(const std::wstring& lowerName) {
     return ext == DICT_EXT_DIC || ext == DICT_EXT_DIP;
 }
 
-// An upgrade that was cut off (the wizard killed, the machine off) leaves the previous
-// file under its backup name. Without its target the backup goes back in place at once;
-// the listing then finds the previous dictionary as it was.
-void RestoreOrphanedBackups(const std::wstring& dir) {
+bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+// The name a backup stands for, or empty when the name is not a backup's.
+std::wstring TargetOfBackup(const std::wstring& name) {
     const std::wstring suffix = BACKUP_SUFFIX;
-    std::vector<std::pair<std::wstring, std::wstring>> moves;
-    ForEachFile(dir + L"\\*" + suffix, [&](const std::wstring& path, const std::wstring& name) {
-        if (name.size() <= suffix.size() || name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
-            return true;
-        const std::wstring target = path.substr(0, path.size() - suffix.size());
-        if (IsDictionaryName(LowerAscii(name.substr(0, name.size() - suffix.size()))) &&
-            GetFileAttributesW(target.c_str()) == INVALID_FILE_ATTRIBUTES)
-            moves.emplace_back(path, target);
-        return true;
-    });
-    for (const auto& move : moves) MoveFileW(move.first.c_str(), move.second.c_str());
+    if (name.size() <= suffix.size() || LowerAscii(name.substr(name.size() - suffix.size())) != suffix) return L"";
+    return name.substr(0, name.size() - suffix.size());
 }
 
 }  // namespace
@@ -126,17 +117,28 @@ bool CInstallManager::ScanInstalled() {
     std::wstring dir;
     if (!GetDictDataDir(dir)) return false;
     m_installed.clear();
-    RestoreOrphanedBackups(dir);
-    ForEachFile(dir + INSTALLED_SEARCH_PIECE, [this](const std::wstring& path, const std::wstring& name) {
+    ForEachFile(dir + INSTALLED_SEARCH_PIECE, [&](const std::wstring& path, const std::wstring& name) {
+        // A backup still waiting beside its dictionary with the new file (the start could
+        // not put it back) holds the complete previous file, while the dictionary may be
+        // partial: the dictionary is dated by the backup, so that no package older than the
+        // previous file is installed over it. Without its dictionary the backup stands in
+        // for it. A backup beside a complete dictionary says nothing about it.
+        std::wstring listedName = name;
+        std::wstring listedPath = path;
+        std::wstring datedPath = path;
+        const std::wstring backupOf = TargetOfBackup(name);
+        if (!backupOf.empty()) {
+            listedName = backupOf;
+            listedPath = path.substr(0, path.size() - name.size()) + backupOf;
+            if (Exists(listedPath)) return true;
+        } else if (Exists(path + BACKUP_SUFFIX) && Exists(path + NEW_FILE_SUFFIX)) {
+            datedPath = path + BACKUP_SUFFIX;
+        }
         InstalledDictItem item;
-        item.fileName = LowerAscii(name);
+        item.fileName = LowerAscii(listedName);
         if (!IsDictionaryName(item.fileName)) return true;
-        item.filePath = path;
-        // A file with a backup beside it may be the cut-off part of an upgrade: its date
-        // says nothing, so it keeps the zero date and any package's entry replaces it.
-        const bool interrupted = GetFileAttributesW(BackupPathOf(path).c_str()) != INVALID_FILE_ATTRIBUTES;
-        if (!interrupted && LoadVersionLibrary())
-            VersionLibrary().get_dict_datetime(item.filePath.c_str(), &item.fileDate);
+        item.filePath = listedPath;
+        if (LoadVersionLibrary()) VersionLibrary().get_dict_datetime(datedPath.c_str(), &item.fileDate);
         m_installed.push_back(std::move(item));
         return true;
     });

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <stdexcept>
 
 #ifdef _WIN32
 #include <share.h>
@@ -36,6 +37,14 @@ int64_t TellPosition(FILE* file) {
 #endif
 }
 
+bool SeekToEnd(FILE* file) {
+#ifdef _WIN32
+    return _fseeki64(file, 0, SEEK_END) == 0;
+#else
+    return fseeko(file, 0, SEEK_END) == 0;
+#endif
+}
+
 bool SeekPosition(FILE* file, int64_t position) {
 #ifdef _WIN32
     return _fseeki64(file, position, SEEK_SET) == 0;
@@ -56,10 +65,24 @@ bool CPackageReader::Open(const wchar_t* path) {
     // Records of another size would not have the layout the rest of the wizard reads.
     if (m_header.recordSize != PACKAGE_RECORD_SIZE) return false;
     m_records.clear();
-    for (uint32_t i = 0; i < m_header.recordCount; ++i) {
-        PackageDirRecord record;
-        if (std::fread(&record, 1, sizeof record, m_file) != sizeof record) return false;
-        m_records.push_back(record);
+    // A count the file cannot hold is refused before anything is allocated for it, and a
+    // directory too large for this process's memory is refused like a damaged one.
+    const int64_t directoryEnd = TellPosition(m_file);
+    if (directoryEnd < 0 || !SeekToEnd(m_file)) return false;
+    const int64_t fileSize = TellPosition(m_file);
+    if (fileSize < directoryEnd ||
+        uint64_t{m_header.recordCount} * PACKAGE_RECORD_SIZE > static_cast<uint64_t>(fileSize - directoryEnd) ||
+        !SeekPosition(m_file, directoryEnd))
+        return false;
+    try {
+        m_records.resize(m_header.recordCount);
+    } catch (const std::exception&) {
+        return false;
+    }
+    if (m_header.recordCount != 0 &&
+        std::fread(m_records.data(), PACKAGE_RECORD_SIZE, m_header.recordCount, m_file) != m_header.recordCount) {
+        m_records.clear();
+        return false;
     }
     return true;
 }

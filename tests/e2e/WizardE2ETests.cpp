@@ -310,15 +310,16 @@ TEST_F(WizardE2E, SecondStartBringsTheFirstDialogBackAndEnds) {
     EXPECT_TRUE(WaitUntil([&] { return !IsIconic(dlg) && IsWindowVisible(dlg); }));
     EXPECT_TRUE(first.Running());
 
-    // A copy elsewhere is another file: it does not share the handle and runs on its own.
+    // A copy elsewhere is another file: it does not share the handle, but it would install
+    // into the same host, so it says that another install is running and ends.
     const std::wstring otherDir = dir.path() + L"\\other";
     CreateDirectoryW(otherDir.c_str(), nullptr);
     CopyFileW(machine->wizardExe.c_str(), (otherDir + L"\\Quillbox.exe").c_str(), FALSE);
     Wizard other(otherDir + L"\\Quillbox.exe");
-    HWND otherDlg = other.WaitForDialog();
-    ASSERT_NE(otherDlg, nullptr);
-    EXPECT_NE(otherDlg, dlg);
-    PressKey(otherDlg, VK_ESCAPE);
+    HWND box = WaitForMessageBox(other.processId(), WIZ_TEXT_ANOTHER_INSTALL);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(Text(box), WIZ_TEXT_TITLE);
+    CloseMessageBox(box);
     EXPECT_EQ(other.WaitForExit(), 2u);
 
     Click(dlg, IDC_BTN_MAINDLG_CANCEL);

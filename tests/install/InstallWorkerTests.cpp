@@ -213,7 +213,9 @@ TEST_F(InstallWorkerTest, LeftoverBackupStopsTheServiceAndIsWrittenInPlace) {
     EXPECT_EQ(recorder.Sequence(), "BEGIN " + EntryMessages("D-abc", 2, 3, "ITEM_DONE") + " END");
 }
 
-TEST_F(InstallWorkerTest, FailedInPlaceWriteFallsBackToTheLeftoverBackup) {
+// A backup left by an earlier run beside a complete file is stale: a failed in-place upgrade
+// gives back the file as it was, never the stale backup.
+TEST_F(InstallWorkerTest, FailedInPlaceWriteKeepsTheCurrentFileNotAStaleBackup) {
     const std::wstring target = TargetOf(L"abc");
     ASSERT_TRUE(test::WriteFileBytes(target, "current"));
     ASSERT_TRUE(test::WriteFileBytes(BackupPathOf(target), "leftover"));
@@ -224,8 +226,9 @@ TEST_F(InstallWorkerTest, FailedInPlaceWriteFallsBackToTheLeftoverBackup) {
     EXPECT_TRUE(manager.InstallPackages(manager.m_packages, recorder.hwnd()));
 
     EXPECT_EQ(recorder.Sequence(), "BEGIN " + EntryMessages("D-abc", 2, 3, "ITEM_FAILED") + " END");
-    EXPECT_EQ(ReadFileBytes(target), "leftover");
+    EXPECT_EQ(ReadFileBytes(target), "current");
     EXPECT_FALSE(test::FileExists(BackupPathOf(target)));
+    EXPECT_FALSE(test::FileExists(NewFilePathOf(target)));
 }
 
 TEST_F(InstallWorkerTest, UpgradeOfVanishedFileKillsServiceWithoutRepairTool) {

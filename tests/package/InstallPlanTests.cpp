@@ -31,24 +31,28 @@ TEST_F(InstallPlanTest, InstalledFileMatchesWhateverItsLetterCase) {
     EXPECT_EQ(entry.targetPath, installed);
 }
 
-// Only .dic and .dip files are listed as installed, so any other extension is new.
-TEST_F(InstallPlanTest, OtherExtensionsAlwaysInstall) {
-    WriteInstalled(L"abc.idx");
+// Only .dic and .dip files are listed as installed, but a file of any other extension that
+// is already there is still that entry's file: it is upgraded (kept under the backup name
+// until the new one is whole), never written over as a new file.
+TEST_F(InstallPlanTest, OtherExtensionsAlreadyThereAreUpgraded) {
+    WriteInstalled(L"ABC.idx");
     WriteBeside(L"a.dir", PackageOf(L"abc", L".idx", L"2010-01-01", L"Abc"));
     CInstallManager manager;
     ASSERT_EQ(manager.CountPlannedEntries(), 1);
-    EXPECT_EQ(EntryAt(manager, 0, 0).action, ACTION_INSTALL);
-    EXPECT_EQ(EntryAt(manager, 0, 0).targetPath, DataDir() + L"\\abc.idx");
+    EXPECT_EQ(EntryAt(manager, 0, 0).action, ACTION_UPGRADE);
+    EXPECT_EQ(EntryAt(manager, 0, 0).targetPath, DataDir() + L"\\ABC.idx");
 }
 
-TEST_F(InstallPlanTest, TwoPackagesCarryingTheSameFileAreBothInstalled) {
+// Without dates to order them, the first of two entries for one file is planned.
+TEST_F(InstallPlanTest, TwoPackagesCarryingTheSameFileInstallItOnce) {
     WriteBeside(L"a.dir", PackageOf(L"abc", L".dic", L"2010-01-01", L"Abc"));
-    WriteBeside(L"b.dir", PackageOf(L"abc", L".dic", L"2011-01-01", L"Abc"));
+    WriteBeside(L"b.dir", PackageOf(L"ABC", L".DIC", L"2011-01-01", L"Abc"));
     CInstallManager manager;
-    ASSERT_EQ(manager.CountPlannedEntries(), 2);
-    EXPECT_EQ(EntryAt(manager, 0, 0).action, ACTION_INSTALL);
-    EXPECT_EQ(EntryAt(manager, 1, 0).action, ACTION_INSTALL);
-    EXPECT_EQ(EntryAt(manager, 0, 0).targetPath, EntryAt(manager, 1, 0).targetPath);
+    ASSERT_EQ(manager.CountPlannedEntries(), 1);
+    EXPECT_EQ(manager.GetProgressTotal(), 1u);
+    const bool firstIsA = manager.m_packages.front().filePath.find(L"a.dir") != std::wstring::npos;
+    EXPECT_EQ(EntryAt(manager, firstIsA ? 0 : 1, 0).action, ACTION_INSTALL);
+    EXPECT_EQ(EntryAt(manager, firstIsA ? 1 : 0, 0).action, ACTION_SKIP);
 }
 
 TEST_F(InstallPlanTest, ProgressCountsStartedChunks) {

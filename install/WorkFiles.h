@@ -1,0 +1,25 @@
+// The engine's own files beside a dictionary, and the few file operations that must reach
+// the disk whole before the next step may rely on them.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "base/WorkFileNames.h"
+
+std::wstring BackupPathOf(const std::wstring& target);
+std::wstring NewFilePathOf(const std::wstring& target);
+std::wstring CopyFilePathOf(const std::wstring& target);
+
+bool FileExistsAt(const std::wstring& path);
+// Deletes a file of the engine's own, read-only or not; true when it is gone.
+bool DeleteWorkFile(const std::wstring& path);
+// Renames a complete file, the rename itself on the disk before this returns. Never
+// replaces an existing file unless asked to.
+bool MoveDurably(const std::wstring& from, const std::wstring& to, bool replace);
+// Writes source's bytes to destination and flushes them to the disk: a new file
+// (CREATE_NEW) or the bytes of an existing one (OPEN_EXISTING, for a file that another
+// program holds open and that cannot be renamed). The destination takes the source's
+// last-write time. False on any failure; the destination may then be partial.
+bool CopyDurably(const std::wstring& source, const std::wstring& destination, DWORD disposition);
