@@ -159,7 +159,7 @@ uint32_t CInstallManager::GetProgressTotal() {
         for (const auto& entry : *package.entries)
             if (IsPlanned(entry)) total += entry.size / CHUNK_SIZE + (entry.size % CHUNK_SIZE != 0 ? 1 : 0);
     }
-    return total;
+    return total > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(total);
 }
 
 void CInstallManager::GetActionSummary(std::wstring& summary) const {

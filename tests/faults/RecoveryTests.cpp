@@ -2,6 +2,8 @@
 // of the real wizard makes of each through its scan and plan: the page it shows, and the
 // data folder after the user cancels there. No dictionary is partial afterwards, and an
 // interrupted upgrade is dated by its complete previous file.
+#include <ostream>
+
 #include "tests/faults/FaultSupport.h"
 
 namespace faults {
@@ -21,6 +23,7 @@ struct Leftover {
     const wchar_t* date;  // of the package's entry
     const wchar_t* page;  // the welcome page's summary, or null for the up-to-date page
     std::string after;    // abc.dic after a cancel on that page; empty: absent
+    friend void PrintTo(const Leftover& l, std::ostream* os) { *os << l.name; }
 };
 
 class RecoveryTest : public FaultTest, public ::testing::WithParamInterface<Leftover> {};

@@ -66,6 +66,17 @@ TEST_F(InstallPlanTest, ProgressCountsStartedChunks) {
     EXPECT_EQ(manager.CountPlannedEntries(), 4);
 }
 
+// Each entry's chunks fit 32 bits, their sum over many huge entries does not: the total is
+// summed in 64 bits and held at the largest value the dialog's range can take.
+TEST_F(InstallPlanTest, ProgressTotalOfManyHugeEntriesDoesNotWrap) {
+    std::vector<PackageEntrySpec> specs;
+    for (int i = 0; i < 2100; ++i) specs.push_back({L"e" + std::to_wstring(i), L".dic", L"", L"E", 0xFFFFFFFFu});
+    WriteBeside(L"huge.dir", BuildPackageDirectory(specs));
+    CInstallManager manager;
+    EXPECT_EQ(manager.CountPlannedEntries(), 2100);
+    EXPECT_EQ(manager.GetProgressTotal(), UINT32_MAX);
+}
+
 TEST_F(InstallPlanTest, NoPackageMeansNothingToDo) {
     CInstallManager manager;
     EXPECT_EQ(manager.CountPlannedEntries(), 0);
