@@ -79,7 +79,7 @@ TEST_F(DictConfigTest, RegisterLeavesAttributesAlone) {
 TEST_F(DictConfigTest, EnableMarksEveryPlannedDictionaryAndStartsHost) {
     AddPackage(L"a.dir", {{L"skipped", "s", ACTION_SKIP}, {L"installed", "i", ACTION_INSTALL}});
     AddPackageWithoutEntries(L"empty.dir");
-    AddPackage(L"b.dir", {{L"upgraded", "u", ACTION_UPGRADE}, {L"failed", "f", ACTION_INSTALL}});
+    AddPackage(L"b.dir", {{L"upgraded", "u", ACTION_UPGRADE}, {L"failed", "f", ACTION_INSTALL}, {L"", "e", ACTION_INSTALL}});
     ASSERT_TRUE(SetFileAttributesW(host.configPath.c_str(), FILE_ATTRIBUTE_READONLY));
     auto service = test::StartService();
 
@@ -91,6 +91,10 @@ TEST_F(DictConfigTest, EnableMarksEveryPlannedDictionaryAndStartsHost) {
         EXPECT_EQ(HostValue(id, L"enable"), L"1") << test::Utf8(id);
     }
     EXPECT_EQ(HostValue(L"other", L"id"), L"other");
+    // An entry without an id is enabled too: the profile functions keep a section without a
+    // name as keys ahead of the first section, which no other section reads.
+    EXPECT_EQ(HostValue(L"", L"enable"), L"1");
+    EXPECT_EQ(ReadFileBytes(host.configPath).rfind("enable=1\r\n[", 0), 0u) << ReadFileBytes(host.configPath);
     EXPECT_TRUE(test::WaitUntilRunning(TEST_HOST_EXECUTABLE));
 }
 

@@ -86,6 +86,11 @@ TEST_P(DamagedPackageTest, AnswerDecidesWhetherTheNextPackageRuns) {
     }
     AddPackage(L"good.dir", {{L"good", "data", ACTION_INSTALL}});
     recorder.SetAnswer(WM_WIZ_PACKAGE_BAD, c.answer);
+    // The damaged package is reported while its reader still holds it, and closed after.
+    bool openWhileReported = false;
+    recorder.onMessage = [&](const test::RecordedMessage& message) {
+        if (message.message == WM_WIZ_PACKAGE_BAD) openWhileReported = !test::FileIsClosed(PackagePath(L"bad.dir"));
+    };
 
     const bool walked = manager.InstallPackages(manager.m_packages, recorder.hwnd());
 
@@ -100,6 +105,7 @@ TEST_P(DamagedPackageTest, AnswerDecidesWhetherTheNextPackageRuns) {
         EXPECT_FALSE(test::FileExists(TargetOf(L"good")));
     }
     if (!c.fileMissing) {
+        EXPECT_TRUE(openWhileReported);
         EXPECT_TRUE(test::FileIsClosed(PackagePath(L"bad.dir")));
     }
 }
