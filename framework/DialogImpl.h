@@ -6,6 +6,12 @@
 #include "framework/AppModule.h"
 #include "framework/Window.h"
 
+// Private messages: everything past the dialog manager's own DM_ messages. The dialog's
+// window procedure hands these to the message map itself and returns the handler's result
+// as the answer, instead of going through the dialog manager and DWLP_MSGRESULT.
+#define DIALOG_DIRECT_MESSAGE_FIRST (DM_REPOSITION + 1)
+#define DIALOG_DIRECT_MESSAGE_LAST 0xFFFF
+
 class CDialogImplBase : public CWindow, public CMessageMap {
 public:
     CDialogImplBase() = default;
@@ -19,6 +25,16 @@ public:
 protected:
     HWND CreateFromTemplate(WORD templateId, HWND hWndParent, LPARAM initParam);
     static INT_PTR CALLBACK DialogProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam);
+    // Writing DWLP_MSGRESULT is a round trip to the window server under Wine, and the dialog
+    // manager clears it before every message, so a worker that sends thousands of private
+    // messages a second would pay one or two of them per message.
+    static LRESULT CALLBACK WindowProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam);
+    static bool IsDirectMessage(UINT uMsg) {
+        return uMsg >= DIALOG_DIRECT_MESSAGE_FIRST && uMsg <= DIALOG_DIRECT_MESSAGE_LAST;
+    }
+
+private:
+    WNDPROC m_dialogWndProc = nullptr;  // the dialog manager's window procedure, while subclassed
 };
 
 // T names its template as `enum { IDD = ... }` and answers messages in ProcessWindowMessage.

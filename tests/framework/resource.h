@@ -1,0 +1,3 @@
+#pragma once
+
+#define IDD_FRAMEWORK_PROBE 100
