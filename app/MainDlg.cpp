@@ -35,6 +35,39 @@ HICON LoadProgramIcon(int metricX, int metricY) {
                                            LR_DEFAULTCOLOR));
 }
 
+// Gives the bar steps held back from it. Under a visual style the bar repaints all of itself
+// for any move, which takes milliseconds under Wine, as long as dozens of steps; only the part
+// between the old and the new end of the fill has changed, so the bar moves with its redraw
+// off and then repaints that part. The fill starts inside the bar's border, so its end lies
+// up to an edge's width from where the client width puts it.
+void HandOverSteps(HWND hBar, WNDPROC barProc, WPARAM steps) {
+    // A hidden bar paints nothing, and turning its redraw back on would show it.
+    if (!(::GetWindowLongW(hBar, GWL_STYLE) & WS_VISIBLE)) {
+        ::CallWindowProcW(barProc, hBar, PBM_DELTAPOS, steps, 0);
+        return;
+    }
+    ::UpdateWindow(hBar);  // what was due already, before turning the redraw off drops it
+    const int64_t from = ::CallWindowProcW(barProc, hBar, PBM_GETPOS, 0, 0);
+    ::CallWindowProcW(barProc, hBar, WM_SETREDRAW, FALSE, 0);
+    ::CallWindowProcW(barProc, hBar, PBM_DELTAPOS, steps, 0);
+    ::CallWindowProcW(barProc, hBar, WM_SETREDRAW, TRUE, 0);
+    const int64_t to = ::CallWindowProcW(barProc, hBar, PBM_GETPOS, 0, 0);
+    PBRANGE range = {};
+    ::CallWindowProcW(barProc, hBar, PBM_GETRANGE, TRUE, reinterpret_cast<LPARAM>(&range));
+    RECT changed;
+    ::GetClientRect(hBar, &changed);
+    const int64_t span = int64_t{range.iHigh} - range.iLow;
+    if (span > 0 && !(::GetWindowLongW(hBar, GWL_STYLE) & PBS_VERTICAL)) {
+        const int64_t width = changed.right - changed.left;
+        const LONG slack = ::GetSystemMetrics(SM_CXEDGE);
+        const LONG left = changed.left;
+        changed.left = left + static_cast<LONG>(width * (std::min(from, to) - range.iLow) / span) - slack;
+        changed.right = left + static_cast<LONG>(width * (std::max(from, to) - range.iLow) / span) + slack + 1;
+    }
+    ::InvalidateRect(hBar, &changed, FALSE);
+    ::UpdateWindow(hBar);
+}
+
 }  // namespace
 
 std::wstring FormatWizardText(const wchar_t* format, const wchar_t* text) {
@@ -305,7 +338,7 @@ LRESULT CALLBACK CMainDlg::ProgressProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPA
     if (self->m_nPendingSteps != 0) {
         const WPARAM steps = self->m_nPendingSteps;
         self->m_nPendingSteps = 0;
-        ::CallWindowProcW(bar, hWnd, PBM_DELTAPOS, steps, 0);
+        HandOverSteps(hWnd, bar, steps);
     }
     if (uMsg == WM_NCDESTROY) {
         ::SetWindowLongPtrW(hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(bar));

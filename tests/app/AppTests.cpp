@@ -345,6 +345,38 @@ TEST_F(MainDlgTest, EveryStepMovesTheBarByOneAndEveryAnswerIsExact) {
     }
 }
 
+// Handed-over steps repaint only the part of the bar that changed: what it shows must be what
+// a repaint of the whole bar shows, at every position up to the end of the range.
+TEST_F(MainDlgTest, BarShowsWhatAWholeRepaintShows) {
+    const int total = 1000;
+    ASSERT_NE(Open({Entry(L"a", ACTION_INSTALL, 2048u * total)}), nullptr);
+    Send(WM_COMMAND, MAKEWPARAM(IDC_BTN_MAINDLG_NEXT, BN_CLICKED), 0);
+    Send(WM_WIZ_INSTALL_BEGIN);
+    HWND bar = Item(IDC_PRG_MAINDLG_PROGRESS);
+    auto pixels = [bar] {
+        RECT client;
+        GetClientRect(bar, &client);
+        std::vector<COLORREF> seen;
+        HDC dc = GetDC(bar);
+        for (int y = 0; y < client.bottom; ++y)
+            for (int x = 0; x < client.right; ++x) seen.push_back(GetPixel(dc, x, y));
+        ReleaseDC(bar, dc);
+        return seen;
+    };
+    int position = 0;
+    for (const int steps : {1, 7, 50, 123, 400, 419}) {
+        for (int i = 0; i < steps; ++i) Send(WM_WIZ_STEP);
+        position += steps;
+        SCOPED_TRACE(position);
+        ASSERT_EQ(Pos(), position);  // also hands the held-back steps to the bar
+        const std::vector<COLORREF> shown = pixels();
+        InvalidateRect(bar, nullptr, FALSE);
+        UpdateWindow(bar);
+        EXPECT_EQ(shown, pixels());
+    }
+    EXPECT_EQ(position, total);
+}
+
 TEST_F(MainDlgTest, ThreadThatCannotStartIsReportedAndTheWizardCloses) {
     CMainDlg::SetThreadCreatorForTesting(RefuseThread);
     ASSERT_NE(Open({Entry(L"a", ACTION_INSTALL, 10)}), nullptr);
