@@ -12,6 +12,8 @@
 //
 // So while N exists beside a backup, T may be partial and B is the dictionary; without N,
 // T is complete. RecoverDictData (Recovery.h) settles whatever a kill leaves on that basis.
+// In a sealed package N is hashed as it is written and goes no further unless its SHA-256 is
+// the sealed one.
 #include "app/WizardMessages.h"
 #include "base/CrashPoint.h"
 #include "dictver/DictDate.h"
@@ -22,6 +24,7 @@
 #include "package/LocalScan.h"
 #include "package/PackageFormat.h"
 #include "package/PackageReader.h"
+#include "package/PackageSeal.h"
 
 #include <cstring>
 
@@ -56,19 +59,24 @@ private:
 };
 
 // Copies the entry chunk by chunk, one progress step per chunk; true only when every byte
-// of the entry was read and written.
+// of the entry was read and written and, in a sealed package, the bytes are the sealed ones.
 bool CopyEntry(const EntryItem& entry, HWND hwnd, CPackageReader& reader, COutputFile& output, StampWatch& stamp) {
     char chunk[CHUNK_SIZE] = {};
+    const bool sealed = reader.sealed();
+    CSha256 hash;
     int readResult = 0;
     bool written = true;
     do {
         uint32_t count = CHUNK_SIZE;
         readResult = reader.ReadChunk(entry.index, chunk, count);
         written = output.Write(chunk, count);
+        if (sealed) hash.Update(chunk, count);
         stamp.Add(chunk, count);
         SendMessageW(hwnd, WM_WIZ_STEP, 0, 0);
     } while (readResult == 1 && written);
-    return readResult == 0 && written;
+    if (readResult != 0 || !written) return false;
+    EntryDigest digest;
+    return !sealed || (hash.Finish(digest) && digest == reader.digest(entry.index));
 }
 
 // A file without a version stamp is dated by its last write; it takes the entry's date, so

@@ -84,6 +84,36 @@ bool CPackageReader::Open(const wchar_t* path) {
         m_records.clear();
         return false;
     }
+    return ReadSeal(directoryEnd, fileSize);
+}
+
+bool CPackageReader::ReadSeal(int64_t directoryEnd, int64_t fileSize) {
+    m_digests.clear();
+    PackageSealTrailer trailer;
+    if (fileSize - directoryEnd < static_cast<int64_t>(sizeof trailer)) return true;
+    if (!SeekPosition(m_file, fileSize - static_cast<int64_t>(sizeof trailer)) ||
+        std::fread(&trailer, 1, sizeof trailer, m_file) != sizeof trailer)
+        return false;
+    if (!HasSealMagic(trailer)) return true;
+    const uint64_t sealSize = PackageSealSize(trailer.entryCount);
+    if (trailer.entryCount != m_header.recordCount || trailer.sealSize != sealSize ||
+        sealSize > static_cast<uint64_t>(fileSize - directoryEnd))
+        return false;
+    // Every entry's data lies in front of the seal.
+    const int64_t sealStart = fileSize - static_cast<int64_t>(sealSize);
+    for (const PackageDirRecord& record : m_records)
+        if (int64_t{m_header.dataBase} + record.dataOffset + record.dataSize > sealStart) return false;
+    if (trailer.entryCount == 0) return true;
+    try {
+        m_digests.resize(trailer.entryCount);
+    } catch (const std::exception&) {
+        return false;
+    }
+    if (!SeekPosition(m_file, sealStart) ||
+        std::fread(m_digests.data(), SHA256_DIGEST_SIZE, trailer.entryCount, m_file) != trailer.entryCount) {
+        m_digests.clear();
+        return false;
+    }
     return true;
 }
 

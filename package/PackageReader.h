@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "package/PackageFormat.h"
+#include "package/PackageSeal.h"
 
 // Entry data is read ahead in blocks of this size, so a 2048-byte chunk seldom costs a read
 // of its own. The block is allocated by the first chunk read: opening a package to read its
@@ -20,9 +21,12 @@ public:
     CPackageReader(const CPackageReader&) = delete;
     CPackageReader& operator=(const CPackageReader&) = delete;
 
-    // True when the file opened, its header was accepted and every directory record was
-    // read. Records of any size but 184 bytes are refused.
+    // True when the file opened, its header was accepted, every directory record was read
+    // and its seal, when it has one, is sound. Records of any size but 184 bytes are refused.
     bool Open(const wchar_t* path);
+    // Whether the package carries a seal, and the SHA-256 it gives an entry's bytes.
+    bool sealed() const { return !m_digests.empty(); }
+    const EntryDigest& digest(uint32_t index) const { return m_digests[index]; }
     const PackageHeader& header() const { return m_header; }
     const std::vector<PackageDirRecord>& records() const { return m_records; }
     // True when the file position stands at the entry's first byte.
@@ -36,10 +40,13 @@ public:
 private:
     // Reads the block that starts at m_position; false when not a byte could be read.
     bool ReadAhead();
+    // Reads the seal behind the entries' data, if any; false when one is there but damaged.
+    bool ReadSeal(int64_t directoryEnd, int64_t fileSize);
 
     FILE* m_file = nullptr;
     PackageHeader m_header{};
     std::vector<PackageDirRecord> m_records;
+    std::vector<EntryDigest> m_digests;  // one per record when sealed, else none
     std::vector<unsigned char> m_ahead;  // file bytes from m_aheadStart, m_aheadLength of them
     int64_t m_aheadStart = 0;
     size_t m_aheadLength = 0;

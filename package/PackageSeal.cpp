@@ -1,0 +1,106 @@
+#include "package/PackageSeal.h"
+
+#include <cstring>
+
+#ifdef _WIN32
+#include <windows.h>
+#include <bcrypt.h>
+#else
+#include <openssl/evp.h>
+#endif
+
+std::string BuildPackageSeal(const std::vector<EntryDigest>& digests) {
+    std::string out;
+    out.reserve(static_cast<size_t>(PackageSealSize(digests.size())));
+    for (const EntryDigest& digest : digests) out.append(reinterpret_cast<const char*>(digest.data()), digest.size());
+    PackageSealTrailer trailer{};
+    trailer.entryCount = static_cast<uint32_t>(digests.size());
+    trailer.sealSize = static_cast<uint32_t>(PackageSealSize(digests.size()));
+    std::memcpy(trailer.magic, PACKAGE_SEAL_MAGIC, sizeof trailer.magic);
+    out.append(reinterpret_cast<const char*>(&trailer), sizeof trailer);
+    return out;
+}
+
+#ifdef _WIN32
+
+namespace {
+
+// One provider for the process, opened on first use and kept: opening it costs far more
+// than a hash.
+BCRYPT_ALG_HANDLE Sha256Provider() {
+    static BCRYPT_ALG_HANDLE provider = [] {
+        BCRYPT_ALG_HANDLE handle = nullptr;
+        if (BCryptOpenAlgorithmProvider(&handle, BCRYPT_SHA256_ALGORITHM, nullptr, 0) < 0) return BCRYPT_ALG_HANDLE{};
+        return handle;
+    }();
+    return provider;
+}
+
+}  // namespace
+
+struct CSha256::State {
+    BCRYPT_HASH_HANDLE hash = nullptr;
+};
+
+CSha256::CSha256() : m_state(new State) {
+    BCRYPT_ALG_HANDLE provider = Sha256Provider();
+    m_failed = provider == nullptr || BCryptCreateHash(provider, &m_state->hash, nullptr, 0, nullptr, 0, 0) < 0;
+}
+
+CSha256::~CSha256() {
+    if (m_state->hash != nullptr) BCryptDestroyHash(m_state->hash);
+    delete m_state;
+}
+
+bool CSha256::Update(const void* data, size_t count) {
+    const UCHAR* bytes = static_cast<const UCHAR*>(data);
+    while (!m_failed && count > 0) {
+        const ULONG part = count > 0x40000000 ? 0x40000000 : static_cast<ULONG>(count);
+        m_failed = BCryptHashData(m_state->hash, const_cast<UCHAR*>(bytes), part, 0) < 0;
+        bytes += part;
+        count -= part;
+    }
+    return !m_failed;
+}
+
+bool CSha256::Finish(EntryDigest& digest) {
+    if (!m_failed) m_failed = BCryptFinishHash(m_state->hash, digest.data(), static_cast<ULONG>(digest.size()), 0) < 0;
+    return !m_failed;
+}
+
+#else
+
+struct CSha256::State {
+    EVP_MD_CTX* context = nullptr;
+};
+
+CSha256::CSha256() : m_state(new State) {
+    m_state->context = EVP_MD_CTX_new();
+    m_failed = m_state->context == nullptr || EVP_DigestInit_ex(m_state->context, EVP_sha256(), nullptr) != 1;
+}
+
+CSha256::~CSha256() {
+    EVP_MD_CTX_free(m_state->context);
+    delete m_state;
+}
+
+bool CSha256::Update(const void* data, size_t count) {
+    if (!m_failed) m_failed = EVP_DigestUpdate(m_state->context, data, count) != 1;
+    return !m_failed;
+}
+
+bool CSha256::Finish(EntryDigest& digest) {
+    unsigned int length = 0;
+    if (!m_failed) m_failed = EVP_DigestFinal_ex(m_state->context, digest.data(), &length) != 1 || length != digest.size();
+    return !m_failed;
+}
+
+#endif
+
+EntryDigest Sha256Of(const std::string& bytes) {
+    EntryDigest digest{};
+    CSha256 hash;
+    hash.Update(bytes.data(), bytes.size());
+    hash.Finish(digest);
+    return digest;
+}

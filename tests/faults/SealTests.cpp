@@ -1,0 +1,84 @@
+// Sealed packages through the real wizard: an entry whose bytes are not the sealed ones never
+// reaches its dictionary's name, the previous dictionary stays, the other entries install; a
+// damaged seal makes the package count as damaged; packages without a seal install as before.
+#include "package/PackageFormat.h"
+#include "package/PackageSeal.h"
+#include "tests/faults/FaultSupport.h"
+
+namespace faults {
+namespace {
+
+std::string Sealed(const std::vector<PackageEntry>& entries) {
+    std::vector<EntryDigest> digests;
+    for (const PackageEntry& entry : entries) digests.push_back(Sha256Of(entry.data));
+    return MakePackage(entries) + BuildPackageSeal(digests);
+}
+
+class SealTest : public FaultTest {};
+
+// abc (an upgrade of 5 chunks and a bit) and xyz (a new dictionary) in one package, abc's
+// bytes damaged in its first, a middle or its last chunk after the package was sealed.
+TEST_F(SealTest, DamagedEntryNeverReachesItsDictionary) {
+    const std::string abcNew = test::PatternBytes(5 * CHUNK_SIZE + 100, 161), xyzNew = test::PatternBytes(3000, 162);
+    const std::string sealed = Sealed({Abc(abcNew), Xyz(xyzNew)});
+    const size_t abcStart = sealed.size() - PackageSealSize(2) - xyzNew.size() - abcNew.size();
+    struct Case {
+        const char* name;
+        bool seal;
+        long flipAt;  // within abc's data; -1: nothing damaged
+        bool abcInstalled;
+    } cases[] = {
+        {"without a seal", false, -1, true},
+        {"sealed", true, -1, true},
+        {"sealed, first chunk damaged", true, 0, false},
+        {"sealed, middle chunk damaged", true, 2 * CHUNK_SIZE + 7, false},
+        {"sealed, last chunk damaged", true, static_cast<long>(abcNew.size()) - 1, false},
+        {"without a seal, damaged", false, 2 * CHUNK_SIZE + 7, true},  // nothing to tell it by
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        machine->AddInstalled(L"abc.dic", ABC_OLD, 2001);
+        std::string package = c.seal ? sealed : MakePackage({Abc(abcNew), Xyz(xyzNew)});
+        std::string abcBytes = abcNew;
+        if (c.flipAt >= 0) {
+            package[abcStart + c.flipAt] ^= 0x20;
+            abcBytes[c.flipAt] ^= 0x20;
+        }
+        machine->AddPackage(L"dicts.dir", package);
+        Wizard wizard(machine->wizardExe);
+        HWND dlg = wizard.WaitForDialog();
+        ASSERT_NE(dlg, nullptr);
+        const std::vector<std::wstring> lines = InstallToTheEnd(wizard, dlg);
+        ASSERT_EQ(lines.size(), 4u);
+        EXPECT_EQ(lines[1], c.abcInstalled ? Upgraded(ABC_NAME) : UpgradeFailed(ABC_NAME));
+        EXPECT_EQ(lines[3], Format(WIZ_TEXT_INSTALL_DONE_FORMAT, XYZ_NAME));
+        ExpectDataDir({{L"abc.dic", c.abcInstalled ? abcBytes : ABC_OLD}, {L"xyz.dic", xyzNew}});
+        DeleteFileW(Installed(L"xyz.dic").c_str());
+    }
+}
+
+// A seal that is damaged itself makes the package damaged: the plan fails, nothing changes.
+TEST_F(SealTest, DamagedSealFailsThePlan) {
+    const std::string abcNew = test::PatternBytes(9000, 171);
+    const std::string sealed = Sealed({Abc(abcNew)});
+    const size_t trailer = sealed.size() - PACKAGE_SEAL_TRAILER_SIZE;
+    std::string wrongCount = sealed, wrongSize = sealed;
+    wrongCount[trailer] = 2;
+    wrongSize[trailer + 4] ^= 1;
+    const std::string digestCut = sealed.substr(0, trailer - 8) + sealed.substr(trailer);
+    for (const auto& damaged : {std::make_pair("wrong count", wrongCount), std::make_pair("wrong size", wrongSize),
+                                std::make_pair("digests cut short", digestCut)}) {
+        SCOPED_TRACE(damaged.first);
+        machine->AddInstalled(L"abc.dic", ABC_OLD, 2001);
+        machine->AddPackage(L"abc.dir", damaged.second);
+        Wizard wizard(machine->wizardExe);
+        HWND box = WaitForMessageBox(wizard.processId(), WIZ_TEXT_PLAN_FAILED);
+        ASSERT_NE(box, nullptr);
+        CloseMessageBox(box);
+        EXPECT_EQ(wizard.WaitForExit(), 2u);
+        ExpectDataDir({{L"abc.dic", ABC_OLD}});
+    }
+}
+
+}  // namespace
+}  // namespace faults
