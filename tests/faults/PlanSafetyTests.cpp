@@ -104,6 +104,20 @@ TEST_F(PlanSafetyTest, ShortNameOfAnInstalledFileIsNeverWritten) {
     ExpectDataDir({{L"OxfordAdvancedLearners.dic", longFile}});
 }
 
+// A file that appears under a new dictionary's name after the plan (while the welcome page
+// shows) is not the wizard's: the new file is never renamed over it, and the entry fails.
+TEST_F(PlanSafetyTest, FileThatAppearsAfterThePlanIsNeverOverwritten) {
+    machine->AddPackage(L"qrs.dir", MakePackage({Qrs(test::PatternBytes(20 * KB, 125))}));
+    Wizard wizard(machine->wizardExe);
+    HWND dlg = wizard.WaitForDialog();
+    ASSERT_NE(dlg, nullptr);
+    ASSERT_EQ(FirstPageText(dlg), Welcome(L"安装《QRS词典》"));
+    const std::string someoneElses = "another program's file";
+    test::WriteFileBytes(Installed(L"QRS.DIC"), someoneElses);
+    EXPECT_EQ(InstallToTheEnd(wizard, dlg), std::vector<std::wstring>{InstallFailed(QRS_NAME)});
+    ExpectDataDir({{L"QRS.DIC", someoneElses}});
+}
+
 // One action per file: of several entries for one file, in one package or in two, the newest
 // (the first of equal dates) is installed and the others take no part. A damaged duplicate
 // behind a good entry therefore never deletes it.
