@@ -125,6 +125,9 @@ bool CInstallManager::InstallEntry(const EntryItem& entry, HWND hwnd, CPackageRe
     SendEntryMessage(hwnd, WM_WIZ_ITEM_BEGIN, entry);
     if (!HostConfigCanHold(entry.dictId)) return false;
     const std::wstring& target = entry.targetPath;
+    // A dictionary the start could not settle (another program kept it from being put back)
+    // may be partial, and its backup is the dictionary: nothing may replace either.
+    if (FileExistsAt(target) && FileExistsAt(BackupPathOf(target)) && FileExistsAt(NewFilePathOf(target))) return false;
     const bool upgrade = entry.action == ACTION_UPGRADE;
     bool inPlace = false;
     if (upgrade) {

@@ -84,6 +84,35 @@ INSTANTIATE_TEST_SUITE_P(
                  PACKAGE_DATE, UPGRADE, BEFORE}),
     [](const ::testing::TestParamInfo<Leftover>& info) { return std::string(info.param.name); });
 
+// A file rewritten in place when the wizard was killed, held by another program that lets
+// others read it but not write or delete it, so that the start cannot put its backup back: it is dated by the backup, its
+// upgrade fails without touching it or the backup, and once the program lets go the next
+// start puts the previous file back.
+TEST_F(FaultTest, UnsettledDictionaryIsNeverReplaced) {
+    const std::wstring target = Installed(L"abc.dic");
+    machine->AddPackage(L"abc.dir", MakePackage({Abc(AFTER)}));
+    machine->AddInstalled(L"abc.dic", PARTIAL, 2030);
+    machine->AddInstalled(L"abc.dic" BACKUP_SUFFIX, BEFORE, 2001);
+    test::WriteFileBytes(NewFilePathOf(target), AFTER);
+    {
+        FileHolder holder(target, L"r");
+        ASSERT_TRUE(holder.holding());
+        Wizard wizard(machine->wizardExe);
+        HWND dlg = wizard.WaitForDialog();
+        ASSERT_NE(dlg, nullptr);
+        ASSERT_EQ(FirstPageText(dlg), Welcome(L"升级《ABC英汉词典》"));
+        EXPECT_EQ(InstallToTheEnd(wizard, dlg), std::vector<std::wstring>{UpgradeFailed(ABC_NAME)});
+    }
+    EXPECT_TRUE(test::ReadFileBytes(BackupPathOf(target)) == BEFORE);
+    EXPECT_TRUE(test::ReadFileBytes(target) == PARTIAL);
+    Wizard again(machine->wizardExe);
+    HWND dlg = again.WaitForDialog();
+    ASSERT_NE(dlg, nullptr);
+    Click(dlg, IDC_BTN_MAINDLG_CANCEL);
+    EXPECT_EQ(again.WaitForExit(), 1u);
+    ExpectDataDir({{L"abc.dic", BEFORE}});
+}
+
 // A copy of the host's configuration left by a kill goes; the configuration stays as it was.
 TEST_F(FaultTest, LeftoverCopyOfTheHostConfigurationIsRemoved) {
     machine->WriteHostConfig(L"[other]\r\nid=other\r\n");
