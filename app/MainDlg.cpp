@@ -35,37 +35,22 @@ HICON LoadProgramIcon(int metricX, int metricY) {
                                            LR_DEFAULTCOLOR));
 }
 
-// Gives the bar steps held back from it. Under a visual style the bar repaints all of itself
-// for any move, which takes milliseconds under Wine, as long as dozens of steps; only the part
-// between the old and the new end of the fill has changed, so the bar moves with its redraw
-// off and then repaints that part. The fill starts inside the bar's border, so its end lies
-// up to an edge's width from where the client width puts it.
-void HandOverSteps(HWND hBar, WNDPROC barProc, WPARAM steps) {
-    // A hidden bar paints nothing, and turning its redraw back on would show it.
-    if (!(::GetWindowLongW(hBar, GWL_STYLE) & WS_VISIBLE)) {
-        ::CallWindowProcW(barProc, hBar, PBM_DELTAPOS, steps, 0);
-        return;
-    }
-    ::UpdateWindow(hBar);  // what was due already, before turning the redraw off drops it
-    const int64_t from = ::CallWindowProcW(barProc, hBar, PBM_GETPOS, 0, 0);
-    ::CallWindowProcW(barProc, hBar, WM_SETREDRAW, FALSE, 0);
-    ::CallWindowProcW(barProc, hBar, PBM_DELTAPOS, steps, 0);
-    ::CallWindowProcW(barProc, hBar, WM_SETREDRAW, TRUE, 0);
-    const int64_t to = ::CallWindowProcW(barProc, hBar, PBM_GETPOS, 0, 0);
+// The part of the bar that moving its fill from `from` to its present position changes, for
+// a horizontal bar with a range. The fill starts inside the bar's border, so its end lies up
+// to an edge's width from where the client width puts it.
+bool ChangedPartOfBar(HWND hBar, WNDPROC barProc, int64_t from, RECT& changed) {
     PBRANGE range = {};
     ::CallWindowProcW(barProc, hBar, PBM_GETRANGE, TRUE, reinterpret_cast<LPARAM>(&range));
-    RECT changed;
-    ::GetClientRect(hBar, &changed);
     const int64_t span = int64_t{range.iHigh} - range.iLow;
-    if (span > 0 && !(::GetWindowLongW(hBar, GWL_STYLE) & PBS_VERTICAL)) {
-        const int64_t width = changed.right - changed.left;
-        const LONG slack = ::GetSystemMetrics(SM_CXEDGE);
-        const LONG left = changed.left;
-        changed.left = left + static_cast<LONG>(width * (std::min(from, to) - range.iLow) / span) - slack;
-        changed.right = left + static_cast<LONG>(width * (std::max(from, to) - range.iLow) / span) + slack + 1;
-    }
-    ::InvalidateRect(hBar, &changed, FALSE);
-    ::UpdateWindow(hBar);
+    if (span <= 0 || (::GetWindowLongW(hBar, GWL_STYLE) & PBS_VERTICAL) || !::GetClientRect(hBar, &changed))
+        return false;
+    const int64_t to = ::CallWindowProcW(barProc, hBar, PBM_GETPOS, 0, 0);
+    const int64_t width = changed.right - changed.left;
+    const LONG slack = ::GetSystemMetrics(SM_CXEDGE);
+    const LONG left = changed.left;
+    changed.left = left + static_cast<LONG>(width * (std::min(from, to) - range.iLow) / span) - slack;
+    changed.right = left + static_cast<LONG>(width * (std::max(from, to) - range.iLow) / span) + slack + 1;
+    return true;
 }
 
 }  // namespace
@@ -91,7 +76,8 @@ CMainDlg::CMainDlg()
       m_nPendingSteps(0),
       m_nPendingBase(0),
       m_nPendingHigh(0),
-      m_progressPaintTick(0) {}
+      m_progressPaintTick(0),
+      m_bHandingOver(false) {}
 
 void CMainDlg::SetThreadCreatorForTesting(ThreadCreator creator) {
     g_threadCreator = creator != nullptr ? creator : ::CreateThread;
@@ -335,10 +321,24 @@ LRESULT CALLBACK CMainDlg::ProgressProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPA
         self->m_nPendingSteps += static_cast<uint32_t>(delta);
         return static_cast<LRESULT>(previous);
     }
+    // The bar repaints all of itself within PBM_DELTAPOS. Under a visual style that takes
+    // milliseconds under Wine, as long as dozens of steps, while only the part between the old
+    // and the new end of the fill has changed: that repaint is cut down to the changed part.
+    if (uMsg == WM_PAINT && self->m_bHandingOver) {
+        RECT changed;
+        if (ChangedPartOfBar(hWnd, bar, self->m_nPendingBase, changed)) {
+            ::ValidateRect(hWnd, nullptr);
+            ::InvalidateRect(hWnd, &changed, FALSE);
+        }
+        return ::CallWindowProcW(bar, hWnd, uMsg, wParam, lParam);
+    }
     if (self->m_nPendingSteps != 0) {
         const WPARAM steps = self->m_nPendingSteps;
         self->m_nPendingSteps = 0;
-        HandOverSteps(hWnd, bar, steps);
+        ::UpdateWindow(hWnd);  // what was due before must not be cut down
+        self->m_bHandingOver = true;
+        ::CallWindowProcW(bar, hWnd, PBM_DELTAPOS, steps, 0);
+        self->m_bHandingOver = false;
     }
     if (uMsg == WM_NCDESTROY) {
         ::SetWindowLongPtrW(hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(bar));

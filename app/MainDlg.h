@@ -122,4 +122,5 @@ private:
     int32_t m_nPendingBase;    // the bar's position and upper bound when they began
     int32_t m_nPendingHigh;
     DWORD m_progressPaintTick;
+    bool m_bHandingOver;  // the held-back steps are being handed to the bar
 };
