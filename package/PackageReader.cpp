@@ -58,6 +58,8 @@ bool SeekPosition(FILE* file, int64_t position) {
 bool CPackageReader::Open(const wchar_t* path) {
     if (path == nullptr || path[0] == L'\0') return false;
     Close();
+    m_sealed = false;
+    m_digests.clear();
     m_file = OpenShared(path);
     if (m_file == nullptr) return false;
     if (std::fread(&m_header, 1, sizeof m_header, m_file) != sizeof m_header) return false;
@@ -67,12 +69,12 @@ bool CPackageReader::Open(const wchar_t* path) {
     m_records.clear();
     // A count the file cannot hold is refused before anything is allocated for it, and a
     // directory too large for this process's memory is refused like a damaged one.
-    const int64_t directoryEnd = TellPosition(m_file);
-    if (directoryEnd < 0 || !SeekToEnd(m_file)) return false;
+    const int64_t directoryStart = TellPosition(m_file);
+    if (directoryStart < 0 || !SeekToEnd(m_file)) return false;
     const int64_t fileSize = TellPosition(m_file);
-    if (fileSize < directoryEnd ||
-        uint64_t{m_header.recordCount} * PACKAGE_RECORD_SIZE > static_cast<uint64_t>(fileSize - directoryEnd) ||
-        !SeekPosition(m_file, directoryEnd))
+    if (fileSize < directoryStart ||
+        uint64_t{m_header.recordCount} * PACKAGE_RECORD_SIZE > static_cast<uint64_t>(fileSize - directoryStart) ||
+        !SeekPosition(m_file, directoryStart))
         return false;
     try {
         m_records.resize(m_header.recordCount);
@@ -84,7 +86,9 @@ bool CPackageReader::Open(const wchar_t* path) {
         m_records.clear();
         return false;
     }
-    return ReadSeal(directoryEnd, fileSize);
+    const int64_t directoryEnd = directoryStart + int64_t{m_header.recordCount} * PACKAGE_RECORD_SIZE;
+    // A chunk read without a seek starts behind the directory, seal or no seal.
+    return ReadSeal(directoryEnd, fileSize) && SeekPosition(m_file, directoryEnd);
 }
 
 bool CPackageReader::ReadSeal(int64_t directoryEnd, int64_t fileSize) {
@@ -103,17 +107,19 @@ bool CPackageReader::ReadSeal(int64_t directoryEnd, int64_t fileSize) {
     const int64_t sealStart = fileSize - static_cast<int64_t>(sealSize);
     for (const PackageDirRecord& record : m_records)
         if (int64_t{m_header.dataBase} + record.dataOffset + record.dataSize > sealStart) return false;
-    if (trailer.entryCount == 0) return true;
-    try {
-        m_digests.resize(trailer.entryCount);
-    } catch (const std::exception&) {
-        return false;
+    if (trailer.entryCount != 0) {
+        try {
+            m_digests.resize(trailer.entryCount);
+        } catch (const std::exception&) {
+            return false;
+        }
+        if (!SeekPosition(m_file, sealStart) ||
+            std::fread(m_digests.data(), SHA256_DIGEST_SIZE, trailer.entryCount, m_file) != trailer.entryCount) {
+            m_digests.clear();
+            return false;
+        }
     }
-    if (!SeekPosition(m_file, sealStart) ||
-        std::fread(m_digests.data(), SHA256_DIGEST_SIZE, trailer.entryCount, m_file) != trailer.entryCount) {
-        m_digests.clear();
-        return false;
-    }
+    m_sealed = true;
     return true;
 }
 

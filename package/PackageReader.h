@@ -25,7 +25,7 @@ public:
     // and its seal, when it has one, is sound. Records of any size but 184 bytes are refused.
     bool Open(const wchar_t* path);
     // Whether the package carries a seal, and the SHA-256 it gives an entry's bytes.
-    bool sealed() const { return !m_digests.empty(); }
+    bool sealed() const { return m_sealed; }
     const EntryDigest& digest(uint32_t index) const { return m_digests[index]; }
     const PackageHeader& header() const { return m_header; }
     const std::vector<PackageDirRecord>& records() const { return m_records; }
@@ -46,6 +46,7 @@ private:
     FILE* m_file = nullptr;
     PackageHeader m_header{};
     std::vector<PackageDirRecord> m_records;
+    bool m_sealed = false;               // a sound seal was found, of any count
     std::vector<EntryDigest> m_digests;  // one per record when sealed, else none
     std::vector<unsigned char> m_ahead;  // file bytes from m_aheadStart, m_aheadLength of them
     int64_t m_aheadStart = 0;

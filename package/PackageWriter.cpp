@@ -1,6 +1,9 @@
 #include "package/PackageWriter.h"
 
 #include <cstring>
+#include <utility>
+
+#include "package/PackageSeal.h"
 
 std::string BuildPackageDirectory(const std::vector<PackageEntrySpec>& entries) {
     const uint32_t count = static_cast<uint32_t>(entries.size());
@@ -35,4 +38,10 @@ std::string BuildPackage(std::vector<PackageEntrySpec> entries, const std::vecto
     std::string out = BuildPackageDirectory(entries);
     for (size_t i = 0; i < entries.size() && i < data.size(); ++i) out += data[i];
     return out;
+}
+
+std::string BuildSealedPackage(std::vector<PackageEntrySpec> entries, const std::vector<std::string>& data) {
+    std::vector<EntryDigest> digests;
+    for (size_t i = 0; i < entries.size(); ++i) digests.push_back(Sha256Of(i < data.size() ? data[i] : std::string()));
+    return BuildPackage(std::move(entries), data) + BuildPackageSeal(digests);
 }

@@ -22,3 +22,6 @@ std::string BuildPackageDirectory(const std::vector<PackageEntrySpec>& entries);
 
 // A whole package held in memory: entries[i].size is taken from data[i].
 std::string BuildPackage(std::vector<PackageEntrySpec> entries, const std::vector<std::string>& data);
+
+// The same package followed by its seal (package/PackageSeal.h).
+std::string BuildSealedPackage(std::vector<PackageEntrySpec> entries, const std::vector<std::string>& data);

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "package/PackageReader.h"
+#include "package/PackageSeal.h"
 #include "package/PackageWriter.h"
 #include "tests/support/TestSupport.h"
 
@@ -295,3 +296,115 @@ TEST(PackageReaderTest, ReadsWithoutSeekAndCutFilesAsTheFileStands) {
     }
     EXPECT_TRUE(got == data.substr(0, 4000));
 }
+
+namespace {
+
+// The seal lies behind the last entry's data and is found from the end of the file.
+const std::vector<std::string> kSealedData = {test::PatternBytes(3000, 4), "0123456789"};
+
+std::string SealedPackage() {
+    return BuildSealedPackage({{L"a", L".dic", L"", L"", 0}, {L"b", L".dic", L"", L"", 0}}, kSealedData);
+}
+
+PackageSealTrailer& TrailerOf(std::string& bytes) {
+    return *reinterpret_cast<PackageSealTrailer*>(&bytes[bytes.size() - PACKAGE_SEAL_TRAILER_SIZE]);
+}
+
+// The digests' first byte, where a seal cut short loses its bytes.
+size_t SealStart(const std::string& bytes, size_t count) {
+    return bytes.size() - static_cast<size_t>(PackageSealSize(count));
+}
+
+struct SealCase {
+    const char* name;
+    std::string (*build)();
+    bool opens;
+    bool sealed;
+};
+
+class PackageSealTest : public ::testing::TestWithParam<SealCase> {};
+
+TEST_P(PackageSealTest, SoundSealsAreReadDamagedOnesRefused) {
+    TempDir dir;
+    const std::string bytes = GetParam().build();
+    ASSERT_TRUE(WriteFileBytes(dir / L"p.dir", bytes));
+    CPackageReader reader;
+    ASSERT_EQ(reader.Open((dir / L"p.dir").c_str()), GetParam().opens);
+    if (!GetParam().opens) return;
+    EXPECT_EQ(reader.sealed(), GetParam().sealed);
+    const PackageHeader& header = reader.header();
+    if (GetParam().sealed)
+        for (uint32_t i = 0; i < reader.records().size(); ++i)
+            EXPECT_TRUE(reader.digest(i) == Sha256Of(kSealedData[i])) << "entry " << i;
+    // Reading without a seek still starts right behind the directory.
+    if (!reader.records().empty() && header.dataBase == PACKAGE_HEADER_SIZE + header.recordCount * PACKAGE_RECORD_SIZE) {
+        char buffer[16];
+        uint32_t count = sizeof buffer;
+        EXPECT_EQ(reader.ReadChunk(0, buffer, count), 1);
+        EXPECT_EQ(std::string(buffer, count), kSealedData[0].substr(0, sizeof buffer));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Seals, PackageSealTest,
+    ::testing::Values(
+        SealCase{"sound", [] { return SealedPackage(); }, true, true},
+        SealCase{"unsealed",
+                 [] { return BuildPackage({{L"a", L".dic", L"", L"", 0}, {L"b", L".dic", L"", L"", 0}}, kSealedData); },
+                 true, false},
+        SealCase{"no_entries", [] { return BuildSealedPackage({}, {}); }, true, true},
+        SealCase{"wrong_count",
+                 [] {
+                     std::string b = SealedPackage();
+                     TrailerOf(b).entryCount = 1;
+                     return b;
+                 },
+                 false, false},
+        SealCase{"count_that_would_overflow",
+                 [] {
+                     std::string b = SealedPackage();
+                     TrailerOf(b).entryCount = 0x08000000;  // 32 x count wraps to 0 in 32 bits
+                     TrailerOf(b).sealSize = PACKAGE_SEAL_TRAILER_SIZE;
+                     return b;
+                 },
+                 false, false},
+        SealCase{"wrong_size",
+                 [] {
+                     std::string b = SealedPackage();
+                     TrailerOf(b).sealSize += SHA256_DIGEST_SIZE;
+                     return b;
+                 },
+                 false, false},
+        SealCase{"cut_short_into_the_data",
+                 [] {
+                     std::string b = SealedPackage();
+                     return b.erase(SealStart(b, 2), SHA256_DIGEST_SIZE);
+                 },
+                 false, false},
+        SealCase{"cut_short_into_the_directory",
+                 [] {
+                     std::string b = BuildSealedPackage({{L"a", L".dic", L"", L"", 0}, {L"b", L".dic", L"", L"", 0}}, {"", ""});
+                     return b.erase(SealStart(b, 2), SHA256_DIGEST_SIZE + 8);
+                 },
+                 false, false},
+        SealCase{"entry_data_reaching_into_it",
+                 [] {
+                     std::string b = SealedPackage();
+                     RecordOf(b, 1).dataSize += 1;
+                     return b;
+                 },
+                 false, false},
+        // A seal is looked for behind the directory only: these directory bytes that look
+        // like one are a record's display name.
+        SealCase{"trailer_inside_the_directory",
+                 [] {
+                     std::string b = BuildPackage({{L"a", L".dic", L"", L"", 0}}, {""});
+                     HeaderOf(b).dataBase = 0;
+                     const std::string seal = BuildPackageSeal({Sha256Of("")});
+                     b.replace(b.size() - seal.size(), seal.size(), seal);
+                     return b;
+                 },
+                 true, false}),
+    [](const ::testing::TestParamInfo<SealCase>& info) { return std::string(info.param.name); });
+
+}  // namespace
