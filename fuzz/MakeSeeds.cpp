@@ -42,5 +42,16 @@ int main(int argc, char** argv) {
     bad = one;
     reinterpret_cast<PackageHeader*>(&bad[0])->recordSize = 200;
     Save(dir, "record-size-200.dir", bad);
+
+    const std::string sealed = BuildSealedPackage(
+        {{L"a", L".dic", L"2009-01-01", L"A", 0}, {L"b", L".dip", L"2009-01-02", L"B", 0}}, {std::string(2049, 'a'), "b"});
+    Save(dir, "sealed-two-entries.dir", sealed);
+    Save(dir, "sealed-empty-directory.dir", BuildSealedPackage({}, {}));
+    bad = sealed;
+    bad[bad.size() - 16] = 3;  // the seal's entry count
+    Save(dir, "seal-wrong-count.dir", bad);
+    bad = sealed;
+    bad.erase(bad.size() - 80, 32);  // a digest gone: the seal starts inside the data
+    Save(dir, "seal-cut-short.dir", bad);
     return 0;
 }

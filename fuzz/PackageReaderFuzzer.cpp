@@ -1,7 +1,9 @@
 // Feeds arbitrary bytes to the package reader as a package file: open, walk the directory,
-// seek and read every entry in 2048-byte chunks. Besides the sanitizers' findings it checks
-// that a read never writes past its count, that a completed entry delivered exactly its
-// size, and that every entry name the scan would accept stays inside the dictionary folder.
+// seek and read every entry in 2048-byte chunks, hashing it when the package is sealed.
+// Besides the sanitizers' findings it checks that a read never writes past its count, that
+// a completed entry delivered exactly its size, that every entry name the scan would accept
+// stays inside the dictionary folder, that a seal behind the directory is never passed
+// over, and that a sealed package's entries all lie in front of its seal and read whole.
 #include <unistd.h>
 
 #include <cstdint>
@@ -13,6 +15,7 @@
 
 #include "package/EntryNames.h"
 #include "package/PackageReader.h"
+#include "package/PackageSeal.h"
 
 namespace {
 
@@ -69,6 +72,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!reader.Open(widePath.c_str())) return 0;
     Check(reader.header().recordSize == PACKAGE_RECORD_SIZE, "accepted a record size other than 184");
     Check(reader.records().size() == reader.header().recordCount, "directory size differs from the header");
+    const uint64_t directoryEnd = PACKAGE_HEADER_SIZE + uint64_t{reader.header().recordCount} * PACKAGE_RECORD_SIZE;
+    if (size >= directoryEnd + PACKAGE_SEAL_TRAILER_SIZE &&
+        std::memcmp(data + size - sizeof PACKAGE_SEAL_MAGIC, PACKAGE_SEAL_MAGIC, sizeof PACKAGE_SEAL_MAGIC) == 0)
+        Check(reader.sealed(), "a seal behind the directory was passed over");
+    const bool sealed = reader.sealed();
+    if (sealed) {
+        const uint64_t sealStart = size - PackageSealSize(reader.records().size());
+        Check(sealStart >= directoryEnd, "the seal overlaps the directory");
+        for (const PackageDirRecord& record : reader.records())
+            Check(uint64_t{reader.header().dataBase} + record.dataOffset + record.dataSize <= sealStart,
+                  "an entry's data runs into the seal");
+    }
 
     for (const PackageDirRecord& record : reader.records()) {
         const std::wstring dictId = FieldText(record.dictId);
@@ -83,8 +98,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     constexpr size_t kGuard = 64;
     std::vector<unsigned char> buffer(CHUNK_SIZE + kGuard);
     for (uint32_t i = 0; i < reader.records().size(); ++i) {
-        if (!reader.SeekToEntry(i)) continue;
+        const bool sought = reader.SeekToEntry(i);
+        Check(sought || !sealed, "cannot seek to an entry of a sealed package");
+        if (!sought) continue;
         uint64_t delivered = 0;
+        CSha256 hash;
         for (;;) {
             std::memset(buffer.data() + CHUNK_SIZE, 0xA5, kGuard);
             uint32_t count = CHUNK_SIZE;
@@ -92,10 +110,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             Check(count <= CHUNK_SIZE, "count raised above the request");
             for (size_t g = 0; g < kGuard; ++g) Check(buffer[CHUNK_SIZE + g] == 0xA5, "read wrote past count");
             delivered += count;
+            if (sealed) hash.Update(buffer.data(), count);
             if (result == 0) {
                 Check(delivered == reader.records()[i].dataSize, "completed entry has the wrong size");
+                EntryDigest digest;
+                Check(!sealed || hash.Finish(digest), "an entry cannot be hashed");
                 break;
             }
+            Check(result > 0 || !sealed, "an entry of a sealed package cannot be read whole");
             if (result < 0) break;
             Check(delivered < reader.records()[i].dataSize, "read went on past the entry's end");
         }

@@ -1,8 +1,11 @@
-// Builds a package with the writer from fuzzed entries, optionally damages a few of its
-// bytes, and reads it back with the wizard's reader and with dictpack's list, verify and
-// extract. Checks: an undamaged package reads back exactly as written (texts cut to their
-// field, every entry's bytes), dictpack writes only files named by entries and only inside
-// the folder it was given, and a package it verifies also extracts.
+// Builds a package with the writer from fuzzed entries, sealed or not, optionally damages a
+// few of its bytes, an entry's byte or the seal, and reads it back with the wizard's reader
+// and with dictpack's list, verify, extract and seal. Checks: an undamaged package reads
+// back exactly as written (texts cut to their field, every entry's bytes, its seal),
+// dictpack writes only files named by entries and only inside the folder it was given, a
+// package it verifies also extracts, and when sealed extracts bytes with the sealed
+// digests, a changed entry in a sealed package never verifies, and a package seal accepts
+// verifies afterwards.
 #include <dirent.h>
 #include <fuzzer/FuzzedDataProvider.h>
 #include <sys/stat.h>
@@ -17,6 +20,7 @@
 #include <vector>
 
 #include "package/PackageReader.h"
+#include "package/PackageSeal.h"
 #include "package/PackageWriter.h"
 #include "tools/dictpack/DictPackCore.h"
 #include "tools/dictpack/Utf.h"
@@ -115,16 +119,50 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         spec.displayName = FuzzedText(in, DISPLAY_NAME_UNITS + 2);
         contents.push_back(in.ConsumeRandomLengthString(6000));
     }
-    std::string package = BuildPackage(specs, contents);
-    const size_t damage = package.empty() ? 0 : in.ConsumeIntegralInRange<size_t>(0, 3);
+    const bool sealed = in.ConsumeBool();
+    std::string package = sealed ? BuildSealedPackage(specs, contents) : BuildPackage(specs, contents);
+    size_t damage = package.empty() ? 0 : in.ConsumeIntegralInRange<size_t>(0, 3);
     for (size_t i = 0; i < damage; ++i)
         package[in.ConsumeIntegralInRange<size_t>(0, package.size() - 1)] = static_cast<char>(in.ConsumeIntegral<uint8_t>());
+    // A sealed package may instead get one entry's byte changed, or its seal damaged.
+    bool entryChanged = false;
+    if (sealed && damage == 0 && !specs.empty()) {
+        const size_t entry = in.ConsumeIntegralInRange<size_t>(0, specs.size() - 1);
+        const PackageHeader& header = *reinterpret_cast<const PackageHeader*>(package.data());
+        const PackageDirRecord& record =
+            *reinterpret_cast<const PackageDirRecord*>(&package[PACKAGE_HEADER_SIZE + entry * PACKAGE_RECORD_SIZE]);
+        const size_t sealStart = package.size() - static_cast<size_t>(PackageSealSize(specs.size()));
+        switch (in.ConsumeIntegralInRange<int>(0, 3)) {
+        case 1:
+            if (record.dataSize == 0) break;
+            package[header.dataBase + record.dataOffset + in.ConsumeIntegralInRange<uint32_t>(0, record.dataSize - 1)] ^=
+                static_cast<char>(in.ConsumeIntegralInRange<int>(1, 255));
+            entryChanged = true;
+            break;
+        case 2:  // the seal cut short, or bytes gone from its end
+            package.erase(in.ConsumeIntegralInRange<size_t>(sealStart, package.size() - 1),
+                          in.ConsumeIntegralInRange<size_t>(1, 40));
+            damage = 1;
+            break;
+        case 3:  // a trailer field changed
+            package[package.size() - PACKAGE_SEAL_TRAILER_SIZE + in.ConsumeIntegralInRange<size_t>(0, 7)] ^=
+                static_cast<char>(in.ConsumeIntegralInRange<int>(1, 255));
+            damage = 1;
+            break;
+        default:
+            break;
+        }
+    }
+    const bool intact = damage == 0 && !entryChanged;
     if (!WriteFile(packagePath, package)) return 0;
 
+    const std::wstring widePath(packagePath.begin(), packagePath.end());
     CPackageReader reader;
-    const bool opened = reader.Open(std::wstring(packagePath.begin(), packagePath.end()).c_str());
-    if (damage == 0) {
+    const bool opened = reader.Open(widePath.c_str());
+    if (entryChanged) Check(opened && reader.sealed(), "a changed entry made the seal unreadable");
+    if (intact) {
         Check(opened, "a written package does not open");
+        Check(reader.sealed() == sealed, "the seal is not read as written");
         Check(reader.records().size() == specs.size(), "record count differs from what was written");
         for (uint32_t i = 0; i < specs.size(); ++i) {
             const PackageDirRecord& record = reader.records()[i];
@@ -142,8 +180,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 back.append(chunk, count);
             }
             Check(result == 0 && back == contents[i], "entry bytes differ from what was written");
+            if (sealed) Check(reader.digest(i) == Sha256Of(contents[i]), "sealed digest differs from the entry's");
         }
     }
+    const bool readSealed = opened && reader.sealed();
+    std::vector<EntryDigest> digests;
+    for (uint32_t i = 0; readSealed && i < reader.records().size(); ++i) digests.push_back(reader.digest(i));
     reader.Close();
 
     std::string out, err;
@@ -153,6 +195,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int extracted = Tool({"extract", packagePath, outDir});
     Check(Names(scratch).size() <= 2, "dictpack wrote beside the folder it was given");
     if (verified) Check(extracted == dictpack::EXIT_OK, "a verified package does not extract");
+    if (entryChanged) Check(!verified, "a sealed package with a changed entry verifies");
 
     // Every file extract leaves is named by an entry; an undamaged package's entries hold
     // exactly their bytes (an entry whose name another entry shares is not compared).
@@ -160,7 +203,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const PackageDirRecord& record : reader.records())
         entryNames.insert(dictpack::Utf16ToUtf8(FieldText(record.dictId) + FieldText(record.fileExt)));
     for (const std::string& name : Names(outDir)) Check(entryNames.count(name) > 0, "extract made a file no entry names");
-    if (extracted == dictpack::EXIT_OK && damage == 0) {
+    if (extracted == dictpack::EXIT_OK && intact) {
         for (uint32_t i = 0; i < specs.size(); ++i) {
             const std::string name = dictpack::Utf16ToUtf8(FieldText(reader.records()[i].dictId) +
                                                            FieldText(reader.records()[i].fileExt));
@@ -168,6 +211,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 Check(ReadFile(outDir + "/" + name) == contents[i], "extracted bytes differ from the entry");
         }
     }
+    if (verified && readSealed) {
+        for (uint32_t i = 0; i < digests.size(); ++i) {
+            const std::string name = dictpack::Utf16ToUtf8(FieldText(reader.records()[i].dictId) +
+                                                           FieldText(reader.records()[i].fileExt));
+            if (entryNames.count(name) == 1)
+                Check(Sha256Of(ReadFile(outDir + "/" + name)) == digests[i], "a verified entry extracts other bytes");
+        }
+    }
     Empty(outDir);
+
+    // seal leaves a package it accepts verifiable, sealed and with its entries unchanged.
+    const bool sealAccepted = Tool({"seal", packagePath}) == dictpack::EXIT_OK;
+    Check(Names(scratch).size() <= 2, "seal left a file beside the package");
+    if (sealAccepted) {
+        Check(Tool({"verify", packagePath}) == dictpack::EXIT_OK, "a package seal accepts does not verify");
+        CPackageReader resealed;
+        Check(resealed.Open(widePath.c_str()) && resealed.sealed(), "a package seal accepts is not sealed");
+        Check(resealed.records().size() == reader.records().size(), "seal changed the directory");
+        if (intact && !resealed.records().empty())
+            Check(resealed.digest(0) == Sha256Of(contents[0]), "seal sealed other bytes");
+    }
+    if (verified && !readSealed) Check(sealAccepted, "a verified unsealed package cannot be sealed");
     return 0;
 }

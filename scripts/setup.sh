@@ -4,7 +4,7 @@
 set -euo pipefail
 
 PACKAGES=(wine wine32:i386 wine64 g++-mingw-w64-i686 cmake make xvfb googletest fonts-wqy-microhei
-          imagemagick clang libclang-rt-14-dev)
+          imagemagick clang libclang-rt-14-dev libssl-dev)
 
 missing=()
 for p in "${PACKAGES[@]}"; do

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -8,6 +9,7 @@
 #include "base/ScopedWin.h"
 #include "dictver/DictDate.h"
 #include "package/PackageReader.h"
+#include "package/PackageSeal.h"
 #include "package/PackageWriter.h"
 #include "tests/support/TestSupport.h"
 #include "tests/tools/RunDictPack.h"
@@ -481,12 +483,14 @@ INSTANTIATE_TEST_SUITE_P(
                       "a second entry installs to stamped.dic"},
         BadCreateCase{"manifest_not_utf8", {L"--manifest", L"bad.list"}, 1, "is not UTF-8"},
         BadCreateCase{"manifest_too_many_fields", {L"--manifest", L"wide.list"}, 1, "line 1: more than 5"},
-        BadCreateCase{"manifest_missing", {L"--manifest", L"none.list"}, 1, "cannot open manifest"}),
+        BadCreateCase{"manifest_missing", {L"--manifest", L"none.list"}, 1, "cannot open manifest"},
+        BadCreateCase{"no_seal_twice", {L"--no-seal", L"stamped.dic", L"--no-seal"}, 2, "--no-seal given twice"}),
     [](const ::testing::TestParamInfo<BadCreateCase>& info) { return std::string(info.param.name); });
 
 TEST(DictPackTest, BadCommandLinesAreUsageErrors) {
     const std::vector<std::vector<std::wstring>> lines = {
         {}, {L"pack"}, {L"list"}, {L"list", L"a.dir", L"b.dir"}, {L"verify"}, {L"extract", L"a.dir"}, {L"stamp", L"a.dic"},
+        {L"seal"}, {L"seal", L"a.dir", L"b.dir"},
     };
     for (const auto& line : lines) {
         const RunResult run = RunDictPack(line);
@@ -565,5 +569,228 @@ TEST(DictPackTest, FiveHundredMegabyteEntryStreams) {
     ASSERT_TRUE(ReadFile(out.get(), tail, sizeof tail, &got, nullptr));
     EXPECT_EQ(std::string(tail, got), "tail" + Trailer("2009-01-01"));
 }
+
+// ---- seals ----
+
+std::string Hex(const EntryDigest& digest) {
+    std::string text;
+    char pair[3];
+    for (uint8_t byte : digest) {
+        std::snprintf(pair, sizeof pair, "%02x", byte);
+        text += pair;
+    }
+    return text;
+}
+
+// create seals unless told not to, and writes exactly the documented layout: the unsealed
+// bytes as before, then the SHA-256 of each entry (the well-known digest of "abc" here,
+// so any sha256sum can check a package) and the trailer.
+TEST(DictPackTest, CreateSealsByDefaultAndNoSealWritesThePackageAsBefore) {
+    TempDir dir;
+    ASSERT_TRUE(WriteFileBytes(dir / L"abc.dic", "abc"));
+    const std::string big = test::PatternBytes(3 * CHUNK_SIZE + 100, 7) + Trailer("2009-01-02");
+    ASSERT_TRUE(WriteFileBytes(dir / L"big.dip", big));
+    const std::vector<PackageEntrySpec> specs = {{L"abc", L".dic", L"2009-01-01", L"abc", 0},
+                                                 {L"big", L".dip", L"2009-01-02", L"big", 0}};
+    const std::vector<std::string> data = {"abc", big};
+
+    const RunResult sealed = RunDictPack({L"create", dir / L"sealed.dir", L"--date", L"2009-01-01", dir / L"abc.dic", dir / L"big.dip"});
+    ASSERT_EQ(sealed.code, 0u) << sealed.err;
+    EXPECT_NE(sealed.out.find("with 2 entries, sealed"), std::string::npos) << sealed.out;
+    const std::string bytes = ReadFileBytes(dir / L"sealed.dir");
+    EXPECT_TRUE(bytes == BuildSealedPackage(specs, data));
+    const std::string unsealedBytes = BuildPackage(specs, data);
+    ASSERT_GT(bytes.size(), unsealedBytes.size());
+    EXPECT_EQ(Hex(Sha256Of("abc")), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    EXPECT_EQ(bytes.substr(unsealedBytes.size(), SHA256_DIGEST_SIZE), std::string(reinterpret_cast<const char*>(Sha256Of("abc").data()), SHA256_DIGEST_SIZE));
+    EXPECT_EQ(bytes.substr(bytes.size() - 16), std::string("\x02\0\0\0\x50\0\0\0QBSEAL01", 16));
+    EXPECT_NE(ListingOf(dir / L"sealed.dir").find("\nsealed: "), std::string::npos);
+
+    // The option may stand anywhere among the others.
+    const RunResult plain = RunDictPack({L"create", dir / L"plain.dir", L"--date", L"2009-01-01", dir / L"abc.dic", L"--no-seal", dir / L"big.dip"});
+    ASSERT_EQ(plain.code, 0u) << plain.err;
+    EXPECT_NE(plain.out.find("with 2 entries, not sealed"), std::string::npos) << plain.out;
+    EXPECT_TRUE(ReadFileBytes(dir / L"plain.dir") == unsealedBytes);
+    EXPECT_NE(ListingOf(dir / L"plain.dir").find("\nnot sealed\n"), std::string::npos);
+    for (const wchar_t* name : {L"sealed.dir", L"plain.dir"}) {
+        SCOPED_TRACE(Utf8(name));
+        EXPECT_EQ(RunDictPack({L"verify", dir / name}).out, "ok\n");
+        ASSERT_EQ(RunDictPack({L"extract", dir / name, dir / L"out"}).code, 0u);
+        EXPECT_EQ(ReadFileBytes(dir / L"out\\abc.dic"), "abc");
+        EXPECT_TRUE(ReadFileBytes(dir / L"out\\big.dip") == big);
+    }
+}
+
+// Three entries: abc of 10 bytes, def of four 2048-byte chunks (the last one short), ghi
+// of 5 bytes.
+const std::vector<PackageEntrySpec> kSealSpecs = {{L"abc", L".dic", L"2009-01-01", L"ABC", 0},
+                                                  {L"def", L".dic", L"2009-01-01", L"DEF", 0},
+                                                  {L"ghi", L".dip", L"2009-01-01", L"GHI", 0}};
+const uint32_t kDefSize = 3 * CHUNK_SIZE + 100;
+
+std::vector<std::string> SealData() {
+    return {test::PatternBytes(10, 1), test::PatternBytes(kDefSize, 2), test::PatternBytes(5, 3)};
+}
+
+char& DataByte(std::string& bytes, size_t entry, uint32_t at) {
+    return bytes[HeaderOf(bytes).dataBase + RecordOf(bytes, entry).dataOffset + at];
+}
+
+PackageSealTrailer& SealTrailerOf(std::string& bytes) {
+    return *reinterpret_cast<PackageSealTrailer*>(&bytes[bytes.size() - PACKAGE_SEAL_TRAILER_SIZE]);
+}
+
+size_t SealStartOf(const std::string& bytes, size_t count) {
+    return bytes.size() - static_cast<size_t>(PackageSealSize(count));
+}
+
+struct SealedCase {
+    const char* name;
+    void (*change)(std::string&);  // applied to the sealed package of kSealSpecs
+    const char* reason;            // verify's error line; empty: verify says ok
+    const char* listed;            // what list says about the seal; null: list refuses as verify does
+};
+
+class DictPackSealedVerifyTest : public ::testing::TestWithParam<SealedCase> {};
+
+TEST_P(DictPackSealedVerifyTest, NamesEveryEntryUnlikeItsSeal) {
+    TempDir dir;
+    std::string bytes = BuildSealedPackage(kSealSpecs, SealData());
+    GetParam().change(bytes);
+    const std::wstring package = dir / L"p.dir";
+    ASSERT_TRUE(WriteFileBytes(package, bytes));
+    const RunResult verify = RunDictPack({L"verify", package});
+    const RunResult list = RunDictPack({L"list", package});
+    const std::string reason = GetParam().reason;
+    if (reason.empty()) {
+        EXPECT_EQ(verify.code, 0u) << verify.err;
+        EXPECT_EQ(verify.out, "ok\n");
+        EXPECT_EQ(verify.err, "");
+    } else {
+        EXPECT_EQ(verify.code, 1u);
+        EXPECT_EQ(verify.out, "");
+        EXPECT_NE(verify.err.find(reason), std::string::npos) << verify.err;
+        EXPECT_EQ(std::count(verify.err.begin(), verify.err.end(), '\n'), 1) << verify.err;
+    }
+    if (GetParam().listed == nullptr) {
+        EXPECT_EQ(list.code, 1u);
+        EXPECT_EQ(list.err, verify.err);
+    } else {
+        EXPECT_EQ(list.code, 0u) << list.err;
+        EXPECT_NE(list.out.find(std::string("\n") + GetParam().listed + "\n"), std::string::npos) << list.out;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Packages, DictPackSealedVerifyTest,
+    ::testing::Values(
+        SealedCase{"sound", [](std::string&) {}, "", "sealed: the SHA-256 of every entry follows its data"},
+        SealedCase{"unsealed", [](std::string& b) { b = BuildPackage(kSealSpecs, SealData()); }, "", "not sealed"},
+        SealedCase{"byte_in_the_first_chunk", [](std::string& b) { DataByte(b, 1, 0) ^= 0x01; },
+                   "entry 1 (def.dic) does not match the seal", "sealed: the SHA-256 of every entry follows its data"},
+        SealedCase{"byte_in_a_middle_chunk", [](std::string& b) { DataByte(b, 1, CHUNK_SIZE + 1000) ^= 0x80; },
+                   "entry 1 (def.dic) does not match the seal", "sealed: the SHA-256 of every entry follows its data"},
+        SealedCase{"byte_in_the_last_chunk", [](std::string& b) { DataByte(b, 1, kDefSize - 1) ^= 0x01; },
+                   "entry 1 (def.dic) does not match the seal", "sealed: the SHA-256 of every entry follows its data"},
+        SealedCase{"zeroed_block",
+                   [](std::string& b) { std::memset(&DataByte(b, 1, CHUNK_SIZE), 0, CHUNK_SIZE); },
+                   "entry 1 (def.dic) does not match the seal", "sealed: the SHA-256 of every entry follows its data"},
+        SealedCase{"two_entries",
+                   [](std::string& b) {
+                       DataByte(b, 0, 9) ^= 0x01;
+                       DataByte(b, 2, 0) ^= 0x01;
+                   },
+                   "entries 0 (abc.dic), 2 (ghi.dip) do not match the seal",
+                   "sealed: the SHA-256 of every entry follows its data"},
+        SealedCase{"digest_damaged", [](std::string& b) { b[SealStartOf(b, 3) + 2 * SHA256_DIGEST_SIZE + 31] ^= 0x01; },
+                   "entry 2 (ghi.dip) does not match the seal", "sealed: the SHA-256 of every entry follows its data"},
+        SealedCase{"wrong_count", [](std::string& b) { SealTrailerOf(b).entryCount = 2; },
+                   "damaged seal: it counts 2 entries, the directory has 3", nullptr},
+        SealedCase{"wrong_size", [](std::string& b) { SealTrailerOf(b).sealSize = 80; },
+                   "damaged seal: its size says 80 bytes, 3 entries make 112", nullptr},
+        SealedCase{"cut_short", [](std::string& b) { b.erase(SealStartOf(b, 3), SHA256_DIGEST_SIZE); },
+                   "damaged seal: entry 1's data runs into it", nullptr},
+        SealedCase{"cut_short_with_empty_entries",
+                   [](std::string& b) {
+                       b = BuildSealedPackage(kSealSpecs, {"", "", ""});
+                       b.erase(SealStartOf(b, 3), 2 * SHA256_DIGEST_SIZE);
+                   },
+                   "damaged seal: cut short: it needs 112 bytes, 48 lie behind the directory", nullptr},
+        SealedCase{"entry_reaching_into_it", [](std::string& b) { RecordOf(b, 2).dataSize += 1; },
+                   "damaged seal: entry 2's data runs into it", nullptr}),
+    [](const ::testing::TestParamInfo<SealedCase>& info) { return std::string(info.param.name); });
+
+struct SealCommandCase {
+    const char* name;
+    std::string (*before)();
+    std::string (*after)();  // null: the file stays as it was
+    DWORD code;
+    const char* message;  // part of stdout on success, of the one stderr line on failure
+};
+
+std::string SealedOf(const std::string& unsealed, std::vector<std::string> data) {
+    std::vector<EntryDigest> digests;
+    for (const std::string& entry : data) digests.push_back(Sha256Of(entry));
+    return unsealed + BuildPackageSeal(digests);
+}
+
+class DictPackSealCommandTest : public ::testing::TestWithParam<SealCommandCase> {};
+
+// seal appends the seal behind whatever the package holds, leaves a sound seal alone and
+// refuses a damaged package without touching it; never a .part file left behind.
+TEST_P(DictPackSealCommandTest, SealsInPlaceOrRefuses) {
+    TempDir dir;
+    const std::wstring package = dir / L"p.dir";
+    const std::string before = GetParam().before();
+    ASSERT_TRUE(WriteFileBytes(package, before));
+    const RunResult seal = RunDictPack({L"seal", package});
+    EXPECT_EQ(seal.code, GetParam().code) << seal.err;
+    EXPECT_NE((seal.code == 0 ? seal.out : seal.err).find(GetParam().message), std::string::npos) << seal.out << seal.err;
+    if (seal.code != 0) {
+        EXPECT_EQ(std::count(seal.err.begin(), seal.err.end(), '\n'), 1) << seal.err;
+    }
+    EXPECT_TRUE(ReadFileBytes(package) == (GetParam().after ? GetParam().after() : before));
+    EXPECT_FALSE(FileExists(package + L".part"));
+    if (seal.code != 0) return;
+    EXPECT_EQ(RunDictPack({L"verify", package}).out, "ok\n");
+    EXPECT_NE(ListingOf(package).find("\nsealed: "), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Packages, DictPackSealCommandTest,
+    ::testing::Values(
+        SealCommandCase{"old_unsealed_package", [] { return BuildPackage(kSealSpecs, SealData()); },
+                        [] { return BuildSealedPackage(kSealSpecs, SealData()); }, 0, "sealed "},
+        SealCommandCase{"bytes_behind_the_last_entry",
+                        [] { return BuildPackage(kSealSpecs, SealData()) + "trailing notes"; },
+                        [] { return SealedOf(BuildPackage(kSealSpecs, SealData()) + "trailing notes", SealData()); }, 0,
+                        "sealed "},
+        SealCommandCase{"no_entries", [] { return BuildPackageDirectory({}); },
+                        [] { return BuildSealedPackage({}, {}); }, 0, "(0 entries)"},
+        SealCommandCase{"already_sealed", [] { return BuildSealedPackage(kSealSpecs, SealData()); }, nullptr, 0,
+                        "is already sealed and every entry matches its seal"},
+        SealCommandCase{"sealed_with_a_damaged_entry",
+                        [] {
+                            std::string b = BuildSealedPackage(kSealSpecs, SealData());
+                            DataByte(b, 1, CHUNK_SIZE) ^= 0x01;
+                            return b;
+                        },
+                        nullptr, 1, "entry 1 (def.dic) does not match the seal: damaged since it was sealed; not sealed again"},
+        SealCommandCase{"damaged_seal",
+                        [] {
+                            std::string b = BuildSealedPackage(kSealSpecs, SealData());
+                            SealTrailerOf(b).entryCount = 7;
+                            return b;
+                        },
+                        nullptr, 1, "damaged seal: it counts 7 entries"},
+        SealCommandCase{"entry_outside_the_file",
+                        [] {
+                            std::string b = BuildPackage(kSealSpecs, SealData());
+                            RecordOf(b, 2).dataSize = 500;
+                            return b;
+                        },
+                        nullptr, 1, "entry 2: data lies outside the file"},
+        SealCommandCase{"not_a_package", [] { return std::string(64, 'x'); }, nullptr, 1, "wrong magic"}),
+    [](const ::testing::TestParamInfo<SealCommandCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "app/WizardTexts.h"
 #include "app/resource.h"
 #include "dictver/DictDate.h"
+#include "package/PackageSeal.h"
 #include "package/PackageWriter.h"
 #include "tests/e2e/WizardDriver.h"
 #include "tests/support/TestSupport.h"
@@ -202,9 +203,10 @@ struct Folder {
 
     std::wstring operator/(const std::wstring& name) const { return dir + L"\\" + name; }
     std::string Stamped(size_t i, const char* date) const { return SourceBytes(i) + Trailer(date); }
+    // Sealed, as create makes them.
     void Package(const std::wstring& name, const std::vector<PackageEntrySpec>& specs,
                  const std::vector<std::string>& data) const {
-        EXPECT_TRUE(WriteFileBytes(*this / name, BuildPackage(specs, data)));
+        EXPECT_TRUE(WriteFileBytes(*this / name, BuildSealedPackage(specs, data)));
     }
     void Package(const std::wstring& name, const wchar_t* id, const wchar_t* ext, const wchar_t* date,
                  const std::string& data) const {
@@ -373,6 +375,35 @@ INSTANTIATE_TEST_SUITE_P(
                                   {f.Stamped(1, "2024-05-02"), f.Stamped(1, "2024-05-02")});
                     },
                     false, "med.dir [Ärzte]: entry 1 installs to Ärzte.dic, as med.dir entry 0 does", "med.dir\tÄrzte\t"},
+        PlantedCase{"entry_unlike_its_seal",
+                    [](const Folder& f) {
+                        std::string bytes = ReadFileBytes(f / L"words.dir");
+                        const PackageHeader& header = *reinterpret_cast<const PackageHeader*>(bytes.data());
+                        const PackageDirRecord& qrs =
+                            *reinterpret_cast<const PackageDirRecord*>(&bytes[PACKAGE_HEADER_SIZE + PACKAGE_RECORD_SIZE]);
+                        bytes[header.dataBase + qrs.dataOffset + 2048 + 3] ^= 0x10;
+                        WriteFileBytes(f / L"words.dir", bytes);
+                    },
+                    true, "error: words.dir [qrs]: entry 1 does not match the package's seal (damaged since it was "
+                          "sealed): installing 《QRS Idioms》 fails and leaves qrs.dip as it was",
+                    "words.dir\tqrs\t"},
+        PlantedCase{"damaged_seal",
+                    [](const Folder& f) {
+                        std::string bytes = ReadFileBytes(f / L"words.dir");
+                        bytes[bytes.size() - PACKAGE_SEAL_TRAILER_SIZE] = 3;  // the seal's entry count
+                        WriteFileBytes(f / L"words.dir", bytes);
+                    },
+                    true, "error: words.dir: damaged seal: it counts 3 entries, the directory has 2: the wizard shows "
+                          "\"fail\" and installs nothing",
+                    "words.dir\t-\t"},
+        PlantedCase{"unsealed_package",
+                    [](const Folder& f) {
+                        WriteFileBytes(f / L"abc.dir", BuildPackage({{L"abc", L".dic", L"2024-05-01", L"ABC英汉词典", 0}},
+                                                                    {f.Stamped(0, "2024-05-01")}));
+                    },
+                    false, "warning: abc.dir: not sealed: the wizard cannot tell a package damaged on the way from a "
+                           "sound one",
+                    "abc.dir\tabc\t"},
         PlantedCase{"empty_package",
                     [](const Folder& f) { f.Package(L"empty.dir", std::vector<PackageEntrySpec>{}, {}); }, false,
                     "warning: empty.dir: no entries: the package installs nothing", "empty.dir\t-\t"}),

@@ -19,14 +19,16 @@ namespace dictpack {
 namespace {
 
 const char* const kUsage =
-    "usage: dictpack create OUT.dir [--manifest LIST] [--id ID] [--ext EXT] [--date DATE] [--name NAME] [--stamp] FILE...\n"
+    "usage: dictpack create OUT.dir [--no-seal] [--manifest LIST] [--id ID] [--ext EXT] [--date DATE] [--name NAME] [--stamp] FILE...\n"
+    "       dictpack seal PKG.dir\n"
     "       dictpack stamp FILE DATE\n"
     "       dictpack list PKG.dir\n"
     "       dictpack verify PKG.dir\n"
     "       dictpack extract PKG.dir DIR\n"
     "       dictpack check DIR\n"
     "       dictpack setup OUTDIR MANIFEST...\n"
-    "--id, --ext, --date, --name and --stamp apply to the next FILE. DATE is YYYY-MM-DD (or YYYY-MM-DD hh:mm:ss for stamp).\n";
+    "--id, --ext, --date, --name and --stamp apply to the next FILE; --no-seal leaves the seal out of the package.\n"
+    "DATE is YYYY-MM-DD (or YYYY-MM-DD hh:mm:ss for stamp).\n";
 
 // Closes on every path out of a command.
 struct FileCloser {
@@ -76,6 +78,7 @@ public:
             return EXIT_OK;
         }
         if (command == "create") return Create(rest);
+        if (command == "seal") return rest.size() == 1 ? Seal(rest[0]) : Usage("seal takes one PKG.dir");
         if (command == "stamp") return rest.size() == 2 ? Stamp(rest[0], rest[1]) : Usage("stamp takes FILE and DATE");
         if (command == "list") return rest.size() == 1 ? List(rest[0]) : Usage("list takes one PKG.dir");
         if (command == "verify") return rest.size() == 1 ? Verify(rest[0]) : Usage("verify takes one PKG.dir");
@@ -122,11 +125,16 @@ private:
         const std::string outPath = args[0];
         std::vector<Input> inputs;
         Input pending;
-        bool pendingOptions = false, optionsEnded = false;
+        bool pendingOptions = false, optionsEnded = false, seal = true;
         for (size_t i = 1; i < args.size(); ++i) {
             const std::string& arg = args[i];
             if (!optionsEnded && arg == "--") {
                 optionsEnded = true;
+                continue;
+            }
+            if (!optionsEnded && arg == "--no-seal") {
+                if (!seal) return Usage("--no-seal given twice");
+                seal = false;
                 continue;
             }
             if (!optionsEnded && arg == "--stamp") {
@@ -163,7 +171,8 @@ private:
 
         std::vector<Entry> entries;
         std::set<std::string> names;
-        int64_t end = PACKAGE_HEADER_SIZE + static_cast<int64_t>(inputs.size()) * PACKAGE_RECORD_SIZE;
+        int64_t end = PACKAGE_HEADER_SIZE + static_cast<int64_t>(inputs.size()) * PACKAGE_RECORD_SIZE +
+                      (seal ? static_cast<int64_t>(PackageSealSize(inputs.size())) : 0);
         for (const Input& input : inputs) {
             Entry entry;
             const int result = ResolveEntry(input, entry);
@@ -176,7 +185,7 @@ private:
                 return Fail(input.path + ": the package would reach past 2^31-1 bytes");
             entries.push_back(entry);
         }
-        const int result = WritePackage(outPath, entries);
+        const int result = WritePackage(outPath, entries, seal);
         if (result == EXIT_OK) ShowWarnings();
         return result;
     }
@@ -306,7 +315,7 @@ private:
         return EXIT_OK;
     }
 
-    int WritePackage(const std::string& outPath, const std::vector<Entry>& entries) {
+    int WritePackage(const std::string& outPath, const std::vector<Entry>& entries, bool seal) {
         const std::string partPath = outPath + PARTIAL_SUFFIX;
         FileCloser out(OpenFile(partPath, "wb"));
         if (out.file == nullptr) return Fail("cannot write " + partPath);
@@ -316,7 +325,18 @@ private:
         std::string problem;
         if (std::fwrite(directory.data(), 1, directory.size(), out.file) != directory.size())
             problem = "cannot write " + partPath;
-        for (size_t i = 0; i < entries.size() && problem.empty(); ++i) problem = CopyEntry(entries[i], out.file);
+        std::vector<EntryDigest> digests(entries.size());
+        for (size_t i = 0; i < entries.size() && problem.empty(); ++i) {
+            CSha256 hash;
+            problem = CopyEntry(entries[i], out.file, seal ? &hash : nullptr);
+            if (problem.empty() && seal && !hash.Finish(digests[i])) problem = "cannot hash " + entries[i].path;
+        }
+        if (problem.empty() && seal) {
+            const std::string sealBytes = BuildPackageSeal(digests);
+            if (std::fwrite(sealBytes.data(), 1, sealBytes.size(), out.file) != sealBytes.size())
+                problem = "cannot write " + partPath;
+        }
+        if (problem.empty() && !FlushToDisk(out.file)) problem = "cannot write " + partPath;
         if (!out.Close() && problem.empty()) problem = "cannot write " + partPath;
         if (!problem.empty()) {
             RemoveFile(partPath);
@@ -326,12 +346,12 @@ private:
             RemoveFile(partPath);
             return Fail("cannot replace " + outPath);
         }
-        m_out += "created " + outPath + " with " + Num(entries.size()) + " entries\n";
+        m_out += "created " + outPath + " with " + Num(entries.size()) + " entries, " + (seal ? "sealed" : "not sealed") + "\n";
         return EXIT_OK;
     }
 
-    // Empty on success, else what went wrong.
-    std::string CopyEntry(const Entry& entry, FILE* out) {
+    // Empty on success, else what went wrong. hash, when given, takes every byte written.
+    std::string CopyEntry(const Entry& entry, FILE* out, CSha256* hash) {
         FileCloser in(OpenFile(entry.path, "rb"));
         if (in.file == nullptr) return "cannot open " + entry.path;
         std::vector<char> buffer(COPY_BUFFER_SIZE);
@@ -341,6 +361,7 @@ private:
             const size_t got = std::fread(buffer.data(), 1, want, in.file);
             if (got != want) return entry.path + " changed while it was packed";
             if (std::fwrite(buffer.data(), 1, got, out) != got) return "cannot write the package";
+            if (hash != nullptr) hash->Update(buffer.data(), got);
             left -= static_cast<int64_t>(got);
         }
         if (std::fgetc(in.file) != EOF) return entry.path + " changed while it was packed";
@@ -348,6 +369,7 @@ private:
             unsigned char trailer[DICT_STAMP_SIZE];
             BuildStampTrailer(Utf16ToUtf8(entry.spec.dateText), trailer);
             if (std::fwrite(trailer, 1, sizeof trailer, out) != sizeof trailer) return "cannot write the package";
+            if (hash != nullptr) hash->Update(trailer, sizeof trailer);
         }
         return std::string();
     }
@@ -422,6 +444,7 @@ private:
         m_out += "magic " + Hex(header.magic) + "  version1 " + Num(header.version1) + "  version2 " +
                  Num(header.version2) + "  record size " + Num(header.recordSize) + "  records " +
                  Num(header.recordCount) + "  data base " + Num(header.dataBase) + "\n";
+        m_out += reader.sealed() ? "sealed: the SHA-256 of every entry follows its data\n" : "not sealed\n";
         m_out += "index\toffset\tsize\tid\text\tdate\tname\n";
         const auto& records = reader.records();
         for (size_t i = 0; i < records.size(); ++i) {
@@ -437,6 +460,10 @@ private:
         CPackageReader reader;
         std::string problem;
         if (OpenPackage(path, reader, problem)) problem = EntryProblem(reader, SizeOf(path));
+        if (problem.empty() && reader.sealed()) {
+            problem = SealMismatches(reader);
+            if (!problem.empty()) problem += "; the wizard installs no entry that does not match";
+        }
         if (!problem.empty()) {
             m_warnings.clear();
             return Fail(path + ": " + problem);
@@ -444,6 +471,99 @@ private:
         ShowWarnings();
         m_out += "ok\n";
         return EXIT_OK;
+    }
+
+    // Every entry whose bytes differ from its seal, as one phrase; empty when all match.
+    std::string SealMismatches(CPackageReader& reader) {
+        std::vector<std::string> names;
+        for (uint32_t i = 0; i < reader.records().size(); ++i)
+            if (!MatchesSeal(reader, i)) names.push_back(Num(i) + " (" + EntryName(reader.records()[i]) + ")");
+        if (names.empty()) return std::string();
+        std::string text = names.size() == 1 ? "entry " : "entries ";
+        for (size_t k = 0; k < names.size(); ++k) text += (k ? ", " : "") + names[k];
+        return text + (names.size() == 1 ? " does not match the seal: damaged since it was sealed"
+                                         : " do not match the seal: damaged since they were sealed");
+    }
+
+    // ---- seal ----
+
+    // An unsealed package gets its seal in a copy that replaces it only when complete and on
+    // disk. A sealed one whose entries all match is left as it is; one that does not match is
+    // refused, since sealing it again would vouch for the damage.
+    int Seal(const std::string& path) {
+        CPackageReader reader;
+        std::string problem;
+        const int64_t size = SizeOf(path);
+        if (OpenPackage(path, reader, problem)) problem = EntryProblem(reader, size);
+        if (problem.empty() && reader.sealed()) {
+            problem = SealMismatches(reader);
+            if (!problem.empty()) problem += "; not sealed again (make the package anew with dictpack create)";
+        }
+        if (!problem.empty()) {
+            m_warnings.clear();
+            return Fail(path + ": " + problem);
+        }
+        if (reader.sealed()) {
+            ShowWarnings();
+            m_out += path + " is already sealed and every entry matches its seal\n";
+            return EXIT_OK;
+        }
+        const size_t count = reader.records().size();
+        reader.Close();
+        if (size + static_cast<int64_t>(PackageSealSize(count)) > PACKAGE_MAX_POSITION)
+            return Fail(path + ": the sealed package would reach past 2^31-1 bytes");
+        const std::string partPath = path + PARTIAL_SUFFIX;
+        problem = WriteSealedCopy(path, size, partPath);
+        if (!problem.empty()) {
+            RemoveFile(partPath);
+            return Fail(problem);
+        }
+        if (!MoveOver(partPath, path)) {
+            RemoveFile(partPath);
+            return Fail("cannot replace " + path);
+        }
+        ShowWarnings();
+        m_out += "sealed " + path + " (" + Num(count) + " entries)\n";
+        return EXIT_OK;
+    }
+
+    // Empty on success, else what went wrong.
+    std::string WriteSealedCopy(const std::string& path, int64_t size, const std::string& partPath) {
+        {
+            FileCloser in(OpenFile(path, "rb"));
+            FileCloser out(OpenFile(partPath, "wb"));
+            if (in.file == nullptr) return "cannot open " + path;
+            if (out.file == nullptr) return "cannot write " + partPath;
+            std::vector<char> buffer(COPY_BUFFER_SIZE);
+            for (int64_t left = size; left > 0;) {
+                const size_t want = static_cast<size_t>(std::min<int64_t>(left, static_cast<int64_t>(buffer.size())));
+                if (std::fread(buffer.data(), 1, want, in.file) != want) return path + " changed while it was sealed";
+                if (std::fwrite(buffer.data(), 1, want, out.file) != want) return "cannot write " + partPath;
+                left -= static_cast<int64_t>(want);
+            }
+            if (std::fgetc(in.file) != EOF) return path + " changed while it was sealed";
+            if (!out.Close()) return "cannot write " + partPath;
+        }
+        // The digests are taken from the copy, so they are of exactly the bytes that replace
+        // the package.
+        std::vector<EntryDigest> digests;
+        {
+            CPackageReader copy;
+            if (!copy.Open(ReaderPath(partPath).c_str()) || copy.sealed())
+                return path + " changed while it was sealed";
+            digests.resize(copy.records().size());
+            for (uint32_t i = 0; i < digests.size(); ++i) {
+                if (!EntryDataProblem(copy.header(), copy.records()[i], size).empty() || !HashEntry(copy, i, digests[i]))
+                    return path + " changed while it was sealed";
+            }
+        }
+        FileCloser out(OpenFile(partPath, "ab"));
+        if (out.file == nullptr) return "cannot write " + partPath;
+        const std::string sealBytes = BuildPackageSeal(digests);
+        if (std::fwrite(sealBytes.data(), 1, sealBytes.size(), out.file) != sealBytes.size() ||
+            !FlushToDisk(out.file) || !out.Close())
+            return "cannot write " + partPath;
+        return std::string();
     }
 
     int Extract(const std::string& path, const std::string& dir) {
@@ -498,6 +618,41 @@ bool IsDictExtension(std::wstring ext) {
     return ext == DICT_EXT_DIC || ext == DICT_EXT_DIP;
 }
 
+namespace {
+
+// What is wrong with the seal at the end of a file whose header and directory are sound;
+// empty when there is none or nothing is wrong with it.
+std::string SealProblem(FILE* file, const PackageHeader& header, int64_t directoryEnd, int64_t size) {
+    PackageSealTrailer trailer{};
+    if (size - directoryEnd < static_cast<int64_t>(sizeof trailer)) return std::string();
+    if (!SeekTo(file, size - static_cast<int64_t>(sizeof trailer)) ||
+        std::fread(&trailer, 1, sizeof trailer, file) != sizeof trailer || !HasSealMagic(trailer))
+        return std::string();
+    if (trailer.entryCount != header.recordCount)
+        return "it counts " + Num(trailer.entryCount) + " entries, the directory has " + Num(header.recordCount);
+    const uint64_t sealSize = PackageSealSize(trailer.entryCount);
+    if (trailer.sealSize != sealSize)
+        return "its size says " + Num(trailer.sealSize) + " bytes, " + Num(trailer.entryCount) + " entries make " +
+               Num(sealSize);
+    if (sealSize > static_cast<uint64_t>(size - directoryEnd))
+        return "cut short: it needs " + Num(sealSize) + " bytes, " + Num(size - directoryEnd) +
+               " lie behind the directory";
+    const int64_t sealStart = size - static_cast<int64_t>(sealSize);
+    for (uint32_t i = 0; i < header.recordCount; ++i) {
+        PackageDirRecord record{};
+        if (!SeekTo(file, PACKAGE_HEADER_SIZE + int64_t{i} * PACKAGE_RECORD_SIZE) ||
+            std::fread(&record, 1, sizeof record, file) != sizeof record)
+            return std::string();
+        const int64_t end = int64_t{header.dataBase} + record.dataOffset + record.dataSize;
+        if (end > sealStart)
+            return "entry " + Num(i) + "'s data runs into it (it starts at " + Num(sealStart) + ", the data ends at " +
+                   Num(end) + ")";
+    }
+    return std::string();
+}
+
+}  // namespace
+
 std::string WhyPackageRefused(const std::string& path) {
     FileCloser file(OpenFile(path, "rb"));
     if (file.file == nullptr) return "cannot open the file";
@@ -516,7 +671,26 @@ std::string WhyPackageRefused(const std::string& path) {
     if (need > size)
         return "directory cut short: " + Num(header.recordCount) + " records need " + Num(need) +
                " bytes, the file has " + Num(size);
-    return "the package reader refuses it";
+    const std::string seal = SealProblem(file.file, header, need, size);
+    return seal.empty() ? "the package reader refuses it" : "damaged seal: " + seal;
+}
+
+bool HashEntry(CPackageReader& reader, uint32_t index, EntryDigest& digest) {
+    if (!reader.SeekToEntry(index)) return false;
+    CSha256 hash;
+    std::vector<char> buffer(COPY_BUFFER_SIZE);
+    for (;;) {
+        uint32_t count = static_cast<uint32_t>(buffer.size());
+        const int result = reader.ReadChunk(index, buffer.data(), count);
+        if (result < 0) return false;
+        hash.Update(buffer.data(), count);
+        if (result == 0) return hash.Finish(digest);
+    }
+}
+
+bool MatchesSeal(CPackageReader& reader, uint32_t index) {
+    EntryDigest digest;
+    return HashEntry(reader, index, digest) && digest == reader.digest(index);
 }
 
 std::string EntryDataProblem(const PackageHeader& header, const PackageDirRecord& record, int64_t fileSize) {

@@ -7,6 +7,9 @@
 #include <vector>
 
 #include "package/PackageFormat.h"
+#include "package/PackageSeal.h"
+
+class CPackageReader;
 
 namespace dictpack {
 
@@ -31,10 +34,15 @@ std::string UsageText();
 // dictionaries again; an entry under any other is installed again on every run.
 bool IsDictExtension(std::wstring ext);
 // Why the wizard's package reader refuses the file at path, found by looking at the header
-// as the reader does. Only meaningful for a file the reader refused.
+// and the seal as the reader does. Only meaningful for a file the reader refused.
 std::string WhyPackageRefused(const std::string& path);
 // Empty when the entry's data lies inside a file of fileSize bytes and ends below 2^31;
 // otherwise what is wrong with it.
 std::string EntryDataProblem(const PackageHeader& header, const PackageDirRecord& record, int64_t fileSize);
+// The SHA-256 of an entry's bytes as the reader delivers them; false when the entry cannot
+// be read to its end.
+bool HashEntry(CPackageReader& reader, uint32_t index, EntryDigest& digest);
+// In a sealed package: whether the entry's bytes are the ones its seal names.
+bool MatchesSeal(CPackageReader& reader, uint32_t index);
 
 }  // namespace dictpack

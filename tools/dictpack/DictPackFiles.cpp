@@ -4,9 +4,11 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#include <io.h>
 #include <share.h>
 #else
 #include <sys/stat.h>
+#include <unistd.h>
 #include <cerrno>
 #endif
 
@@ -26,6 +28,12 @@ int64_t FileSize(FILE* file) {
 }
 
 bool SeekTo(FILE* file, int64_t position) { return _fseeki64(file, position, SEEK_SET) == 0; }
+
+bool FlushToDisk(FILE* file) {
+    if (std::fflush(file) != 0) return false;
+    const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+    return handle != INVALID_HANDLE_VALUE && FlushFileBuffers(handle) != FALSE;
+}
 
 bool MoveOver(const std::string& from, const std::string& to) {
     std::wstring wideFrom, wideTo;
@@ -71,6 +79,8 @@ int64_t FileSize(FILE* file) {
 }
 
 bool SeekTo(FILE* file, int64_t position) { return fseeko(file, static_cast<off_t>(position), SEEK_SET) == 0; }
+
+bool FlushToDisk(FILE* file) { return std::fflush(file) == 0 && fsync(fileno(file)) == 0; }
 
 bool MoveOver(const std::string& from, const std::string& to) { return std::rename(from.c_str(), to.c_str()) == 0; }
 

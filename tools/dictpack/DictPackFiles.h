@@ -11,6 +11,9 @@ namespace dictpack {
 FILE* OpenFile(const std::string& path, const char* mode);
 int64_t FileSize(FILE* file);  // -1 on failure; leaves the position at the end
 bool SeekTo(FILE* file, int64_t position);
+// Pushes what was written through the C library and the system's cache to the disk, so a
+// file renamed over another afterwards is never found partial after a crash.
+bool FlushToDisk(FILE* file);
 // Moves from over to, replacing an existing file.
 bool MoveOver(const std::string& from, const std::string& to);
 bool RemoveFile(const std::string& path);

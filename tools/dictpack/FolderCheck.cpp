@@ -226,7 +226,9 @@ private:
             if (!file || !GetFileSizeEx(file.get(), &size)) size.QuadPart = -1;
         }
         const auto& records = reader.records();
-        for (size_t i = 0; i < records.size(); ++i) {
+        const size_t firstRow = m_rows.size();
+        bool cutShort = false;
+        for (uint32_t i = 0; i < records.size(); ++i) {
             const PackageDirRecord& record = records[i];
             const std::wstring rawId = FieldText(record.dictId), ext = FieldText(record.fileExt);
             const std::wstring id = LowerAscii(rawId), name = FieldText(record.displayName);
@@ -248,6 +250,11 @@ private:
             const std::string data = EntryDataProblem(reader.header(), record, size.QuadPart);
             if (!data.empty())
                 Report(true, package, ids, entry + data + ": installing " + Quoted(name) + " fails", &row);
+            cutShort = cutShort || !data.empty();
+            if (data.empty() && reader.sealed() && !MatchesSeal(reader, i))
+                Report(true, package, ids, entry + "does not match the package's seal (damaged since it was sealed): "
+                                                   "installing " + Quoted(name) + " fails and leaves " + target +
+                                                   " as it was", &row);
             if (name.empty()) Report(false, package, ids, entry + "has no display name: the wizard shows 《》", &row);
             if (!IsDictExtension(ext))
                 Report(false, package, ids, entry + "extension '" + U8(ext) + "' is neither .dic nor .dip: the wizard "
@@ -258,6 +265,11 @@ private:
             if (!id.empty()) JudgeId(id, name, ids, row);
             m_rows.push_back(row);
         }
+        // Data outside the file means a package cut short, seal and all: the error above says so.
+        if (reader.sealed() || cutShort) return;
+        Report(false, package, "", "not sealed: the wizard cannot tell a package damaged on the way from a sound one "
+                                   "and installs whatever it holds (seal it with dictpack seal)", nullptr);
+        for (size_t r = firstRow; r < m_rows.size(); ++r) ++m_rows[r].warnings;
     }
 
     void CheckDate(const std::string& package, const std::string& ids, const std::string& entry,
