@@ -333,9 +333,10 @@ TEST_P(PackageSealTest, SoundSealsAreReadDamagedOnesRefused) {
     if (!GetParam().opens) return;
     EXPECT_EQ(reader.sealed(), GetParam().sealed);
     const PackageHeader& header = reader.header();
-    if (GetParam().sealed)
+    if (GetParam().sealed) {
         for (uint32_t i = 0; i < reader.records().size(); ++i)
             EXPECT_TRUE(reader.digest(i) == Sha256Of(kSealedData[i])) << "entry " << i;
+    }
     // Reading without a seek still starts right behind the directory.
     if (!reader.records().empty() && header.dataBase == PACKAGE_HEADER_SIZE + header.recordCount * PACKAGE_RECORD_SIZE) {
         char buffer[16];
