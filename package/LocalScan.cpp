@@ -1,6 +1,7 @@
 #include "package/LocalScan.h"
 
 #include <memory>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -102,7 +103,11 @@ bool IsDictionaryName(const std::wstring& lowerName) {
     return ext == DICT_EXT_DIC || ext == DICT_EXT_DIP;
 }
 
-bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+// A name as the file system compares it: every letter in one case.
+std::wstring FoldedName(std::wstring name) {
+    if (!name.empty()) CharUpperBuffW(&name[0], static_cast<DWORD>(name.size()));
+    return name;
+}
 
 // The name a backup stands for, or empty when the name is not a backup's.
 std::wstring TargetOfBackup(const std::wstring& name) {
@@ -117,7 +122,20 @@ bool CInstallManager::ScanInstalled() {
     std::wstring dir;
     if (!GetDictDataDir(dir)) return false;
     m_installed.clear();
+    // One search lists the folder; whether a backup or a new file lies beside a dictionary is
+    // looked up in that list (a missing name asked of the file system one by one costs a
+    // search of the folder each under Wine).
+    std::vector<std::pair<std::wstring, std::wstring>> files;
+    std::unordered_set<std::wstring> names;
     ForEachFile(dir + INSTALLED_SEARCH_PIECE, [&](const std::wstring& path, const std::wstring& name) {
+        files.emplace_back(path, name);
+        names.insert(FoldedName(name));
+        return true;
+    });
+    auto beside = [&](const std::wstring& name, const wchar_t* suffix) { return names.count(FoldedName(name + suffix)) != 0; };
+    for (const auto& file : files) {
+        const std::wstring& path = file.first;
+        const std::wstring& name = file.second;
         // A backup still waiting beside its dictionary with the new file (the start could
         // not put it back) holds the complete previous file, while the dictionary may be
         // partial: the dictionary is dated by the backup, so that no package older than the
@@ -128,19 +146,18 @@ bool CInstallManager::ScanInstalled() {
         std::wstring datedPath = path;
         const std::wstring backupOf = TargetOfBackup(name);
         if (!backupOf.empty()) {
+            if (names.count(FoldedName(backupOf)) != 0) continue;
             listedName = backupOf;
             listedPath = path.substr(0, path.size() - name.size()) + backupOf;
-            if (Exists(listedPath)) return true;
-        } else if (Exists(path + BACKUP_SUFFIX) && Exists(path + NEW_FILE_SUFFIX)) {
+        } else if (beside(name, BACKUP_SUFFIX) && beside(name, NEW_FILE_SUFFIX)) {
             datedPath = path + BACKUP_SUFFIX;
         }
         InstalledDictItem item;
         item.fileName = LowerAscii(listedName);
-        if (!IsDictionaryName(item.fileName)) return true;
+        if (!IsDictionaryName(item.fileName)) continue;
         item.filePath = listedPath;
         if (LoadVersionLibrary()) VersionLibrary().get_dict_datetime(datedPath.c_str(), &item.fileDate);
         m_installed.push_back(std::move(item));
-        return true;
-    });
+    }
     return true;
 }

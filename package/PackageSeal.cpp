@@ -25,15 +25,37 @@ std::string BuildPackageSeal(const std::vector<EntryDigest>& digests) {
 
 namespace {
 
-// One provider for the process, opened on first use and kept: opening it costs far more
-// than a hash.
-BCRYPT_ALG_HANDLE Sha256Provider() {
-    static BCRYPT_ALG_HANDLE provider = [] {
-        BCRYPT_ALG_HANDLE handle = nullptr;
-        if (BCryptOpenAlgorithmProvider(&handle, BCRYPT_SHA256_ALGORITHM, nullptr, 0) < 0) return BCRYPT_ALG_HANDLE{};
-        return handle;
+// The hashing functions of bcrypt.dll, taken from the system folder the first time a sealed
+// package is hashed: a wizard that installs no sealed package never maps the library (it
+// costs about 2 MB), and no library of that name beside the wizard can stand in for it.
+struct BCryptApi {
+    decltype(&BCryptOpenAlgorithmProvider) openProvider = nullptr;
+    decltype(&BCryptCreateHash) createHash = nullptr;
+    decltype(&BCryptHashData) hashData = nullptr;
+    decltype(&BCryptFinishHash) finishHash = nullptr;
+    decltype(&BCryptDestroyHash) destroyHash = nullptr;
+    BCRYPT_ALG_HANDLE sha256 = nullptr;  // kept for the process: opening it costs far more than a hash
+};
+
+template <typename Function>
+bool Resolve(HMODULE module, const char* name, Function& function) {
+    function = reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+    return function != nullptr;
+}
+
+const BCryptApi* Bcrypt() {
+    static const BCryptApi* api = [] {
+        static BCryptApi loaded;
+        const HMODULE module = LoadLibraryExW(L"bcrypt.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+        if (module == nullptr || !Resolve(module, "BCryptOpenAlgorithmProvider", loaded.openProvider) ||
+            !Resolve(module, "BCryptCreateHash", loaded.createHash) || !Resolve(module, "BCryptHashData", loaded.hashData) ||
+            !Resolve(module, "BCryptFinishHash", loaded.finishHash) ||
+            !Resolve(module, "BCryptDestroyHash", loaded.destroyHash) ||
+            loaded.openProvider(&loaded.sha256, BCRYPT_SHA256_ALGORITHM, nullptr, 0) < 0)
+            return static_cast<const BCryptApi*>(nullptr);
+        return static_cast<const BCryptApi*>(&loaded);
     }();
-    return provider;
+    return api;
 }
 
 }  // namespace
@@ -43,12 +65,12 @@ struct CSha256::State {
 };
 
 CSha256::CSha256() : m_state(new State) {
-    BCRYPT_ALG_HANDLE provider = Sha256Provider();
-    m_failed = provider == nullptr || BCryptCreateHash(provider, &m_state->hash, nullptr, 0, nullptr, 0, 0) < 0;
+    const BCryptApi* api = Bcrypt();
+    m_failed = api == nullptr || api->createHash(api->sha256, &m_state->hash, nullptr, 0, nullptr, 0, 0) < 0;
 }
 
 CSha256::~CSha256() {
-    if (m_state->hash != nullptr) BCryptDestroyHash(m_state->hash);
+    if (m_state->hash != nullptr) Bcrypt()->destroyHash(m_state->hash);
     delete m_state;
 }
 
@@ -56,7 +78,7 @@ bool CSha256::Update(const void* data, size_t count) {
     const UCHAR* bytes = static_cast<const UCHAR*>(data);
     while (!m_failed && count > 0) {
         const ULONG part = count > 0x40000000 ? 0x40000000 : static_cast<ULONG>(count);
-        m_failed = BCryptHashData(m_state->hash, const_cast<UCHAR*>(bytes), part, 0) < 0;
+        m_failed = Bcrypt()->hashData(m_state->hash, const_cast<UCHAR*>(bytes), part, 0) < 0;
         bytes += part;
         count -= part;
     }
@@ -64,7 +86,8 @@ bool CSha256::Update(const void* data, size_t count) {
 }
 
 bool CSha256::Finish(EntryDigest& digest) {
-    if (!m_failed) m_failed = BCryptFinishHash(m_state->hash, digest.data(), static_cast<ULONG>(digest.size()), 0) < 0;
+    if (!m_failed)
+        m_failed = Bcrypt()->finishHash(m_state->hash, digest.data(), static_cast<ULONG>(digest.size()), 0) < 0;
     return !m_failed;
 }
 
