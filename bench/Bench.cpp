@@ -1,12 +1,12 @@
 // Prints the install path's speed side by side in one run: the real dialog and worker against
 // the bare chunked copy, the bare cross-thread message and CopyFileW; how fast the dialog
-// answers posted input during the install; the real wizard's first page with many packages
+// answers posted input during the install; a sealed package against an unsealed one; the real wizard's first page with many packages
 // against none; and peak memory of a small and a large install, and of the real wizard
 // against a bare dialog program.
 //
 //   qb_bench.exe [--runs N] [--bin DIR] [--only copy,answer,first,memory]
 //                                            the figures (DIR holds Quillbox.exe, dict_ver.dll);
-//                                            --only picks figures 1-5, 6, 7 and 9, and/or 8
+//                                            --only picks figures 1-5 and 10 (copy), 6, 7 and 9, and/or 8
 //   qb_bench.exe --plan RESULT               the plan's steps timed from this exe's folder (child)
 //   qb_bench.exe --install RESULT            one real install from this exe's folder (child)
 //   qb_bench.exe --install-answer RESULT     the same, with input posted to the dialog (child)
@@ -37,6 +37,7 @@
 #include "install/OutputFile.h"
 #include "package/PackageFormat.h"
 #include "package/PackageReader.h"
+#include "package/PackageSeal.h"
 #include "tests/support/TestSupport.h"
 
 using namespace bench;
@@ -54,6 +55,8 @@ constexpr uint32_t SEED_REAL = 100;
 constexpr uint32_t SEED_MEMORY = 7;
 constexpr UINT WM_BENCH_PING = WM_APP + 1;
 constexpr double FLOOR_TARGET = 1.05;  // install path against chunked copy + message floor
+constexpr double SEALED_TARGET = 1.02;  // sealed install path against the unsealed one
+constexpr int SEALED_PAIRS = 6;
 constexpr int SPLIT_ROUNDS = 15;
 constexpr uint32_t SPLIT_SLICE = 2000;  // messages per slice
 constexpr double FIRST_PAGE_GIVE_UP_S = 120.0;
@@ -653,6 +656,33 @@ struct Selection {
     bool memory = true;  // figures 7 and 9
 };
 
+// Appends a seal to a package file: every entry hashed as the wizard hashes it.
+bool SealPackageFile(const std::wstring& path) {
+    std::vector<EntryDigest> digests;
+    {
+        CPackageReader reader;
+        if (!reader.Open(path.c_str())) return false;
+        std::vector<char> chunk(CHUNK_SIZE);
+        for (uint32_t i = 0; i < reader.records().size(); ++i) {
+            if (!reader.SeekToEntry(i)) return false;
+            CSha256 hash;
+            int result = 0;
+            do {
+                uint32_t count = CHUNK_SIZE;
+                result = reader.ReadChunk(i, chunk.data(), count);
+                hash.Update(chunk.data(), count);
+            } while (result == 1);
+            digests.emplace_back();
+            if (result != 0 || !hash.Finish(digests.back())) return false;
+        }
+    }
+    const std::string seal = BuildPackageSeal(digests);
+    FILE* out = _wfopen(path.c_str(), L"ab");
+    if (out == nullptr) return false;
+    const bool written = std::fwrite(seal.data(), 1, seal.size(), out) == seal.size();
+    return std::fclose(out) == 0 && written;
+}
+
 int RunBenchmark(int runs, std::wstring binDir, Selection only) {
     wchar_t temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);
@@ -678,11 +708,18 @@ int RunBenchmark(int runs, std::wstring binDir, Selection only) {
         !CopyFileW(self.c_str(), realExe.c_str(), FALSE) || !WritePackage(realPackage, realEntries, SEED_REAL))
         Fail("cannot lay out the 100 MB install");
     if (!RegisterHost(hostDir)) Fail("cannot write the host's registry values");
+    // Figure 10: the same package sealed, beside its own copy of the program.
+    const std::wstring sealedDir = root + L"\\sealed";
+    const std::wstring sealedExe = sealedDir + L"\\qb_bench.exe";
+    if (only.copy && (!test::MakeDirs(sealedDir) || !CopyFileW(self.c_str(), sealedExe.c_str(), FALSE) ||
+                      !CopyFileW(realPackage.c_str(), (sealedDir + L"\\big.dir").c_str(), FALSE) ||
+                      !SealPackageFile(sealedDir + L"\\big.dir")))
+        Fail("cannot lay out the sealed install");
     const double planBytes = double{REAL_ENTRIES} * REAL_ENTRY_BYTES;
     const uint32_t steps = REAL_ENTRIES * (REAL_ENTRY_BYTES / CHUNK_SIZE);
     const double packageBytes = FileBytes(realPackage);
 
-    std::vector<double> real, chunked, floor, whole, paintRates, floorRatios;
+    std::vector<double> real, chunked, floor, whole, paintRates, floorRatios, sealedRatios;
     std::vector<double> answerMedians, answerP99s, answerMaxes, answerPaintRates, answerLowestPaints, answerPaintGaps;
     long answerInputs = 0;
     for (int round = 0; only.answer && round < runs; ++round) {
@@ -732,6 +769,23 @@ int RunBenchmark(int runs, std::wstring binDir, Selection only) {
         floorRatios.push_back(run.seconds / (c + (f + after) / 2));
         std::printf("  round %d: install %.2f s, chunked copy %.3f s, messages %.2f s before and %.2f s after, "
                     "CopyFileW %.3f s\n", round + 1, run.seconds, c, f, after, w);
+        std::fflush(stdout);
+    }
+    // Figure 10: pairs of installs, sealed and unsealed, taking turns at going first (the
+    // second of two installs in a row is a few per cent slower on its own).
+    for (int pair = 0; only.copy && pair < SEALED_PAIRS; ++pair) {
+        double seconds[2] = {};
+        for (int k = 0; k < 2; ++k) {
+            const bool sealedTurn = (pair + k) % 2 == 0;
+            EmptyDir(DictDataDir(hostDir));
+            InstallRun run;
+            if (!RunInstallProcess(sealedTurn ? sealedExe : realExe, result, run)) Fail("sealed or unsealed install");
+            if (sealedTurn && pair == 0 && !EntryMatches(DictDataDir(hostDir) + L"\\big0.dic", REAL_ENTRY_BYTES, SEED_REAL, 0))
+                Fail("sealed install: an installed file differs from its entry");
+            seconds[sealedTurn ? 1 : 0] = run.seconds;
+        }
+        sealedRatios.push_back(seconds[1] / seconds[0]);
+        std::printf("  pair %d: unsealed %.2f s, sealed %.2f s\n", pair + 1, seconds[0], seconds[1]);
         std::fflush(stdout);
     }
     double split[2] = {-1, -1};
@@ -849,6 +903,11 @@ int RunBenchmark(int runs, std::wstring binDir, Selection only) {
     std::printf("           2/4 = %.2f  (target >= 0.5: %s)\n", copyRatio, Verdict(copyRatio >= 0.5));
     std::printf("   where 1 against 2+3 goes, %d interleaved rounds of %u messages: a step to the dialog against an empty handler on the dialog's own thread %.2f x;  that thread, which owns windows, against one without %.2f x\n",
                 SPLIT_ROUNDS, SPLIT_SLICE, split[0], split[1]);
+    }
+    if (only.copy) {
+    const double sealedRatio = Median(sealedRatios);
+    std::printf("10. sealed install path (every entry hashed as it is written) against the unsealed one, median of %d pairs taking turns:  %.3f x  (target <= %.2f: %s)\n",
+                SEALED_PAIRS, sealedRatio, SEALED_TARGET, Verdict(sealedRatio <= SEALED_TARGET));
     }
     if (only.first) {
     std::printf("6. first page of Quillbox.exe, %u installed files: %u packages x %u entries %.3f s;  no package %.3f s;  ratio %.2f  (target <= 2: %s)\n",

@@ -22,3 +22,5 @@ constexpr DWORD CFG_VALUE_UNITS = 260;
 
 // Chunks stay at CHUNK_SIZE for the progress steps; the disk sees far fewer, larger writes.
 constexpr size_t OUTPUT_BUFFER_BYTES = 256 * 1024;
+// The bytes of a sealed entry reach the hash in blocks of this size.
+constexpr size_t HASH_BLOCK_BYTES = 256 * 1024;

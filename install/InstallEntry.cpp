@@ -18,6 +18,8 @@
 #include "base/CrashPoint.h"
 #include "dictver/DictDate.h"
 #include "install/DictConfig.h"
+#include "install/EntryHasher.h"
+#include "install/InstallEngine.h"
 #include "install/OutputFile.h"
 #include "install/ReplaceTarget.h"
 #include "package/InstallManager.h"
@@ -27,6 +29,7 @@
 #include "package/PackageSeal.h"
 
 #include <cstring>
+#include <memory>
 
 namespace {
 
@@ -62,21 +65,21 @@ private:
 // of the entry was read and written and, in a sealed package, the bytes are the sealed ones.
 bool CopyEntry(const EntryItem& entry, HWND hwnd, CPackageReader& reader, COutputFile& output, StampWatch& stamp) {
     char chunk[CHUNK_SIZE] = {};
-    const bool sealed = reader.sealed();
-    CSha256 hash;
+    std::unique_ptr<CEntryHasher> hash;
+    if (reader.sealed()) hash = std::make_unique<CEntryHasher>();
     int readResult = 0;
     bool written = true;
     do {
         uint32_t count = CHUNK_SIZE;
         readResult = reader.ReadChunk(entry.index, chunk, count);
         written = output.Write(chunk, count);
-        if (sealed) hash.Update(chunk, count);
+        if (hash) hash->Add(chunk, count);
         stamp.Add(chunk, count);
         SendMessageW(hwnd, WM_WIZ_STEP, 0, 0);
     } while (readResult == 1 && written);
     if (readResult != 0 || !written) return false;
     EntryDigest digest;
-    return !sealed || (hash.Finish(digest) && digest == reader.digest(entry.index));
+    return !hash || (hash->Finish(digest) && digest == reader.digest(entry.index));
 }
 
 // A file without a version stamp is dated by its last write; it takes the entry's date, so

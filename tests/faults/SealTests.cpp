@@ -16,10 +16,11 @@ std::string Sealed(const std::vector<PackageEntry>& entries) {
 
 class SealTest : public FaultTest {};
 
-// abc (an upgrade of 5 chunks and a bit) and xyz (a new dictionary) in one package, abc's
-// bytes damaged in its first, a middle or its last chunk after the package was sealed.
+// abc (an upgrade of 300 KB and a bit, so its bytes reach the hash in two blocks) and xyz (a
+// new dictionary) in one package, abc's bytes damaged in its first, a middle or its last
+// chunk after the package was sealed.
 TEST_F(SealTest, DamagedEntryNeverReachesItsDictionary) {
-    const std::string abcNew = test::PatternBytes(5 * CHUNK_SIZE + 100, 161), xyzNew = test::PatternBytes(3000, 162);
+    const std::string abcNew = test::PatternBytes(300 * KB + 100, 161), xyzNew = test::PatternBytes(3000, 162);
     const std::string sealed = Sealed({Abc(abcNew), Xyz(xyzNew)});
     const size_t abcStart = sealed.size() - PackageSealSize(2) - xyzNew.size() - abcNew.size();
     struct Case {
@@ -31,9 +32,9 @@ TEST_F(SealTest, DamagedEntryNeverReachesItsDictionary) {
         {"without a seal", false, -1, true},
         {"sealed", true, -1, true},
         {"sealed, first chunk damaged", true, 0, false},
-        {"sealed, middle chunk damaged", true, 2 * CHUNK_SIZE + 7, false},
+        {"sealed, middle chunk damaged", true, 75 * CHUNK_SIZE + 7, false},
         {"sealed, last chunk damaged", true, static_cast<long>(abcNew.size()) - 1, false},
-        {"without a seal, damaged", false, 2 * CHUNK_SIZE + 7, true},  // nothing to tell it by
+        {"without a seal, damaged", false, 75 * CHUNK_SIZE + 7, true},  // nothing to tell it by
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
