@@ -4,7 +4,7 @@
 //
 //   qb_bare_dialog.exe            the yardstick
 //   qb_bare_dialog.exe --dlls     also loads what the wizard loads: COM, the common controls
-//                                 (with a progress bar), the shell, the registry, hashing (CNG)
+//                                 (with a progress bar), the shell, the registry
 //   qb_bare_dialog.exe --text     also shows the wizard's Chinese text
 // The two options only say where the wizard's difference goes.
 #include <windows.h>
@@ -57,7 +57,6 @@ void LoadWhatTheWizardLoads() {
     ::LoadLibraryW(L"shell32.dll");
     ::LoadLibraryW(L"shlwapi.dll");
     ::LoadLibraryW(L"advapi32.dll");
-    ::LoadLibraryW(L"bcrypt.dll");
 }
 
 HWND AddChild(HWND dialog, const wchar_t* className, const wchar_t* text, DWORD style, int top, int height) {

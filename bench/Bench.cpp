@@ -936,7 +936,7 @@ int RunBenchmark(int runs, std::wstring binDir, Selection only) {
     const double install = MiB(wizard.peak - wizard.welcome);
     std::printf("9. peak working set of Quillbox.exe through the 500 MB install %.1f MB;  bare MinGW dialog program %.1f MB;  difference %.2f MB  (target <= %.0f MB: %s)\n",
                 MiB(wizard.peak), MiB(bare), over, BARE_TARGET_MB, Verdict(over <= BARE_TARGET_MB));
-    std::printf("   where it goes: COM, common controls, shell, registry and hashing libraries %.2f MB;  the Chinese text's font %.2f MB;  the install after the welcome page %.2f MB;  the rest (the wizard's code, plan, pages) %.2f MB\n",
+    std::printf("   where it goes: COM, common controls, shell and registry libraries %.2f MB;  the Chinese text's font %.2f MB;  the install after the welcome page %.2f MB;  the rest (the wizard's code, plan, pages) %.2f MB\n",
                 dlls, text, install, over - dlls - text - install);
     }
     return 0;
