@@ -14,4 +14,10 @@
 // A copy of the previous file while it is made; it becomes the backup only when complete.
 #define COPY_FILE_SUFFIX L"._qb_cpy_"
 
-inline constexpr const wchar_t* WORK_FILE_SUFFIXES[] = {BACKUP_SUFFIX, NEW_FILE_SUFFIX, COPY_FILE_SUFFIX};
+// An empty mark beside a dictionary from just before its new bytes take its name until it is
+// registered in the host's configuration: a kill in between leaves it, and the next plan
+// installs the dictionary again even from an entry of the same date, so it gets registered.
+#define UNREGISTERED_SUFFIX L"._qb_reg_"
+
+inline constexpr const wchar_t* WORK_FILE_SUFFIXES[] = {BACKUP_SUFFIX, NEW_FILE_SUFFIX, COPY_FILE_SUFFIX,
+                                                        UNREGISTERED_SUFFIX};

@@ -11,7 +11,8 @@
 //    cannot be renamed)    -> T + B (N deleted) -> T (B deleted)
 //
 // So while N exists beside a backup, T may be partial and B is the dictionary; without N,
-// T is complete. RecoverDictData (Recovery.h) settles whatever a kill leaves on that basis.
+// T is complete. From just before the new bytes take T's name until the dictionary is
+// registered, an empty mark (UNREGISTERED_SUFFIX) lies beside it. RecoverDictData (Recovery.h) settles whatever a kill leaves on that basis.
 // In a sealed package N is hashed as it is written and goes no further unless its SHA-256 is
 // the sealed one.
 #include "app/WizardMessages.h"
@@ -164,6 +165,12 @@ bool CInstallManager::InstallEntry(const EntryItem& entry, HWND hwnd, CPackageRe
     }
     QB_CRASH_POINT();
 
+    const std::wstring unregistered = UnregisteredMarkOf(target);
+    if (!CreateMarkDurably(unregistered)) {
+        DeleteWorkFile(unregistered);
+        DeleteWorkFile(newFile);
+        return false;
+    }
     if (inPlace) {
         m_entryChanges.targetWritten = true;
         if (!CopyDurably(newFile, target, OPEN_EXISTING)) return false;  // the failure path restores it
@@ -173,6 +180,7 @@ bool CInstallManager::InstallEntry(const EntryItem& entry, HWND hwnd, CPackageRe
         // Never over a file: whatever answers to the target's name now was not planned.
         if (!MoveDurably(newFile, target, false)) {
             DeleteWorkFile(newFile);
+            DeleteWorkFile(unregistered);
             return false;
         }
         m_entryChanges.targetWritten = true;
@@ -182,6 +190,8 @@ bool CInstallManager::InstallEntry(const EntryItem& entry, HWND hwnd, CPackageRe
     if (upgrade) DeleteWorkFile(BackupPathOf(target));
     QB_CRASH_POINT();
     RegisterDictionary(entry);
+    QB_CRASH_POINT();
+    DeleteWorkFile(unregistered);
     CopyDictionaryImage(entry.dictId.c_str());
     SendEntryMessage(hwnd, WM_WIZ_ITEM_DONE, entry);
     return true;

@@ -48,6 +48,7 @@ bool CInstallManager::OnEntryFailed(HWND hwnd, const EntryItem& entry) {
             DeleteWorkFile(BackupPathOf(target));
         }
     }
+    if (changes.targetWritten && !FileExistsAt(NewFilePathOf(target))) DeleteWorkFile(UnregisteredMarkOf(target));
     const LRESULT answer = SendMessageW(hwnd, WM_WIZ_ITEM_FAILED, reinterpret_cast<WPARAM>(entry.displayName.c_str()),
                                         static_cast<LPARAM>(entry.action));
     return answer == 1;

@@ -16,6 +16,9 @@
 //   T + B                  T is complete (it only ever gets     delete B: a stale backup is
 //                          its name whole, or N is still there) never restored over T
 //   T + N                  the previous file is back            delete N
+//   T + UNREGISTERED mark  T complete, not registered yet       left for the plan, which
+//                                                               installs T again from an
+//                                                               entry of the same date
 //
 // N is deleted only once no backup waits beside it, so a restore cut off in turn is done
 // again at the next start. The host's configuration file is only ever replaced whole; a

@@ -9,6 +9,7 @@
 std::wstring BackupPathOf(const std::wstring& target) { return target + BACKUP_SUFFIX; }
 std::wstring NewFilePathOf(const std::wstring& target) { return target + NEW_FILE_SUFFIX; }
 std::wstring CopyFilePathOf(const std::wstring& target) { return target + COPY_FILE_SUFFIX; }
+std::wstring UnregisteredMarkOf(const std::wstring& target) { return target + UNREGISTERED_SUFFIX; }
 
 bool FileExistsAt(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
@@ -41,4 +42,10 @@ bool CopyDurably(const std::wstring& source, const std::wstring& destination, DW
         if (!output.Write(buffer.data(), got)) return false;
     }
     return output.Commit(&lastWrite);
+}
+
+bool CreateMarkDurably(const std::wstring& path) {
+    qb::ScopedHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    return file && FlushFileBuffers(file.get());
 }

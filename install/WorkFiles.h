@@ -11,6 +11,7 @@
 std::wstring BackupPathOf(const std::wstring& target);
 std::wstring NewFilePathOf(const std::wstring& target);
 std::wstring CopyFilePathOf(const std::wstring& target);
+std::wstring UnregisteredMarkOf(const std::wstring& target);
 
 bool FileExistsAt(const std::wstring& path);
 // Deletes a file of the engine's own, read-only or not; true when it is gone.
@@ -23,3 +24,5 @@ bool MoveDurably(const std::wstring& from, const std::wstring& to, bool replace)
 // program holds open and that cannot be renamed). The destination takes the source's
 // last-write time. False on any failure; the destination may then be partial.
 bool CopyDurably(const std::wstring& source, const std::wstring& destination, DWORD disposition);
+// An empty file that is on the disk when this returns true.
+bool CreateMarkDurably(const std::wstring& path);

@@ -44,6 +44,7 @@ struct InstalledDictItem {
     std::wstring fileName;  // lowercased, extension included
     std::wstring filePath;  // letter case as found
     DictDate fileDate{};    // all zero when the version library gave none
+    bool unregistered = false;  // a run was killed before it registered this file's new bytes
 };
 
 // What the install engine changed for the entry it is working on, so that its failure

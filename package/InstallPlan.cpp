@@ -28,9 +28,14 @@ EntryAction DecideAgainstDate(const EntryItem& entry, const DictDate& installedD
 }
 
 // Only a strictly later package date replaces an installed file; without a usable library
-// or a readable date the package's file wins.
+// or a readable date the package's file wins. A file whose install was cut off before its
+// registration is installed again from an entry of its own date, which registers it.
 EntryAction DecideAgainst(const EntryItem& entry, const InstalledDictItem& installed) {
-    return DecideAgainstDate(entry, installed.fileDate);
+    if (!installed.unregistered) return DecideAgainstDate(entry, installed.fileDate);
+    if (!LoadVersionLibrary()) return ACTION_UPGRADE;
+    DictDate entryDate{};
+    if (!VersionLibrary().string_to_date(entry.dateText.c_str(), &entryDate)) return ACTION_UPGRADE;
+    return VersionLibrary().compare_date(&entryDate, &installed.fileDate) >= 0 ? ACTION_UPGRADE : ACTION_SKIP;
 }
 
 bool SameNameIgnoringCase(const std::wstring& a, const std::wstring& b) {

@@ -156,6 +156,7 @@ bool CInstallManager::ScanInstalled() {
         item.fileName = LowerAscii(listedName);
         if (!IsDictionaryName(item.fileName)) continue;
         item.filePath = listedPath;
+        item.unregistered = beside(listedName, UNREGISTERED_SUFFIX);
         if (LoadVersionLibrary()) VersionLibrary().get_dict_datetime(datedPath.c_str(), &item.fileDate);
         m_installed.push_back(std::move(item));
     }

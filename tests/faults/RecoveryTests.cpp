@@ -113,6 +113,34 @@ TEST_F(FaultTest, UnsettledDictionaryIsNeverReplaced) {
     ExpectDataDir({{L"abc.dic", BEFORE}});
 }
 
+// A run killed after a dictionary took its new bytes but before it was registered leaves the
+// mark beside it: the next run installs it again from an entry of the same date, and so
+// registers it. Without the mark the same file is up to date.
+TEST_F(FaultTest, UnregisteredDictionaryIsInstalledAgain) {
+    PackageEntry entry = Abc(AFTER);
+    entry.dateText = L"2024-01-01";
+    machine->AddPackage(L"abc.dir", MakePackage({entry}));
+    for (const bool marked : {false, true}) {
+        SCOPED_TRACE(marked ? "marked" : "not marked");
+        machine->AddInstalled(L"abc.dic", AFTER, 2024);  // dated 2024-01-01, as the entry
+        if (marked) test::WriteFileBytes(Installed(L"abc.dic") + UNREGISTERED_SUFFIX, "");
+        Wizard wizard(machine->wizardExe);
+        HWND dlg = wizard.WaitForDialog();
+        ASSERT_NE(dlg, nullptr);
+        if (!marked) {
+            EXPECT_EQ(FirstPageText(dlg), WIZ_TEXT_UP_TO_DATE);
+            Click(dlg, IDC_BTN_MAINDLG_CANCEL);
+            EXPECT_EQ(wizard.WaitForExit(), 1u);
+            EXPECT_EQ(IniValue(machine->hostConfig, L"abc", L"id"), L"");
+            continue;
+        }
+        ASSERT_EQ(FirstPageText(dlg), Welcome(L"升级《ABC英汉词典》"));
+        EXPECT_EQ(InstallToTheEnd(wizard, dlg), std::vector<std::wstring>{Upgraded(ABC_NAME)});
+        EXPECT_EQ(IniValue(machine->hostConfig, L"abc", L"desc_name"), ABC_NAME);
+        ExpectDataDir({{L"abc.dic", AFTER}});
+    }
+}
+
 // A copy of the host's configuration left by a kill goes; the configuration stays as it was.
 TEST_F(FaultTest, LeftoverCopyOfTheHostConfigurationIsRemoved) {
     machine->WriteHostConfig(L"[other]\r\nid=other\r\n");
