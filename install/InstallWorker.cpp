@@ -41,14 +41,16 @@ bool CInstallManager::OnEntryFailed(HWND hwnd, const EntryItem& entry) {
         if (changes.targetWritten && (changes.movedAside || changes.copiedAside)) {
             // The new file beside the target marks it as possibly partial until the previous
             // bytes are back.
-            if (ReplaceTargetFile(target.c_str(), Restore)) DeleteWorkFile(NewFilePathOf(target));
+            if (ReplaceTargetFile(target.c_str(), Restore)) {
+                DeleteWorkFile(UnregisteredMarkOf(target));
+                DeleteWorkFile(NewFilePathOf(target));
+            }
         } else if (changes.movedAside) {
             MoveDurably(BackupPathOf(target), target, false);
         } else if (changes.copiedAside) {
             DeleteWorkFile(BackupPathOf(target));
         }
     }
-    if (changes.targetWritten && !FileExistsAt(NewFilePathOf(target))) DeleteWorkFile(UnregisteredMarkOf(target));
     const LRESULT answer = SendMessageW(hwnd, WM_WIZ_ITEM_FAILED, reinterpret_cast<WPARAM>(entry.displayName.c_str()),
                                         static_cast<LPARAM>(entry.action));
     return answer == 1;

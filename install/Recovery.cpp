@@ -48,17 +48,24 @@ void SettleTarget(const std::wstring& target) {
     const std::wstring newFile = NewFilePathOf(target);
     DeleteWorkFile(CopyFilePathOf(target));
     QB_CRASH_POINT();
+    bool previousBack = false;
     if (FileExistsAt(backup)) {
         if (!FileExistsAt(target)) {
-            MoveDurably(backup, target, false);
+            previousBack = MoveDurably(backup, target, false);
         } else if (FileExistsAt(newFile)) {
-            ReplaceTargetFile(target.c_str(), Restore);
+            previousBack = ReplaceTargetFile(target.c_str(), Restore);
         } else {
             DeleteWorkFile(backup);
         }
         QB_CRASH_POINT();
     }
-    if (!FileExistsAt(backup)) DeleteWorkFile(newFile);
+    // The mark of a registration to come goes when its new bytes did not stay: the previous
+    // file is back (put back now, or before: a new file without a backup beside it), or a new
+    // install was cut off before its rename.
+    const bool backupLeft = FileExistsAt(backup);
+    if (previousBack || (!backupLeft && (FileExistsAt(newFile) || !FileExistsAt(target))))
+        DeleteWorkFile(UnregisteredMarkOf(target));
+    if (!backupLeft) DeleteWorkFile(newFile);
 }
 
 }  // namespace

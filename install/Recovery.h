@@ -19,6 +19,9 @@
 //   T + UNREGISTERED mark  T complete, not registered yet       left for the plan, which
 //                                                               installs T again from an
 //                                                               entry of the same date
+//   mark, and B put back,  the new bytes did not stay at T, or   delete the mark
+//   or N without B, or     a new install was cut off
+//   neither T nor B
 //
 // N is deleted only once no backup waits beside it, so a restore cut off in turn is done
 // again at the next start. The host's configuration file is only ever replaced whole; a

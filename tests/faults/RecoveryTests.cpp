@@ -38,6 +38,8 @@ TEST_P(RecoveryTest, NextStartLeavesEveryDictionaryWhole) {
     if (!l.backup.empty()) machine->AddInstalled(L"abc.dic" BACKUP_SUFFIX, l.backup, 2001);
     if (!l.newFile.empty()) test::WriteFileBytes(NewFilePathOf(target), l.newFile);
     if (!l.copy.empty()) test::WriteFileBytes(CopyFilePathOf(target), l.copy);
+    // A kill after the mark of a registration to come is put down leaves it too.
+    if (!l.newFile.empty()) test::WriteFileBytes(UnregisteredMarkOf(target), "");
     std::unique_ptr<FileHolder> holder;
     if (l.held) {
         holder = std::make_unique<FileHolder>(target, L"rw");
