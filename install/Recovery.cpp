@@ -7,20 +7,9 @@
 #include "base/ScopedWin.h"
 #include "host/HostPaths.h"
 #include "install/ReplaceTarget.h"
+#include "package/LocalScan.h"
 
 namespace {
-
-bool EndsWithIgnoringCase(const std::wstring& name, const wchar_t* suffix) {
-    const std::wstring tail = suffix;
-    if (name.size() <= tail.size()) return false;
-    return CompareStringOrdinal(name.c_str() + name.size() - tail.size(), static_cast<int>(tail.size()), tail.c_str(),
-                                static_cast<int>(tail.size()), TRUE) == CSTR_EQUAL;
-}
-
-std::wstring FoldedKey(std::wstring path) {
-    if (!path.empty()) CharUpperBuffW(&path[0], static_cast<DWORD>(path.size()));
-    return path;
-}
 
 // The targets that have one of the engine's own files beside them.
 std::vector<std::wstring> TargetsWithWorkFiles(const std::wstring& dataDir) {
@@ -31,10 +20,13 @@ std::vector<std::wstring> TargetsWithWorkFiles(const std::wstring& dataDir) {
     do {
         if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
         const std::wstring name = data.cFileName;
+        const std::wstring folded = FoldedName(name);
         for (const wchar_t* suffix : WORK_FILE_SUFFIXES) {
-            if (!EndsWithIgnoringCase(name, suffix)) continue;
-            const std::wstring target = dataDir + L"\\" + name.substr(0, name.size() - wcslen(suffix));
-            targets.emplace(FoldedKey(target), target);
+            const std::wstring tail = FoldedName(suffix);
+            if (folded.size() <= tail.size() || folded.compare(folded.size() - tail.size(), tail.size(), tail) != 0)
+                continue;
+            const std::wstring target = dataDir + L"\\" + name.substr(0, name.size() - tail.size());
+            targets.emplace(FoldedName(target), target);
             break;
         }
     } while (FindNextFileW(find.get(), &data));

@@ -20,22 +20,20 @@ const InstalledDictItem* FindInstalled(const std::list<InstalledDictItem>& insta
     return nullptr;
 }
 
-EntryAction DecideAgainstDate(const EntryItem& entry, const DictDate& installedDate) {
-    if (!LoadVersionLibrary()) return ACTION_UPGRADE;
-    DictDate entryDate{};
-    if (!VersionLibrary().string_to_date(entry.dateText.c_str(), &entryDate)) return ACTION_UPGRADE;
-    return VersionLibrary().compare_date(&entryDate, &installedDate) > 0 ? ACTION_UPGRADE : ACTION_SKIP;
-}
-
 // Only a strictly later package date replaces an installed file; without a usable library
 // or a readable date the package's file wins. A file whose install was cut off before its
-// registration is installed again from an entry of its own date, which registers it.
-EntryAction DecideAgainst(const EntryItem& entry, const InstalledDictItem& installed) {
-    if (!installed.unregistered) return DecideAgainstDate(entry, installed.fileDate);
+// registration (sameDateUpgrades) is installed again from an entry of its own date, which
+// registers it.
+EntryAction DecideAgainstDate(const EntryItem& entry, const DictDate& installedDate, bool sameDateUpgrades) {
     if (!LoadVersionLibrary()) return ACTION_UPGRADE;
     DictDate entryDate{};
     if (!VersionLibrary().string_to_date(entry.dateText.c_str(), &entryDate)) return ACTION_UPGRADE;
-    return VersionLibrary().compare_date(&entryDate, &installed.fileDate) >= 0 ? ACTION_UPGRADE : ACTION_SKIP;
+    const int order = VersionLibrary().compare_date(&entryDate, &installedDate);
+    return order > 0 || (sameDateUpgrades && order == 0) ? ACTION_UPGRADE : ACTION_SKIP;
+}
+
+EntryAction DecideAgainst(const EntryItem& entry, const InstalledDictItem& installed) {
+    return DecideAgainstDate(entry, installed.fileDate, installed.unregistered);
 }
 
 bool SameNameIgnoringCase(const std::wstring& a, const std::wstring& b) {
@@ -64,7 +62,7 @@ void DecideAgainstFileSystem(EntryItem& entry, const std::wstring& dataDir) {
     entry.targetPath = dataDir + L"\\" + found.cFileName;
     DictDate date{};
     if (LoadVersionLibrary()) VersionLibrary().get_dict_datetime(entry.targetPath.c_str(), &date);
-    entry.action = DecideAgainstDate(entry, date);
+    entry.action = DecideAgainstDate(entry, date, false);
 }
 
 // Orders two entries for one file: above 0 when first is newer. A date the library cannot

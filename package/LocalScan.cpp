@@ -55,6 +55,11 @@ std::wstring LowerAscii(std::wstring text) {
     return text;
 }
 
+std::wstring FoldedName(std::wstring name) {
+    if (!name.empty()) CharUpperBuffW(&name[0], static_cast<DWORD>(name.size()));
+    return name;
+}
+
 bool CInstallManager::ScanPackages() {
     std::wstring dir;
     if (!GetModuleDir(dir)) return false;
@@ -101,12 +106,6 @@ bool IsDictionaryName(const std::wstring& lowerName) {
     if (dot == std::wstring::npos) return false;
     const std::wstring ext = lowerName.substr(dot);
     return ext == DICT_EXT_DIC || ext == DICT_EXT_DIP;
-}
-
-// A name as the file system compares it: every letter in one case.
-std::wstring FoldedName(std::wstring name) {
-    if (!name.empty()) CharUpperBuffW(&name[0], static_cast<DWORD>(name.size()));
-    return name;
 }
 
 // The name a backup stands for, or empty when the name is not a backup's.

@@ -12,3 +12,5 @@
 // 'A' to 'Z' become 'a' to 'z'; every other unit, accented and Chinese letters included,
 // stays as it is.
 std::wstring LowerAscii(std::wstring text);
+// A name as the file system compares it: every letter in one case, not only A-Z.
+std::wstring FoldedName(std::wstring name);

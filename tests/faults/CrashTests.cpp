@@ -7,6 +7,7 @@
 
 #include "base/CrashPoint.h"
 #include "tests/faults/FaultSupport.h"
+#include "tests/faults/UnixMount.h"
 
 namespace faults {
 namespace {
@@ -203,23 +204,6 @@ TEST_F(CrashTest, KilledWhileSettlingAnEarlierKill) {
     }
 }
 
-// Ends a process as `kill -9` on its Unix process does: pkill matches the wizard's command
-// line, which holds the test's own scratch folder name.
-bool KillUnixProcessesOf(const std::wstring& fragment) {
-    // pkill is a link to pgrep and acts by the name it is called under: go through the shell.
-    std::wstring commandLine = L"sh -c \"pkill -9 -f '" + fragment + L"'\"";
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info = {};
-    if (!CreateProcessW(L"Z:\\bin\\sh", &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &info))
-        return false;
-    CloseHandle(info.hThread);
-    WaitForSingleObject(info.hProcess, E2E_GENEROUS_WAIT_MS);
-    CloseHandle(info.hProcess);
-    return true;
-}
-
 // The real wizard killed at moments spread over an install of large files, where most of the
 // time goes into copying: half the kills by TerminateProcess, half by kill -9 of the Wine
 // process.
@@ -233,6 +217,7 @@ TEST_F(CrashTest, KilledAtMomentsSpreadOverLargeCopies) {
     machine->AddPackage(L"dicts.dir", MakePackage({Abc(dictionaries[0].after), Qrs(dictionaries[1].after),
                                                    Xyz(dictionaries[2].after)}));
     const std::wstring scratchName = dir.path().substr(dir.path().find_last_of(L'\\') + 1);
+    const test::TempDir killStatus{L"kill"};
 
     // One install to the end first: how long the copying takes on this machine.
     DWORD fullMs = 0;
@@ -267,7 +252,11 @@ TEST_F(CrashTest, KilledAtMomentsSpreadOverLargeCopies) {
             Click(dlg, IDC_BTN_MAINDLG_NEXT);
             Sleep(at);
             if (unixKill) {
-                ASSERT_TRUE(KillUnixProcessesOf(scratchName));
+                // As `kill -9` on its Unix process: the wizard's command line holds the test's
+                // own scratch folder name, which the shell's own line (its status file lies
+                // elsewhere; "[f]aults_...") must not.
+                const std::string name = test::Utf8(scratchName);
+                ASSERT_EQ(RunShell("pkill -9 -f '[" + name.substr(0, 1) + "]" + name.substr(1) + "'", killStatus.path()), 0);
                 ASSERT_NE(wizard.WaitForExit(), static_cast<DWORD>(STILL_ACTIVE));
             } else {
                 ASSERT_TRUE(wizard.Terminate());

@@ -163,6 +163,17 @@ protected:
         }
     }
 
+    // The wizard refuses to build its plan ("fail" box, exit code 2), and the data folder
+    // holds exactly what it held.
+    void ExpectPlanFailsChangingNothing(const std::map<std::wstring, std::string>& dataDir) const {
+        Wizard wizard(machine->wizardExe);
+        HWND box = WaitForMessageBox(wizard.processId(), WIZ_TEXT_PLAN_FAILED);
+        ASSERT_NE(box, nullptr);
+        CloseMessageBox(box);
+        EXPECT_EQ(wizard.WaitForExit(), 2u);
+        ExpectDataDir(dataDir);
+    }
+
     std::wstring Installed(const wchar_t* name) const { return machine->dictData + L"\\" + name; }
 
     test::TempDir dir{L"faults"};

@@ -210,12 +210,7 @@ TEST_F(FaultTest, EntryNamedLikeAnInstalledFileButForItsEndIsRefused) {
         entry.fileExt = ext;
         const std::string package = MakePackage({entry});
         machine->AddPackage(L"abc.dir", package.substr(0, package.size() - 100));
-        Wizard wizard(machine->wizardExe);
-        HWND box = WaitForMessageBox(wizard.processId(), WIZ_TEXT_PLAN_FAILED);
-        ASSERT_NE(box, nullptr);
-        CloseMessageBox(box);
-        EXPECT_EQ(wizard.WaitForExit(), 2u);
-        ExpectDataDir({{L"abc.dic", ABC_OLD}});
+        ExpectPlanFailsChangingNothing({{L"abc.dic", ABC_OLD}});
     }
 }
 

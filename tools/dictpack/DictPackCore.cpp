@@ -206,14 +206,10 @@ private:
 
         const size_t slash = path.find_last_of("\\/");
         const std::string base = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-        size_t lineNumber = 0;
-        for (size_t start = 0; start < text.size();) {
-            size_t stop = text.find('\n', start);
-            if (stop == std::string::npos) stop = text.size();
-            std::string line = text.substr(start, stop - start);
-            start = stop + 1;
-            ++lineNumber;
-            if (!line.empty() && line.back() == '\r') line.pop_back();
+        const std::vector<std::string> lines = ManifestLines(text);
+        for (size_t index = 0; index < lines.size(); ++index) {
+            const std::string& line = lines[index];
+            const size_t lineNumber = index + 1;
             if (line.empty() || line[0] == '#') continue;
             std::vector<std::string> fields;
             for (size_t from = 0;;) {
@@ -609,6 +605,18 @@ private:
 };
 
 }  // namespace
+
+std::vector<std::string> ManifestLines(const std::string& text) {
+    std::vector<std::string> lines;
+    for (size_t start = 0; start < text.size();) {
+        size_t stop = text.find('\n', start);
+        if (stop == std::string::npos) stop = text.size();
+        lines.push_back(text.substr(start, stop - start));
+        if (!lines.back().empty() && lines.back().back() == '\r') lines.back().pop_back();
+        start = stop + 1;
+    }
+    return lines;
+}
 
 std::string UsageText() { return kUsage; }
 

@@ -28,6 +28,9 @@ int Run(const std::vector<std::string>& args, std::string& out, std::string& err
 // The usage text printed after a usage error.
 std::string UsageText();
 
+// A manifest's lines, each without its line end ("\n" or "\r\n"); line n is element n - 1.
+std::vector<std::string> ManifestLines(const std::string& text);
+
 // Judgements shared by verify and the setup-folder check, so both say the same thing.
 
 // True for the two extensions (any letter case) under which the wizard finds installed

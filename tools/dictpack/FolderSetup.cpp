@@ -191,15 +191,10 @@ private:
 
         Dictionary* dictionary = nullptr;
         bool inWizard = false;
-        size_t lineNumber = 0;
-        for (size_t start = 0; start < text.size();) {
-            size_t stop = text.find('\n', start);
-            if (stop == std::string::npos) stop = text.size();
-            std::string line = text.substr(start, stop - start);
-            start = stop + 1;
-            if (!line.empty() && line.back() == '\r') line.pop_back();
-            line = Trim(line);
-            ++lineNumber;
+        const std::vector<std::string> lines = ManifestLines(text);
+        for (size_t index = 0; index < lines.size(); ++index) {
+            const std::string line = Trim(lines[index]);
+            const size_t lineNumber = index + 1;
             const std::string where = path + " line " + std::to_string(lineNumber);
             if (line.empty() || line[0] == '#' || line[0] == ';') continue;
             if (line[0] == '[') {
