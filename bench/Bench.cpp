@@ -171,90 +171,103 @@ struct InstallRun {
     double answerMedian = -1, answerP99 = -1, answerMax = -1;
 };
 
+// What the wizard's entry point sets up around its dialog, for the children that run the
+// real dialog in this process; torn down in the entry point's order.
+struct WizardProcess {
+    explicit WizardProcess(CMainDlg::ThreadCreator creator) {
+        CoInitialize(nullptr);
+        INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_BAR_CLASSES};
+        InitCommonControlsEx(&icc);
+        g_appModule.Init(nullptr, GetModuleHandleW(nullptr));
+        g_appModule.AddMessageLoop(&loop);
+        CMainDlg::SetThreadCreatorForTesting(creator);
+    }
+    ~WizardProcess() {
+        g_appModule.RemoveMessageLoop();
+        g_appModule.Term();
+        CoUninitialize();
+    }
+    WizardProcess(const WizardProcess&) = delete;
+    WizardProcess& operator=(const WizardProcess&) = delete;
+    CMessageLoop loop;
+};
+
 // As the program runs it: the dialog builds its plan while it initialises, is shown, the
 // next button starts the worker, and the framework's loop runs until the worker has ended
 // (after WM_WIZ_INSTALL_END has put up the finished page). With postInput, another thread
 // posts a message to the dialog every INPUT_INTERVAL_MS while the worker runs.
 int RunInstallChild(const std::wstring& resultPath, bool postInput) {
-    CoInitialize(nullptr);
-    INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_BAR_CLASSES};
-    InitCommonControlsEx(&icc);
-    g_appModule.Init(nullptr, GetModuleHandleW(nullptr));
-    CMessageLoop loop;
-    g_appModule.AddMessageLoop(&loop);
-    CMainDlg::SetThreadCreatorForTesting(CreateWatchedThread);
-
     InstallRun run;
     {
-        CMainDlg dlg;
-        if (dlg.Create(nullptr) != nullptr && dlg.GetPage() == WIZ_PAGE_WELCOME) {
-            dlg.ShowWindow(SW_SHOWNORMAL);
-            ::UpdateWindow(dlg.m_hWnd);
-            PumpPending();
-            HWND bar = dlg.GetDlgItem(IDC_PRG_MAINDLG_PROGRESS);
-            g_barPaints.reserve(PAINT_CAPACITY);
-            g_barProc = reinterpret_cast<WNDPROC>(
-                SetWindowLongPtrW(bar, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(CountBarPaints)));
-            if (postInput) {
-                g_inputPosted.assign(INPUT_CAPACITY, 0);
-                g_inputAnswered.assign(INPUT_CAPACITY, 0);
-                g_dialogProc = reinterpret_cast<WNDPROC>(
-                    SetWindowLongPtrW(dlg.m_hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(TimeInput)));
-            }
-
-            const DWORD mainThread = GetCurrentThreadId();
-            const HWND dialog = dlg.m_hWnd;
-            double end = 0;
-            size_t posted = 0;
-            std::atomic<bool> workerRuns{true};
-            const double start = Now();
-            dlg.SendMessage(WM_COMMAND, MAKEWPARAM(IDC_BTN_MAINDLG_NEXT, BN_CLICKED),
-                            reinterpret_cast<LPARAM>(dlg.GetDlgItem(IDC_BTN_MAINDLG_NEXT)));
-            std::thread poster([&] {
-                for (; postInput && workerRuns && posted < INPUT_CAPACITY; ++posted) {
-                    g_inputPosted[posted] = Now();
-                    PostMessageW(dialog, WM_BENCH_INPUT, posted, 0);
-                    Sleep(INPUT_INTERVAL_MS);
+        WizardProcess process(CreateWatchedThread);
+        CMessageLoop& loop = process.loop;
+        {
+            CMainDlg dlg;
+            if (dlg.Create(nullptr) != nullptr && dlg.GetPage() == WIZ_PAGE_WELCOME) {
+                dlg.ShowWindow(SW_SHOWNORMAL);
+                ::UpdateWindow(dlg.m_hWnd);
+                PumpPending();
+                HWND bar = dlg.GetDlgItem(IDC_PRG_MAINDLG_PROGRESS);
+                g_barPaints.reserve(PAINT_CAPACITY);
+                g_barProc = reinterpret_cast<WNDPROC>(
+                    SetWindowLongPtrW(bar, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(CountBarPaints)));
+                if (postInput) {
+                    g_inputPosted.assign(INPUT_CAPACITY, 0);
+                    g_inputAnswered.assign(INPUT_CAPACITY, 0);
+                    g_dialogProc = reinterpret_cast<WNDPROC>(
+                        SetWindowLongPtrW(dlg.m_hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(TimeInput)));
                 }
-            });
-            std::thread watcher([&] {
-                if (g_worker) WaitForSingleObject(g_worker.get(), INFINITE);
-                end = Now();
-                workerRuns = false;
-                poster.join();
-                // Posted after the last input, so every input is answered before the loop ends.
-                PostThreadMessageW(mainThread, WM_QUIT, 0, 0);
-            });
-            loop.Run();
-            watcher.join();
 
-            run.seconds = end - start;
-            run.paints = static_cast<long>(g_barPaints.size());
-            run.spread = SpreadOf(g_barPaints, start, end);
-            std::vector<double> answers;
-            for (size_t i = 0; i < posted; ++i)
-                if (g_inputPosted[i] < end && g_inputAnswered[i] > 0)
-                    answers.push_back((g_inputAnswered[i] - g_inputPosted[i]) * 1000.0);
-            run.inputs = static_cast<long>(answers.size());
-            run.answerMedian = Percentile(answers, 0.5);
-            run.answerP99 = Percentile(answers, 0.99);
-            run.answerMax = Percentile(answers, 1.0);
-            if (postInput) SetWindowLongPtrW(dialog, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(g_dialogProc));
-            run.position = static_cast<int>(::SendMessageW(bar, PBM_GETPOS, 0, 0));
-            run.total = dlg.GetInstallManager().GetProgressTotal();
-            run.page = dlg.GetPage();
-            SetWindowLongPtrW(bar, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(g_barProc));
-            dlg.DestroyWindow();
+                const DWORD mainThread = GetCurrentThreadId();
+                const HWND dialog = dlg.m_hWnd;
+                double end = 0;
+                size_t posted = 0;
+                std::atomic<bool> workerRuns{true};
+                const double start = Now();
+                dlg.SendMessage(WM_COMMAND, MAKEWPARAM(IDC_BTN_MAINDLG_NEXT, BN_CLICKED),
+                                reinterpret_cast<LPARAM>(dlg.GetDlgItem(IDC_BTN_MAINDLG_NEXT)));
+                std::thread poster([&] {
+                    for (; postInput && workerRuns && posted < INPUT_CAPACITY; ++posted) {
+                        g_inputPosted[posted] = Now();
+                        PostMessageW(dialog, WM_BENCH_INPUT, posted, 0);
+                        Sleep(INPUT_INTERVAL_MS);
+                    }
+                });
+                std::thread watcher([&] {
+                    if (g_worker) WaitForSingleObject(g_worker.get(), INFINITE);
+                    end = Now();
+                    workerRuns = false;
+                    poster.join();
+                    // Posted after the last input, so every input is answered before the loop ends.
+                    PostThreadMessageW(mainThread, WM_QUIT, 0, 0);
+                });
+                loop.Run();
+                watcher.join();
+
+                run.seconds = end - start;
+                run.paints = static_cast<long>(g_barPaints.size());
+                run.spread = SpreadOf(g_barPaints, start, end);
+                std::vector<double> answers;
+                for (size_t i = 0; i < posted; ++i)
+                    if (g_inputPosted[i] < end && g_inputAnswered[i] > 0)
+                        answers.push_back((g_inputAnswered[i] - g_inputPosted[i]) * 1000.0);
+                run.inputs = static_cast<long>(answers.size());
+                run.answerMedian = Percentile(answers, 0.5);
+                run.answerP99 = Percentile(answers, 0.99);
+                run.answerMax = Percentile(answers, 1.0);
+                if (postInput) SetWindowLongPtrW(dialog, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(g_dialogProc));
+                run.position = static_cast<int>(::SendMessageW(bar, PBM_GETPOS, 0, 0));
+                run.total = dlg.GetInstallManager().GetProgressTotal();
+                run.page = dlg.GetPage();
+                SetWindowLongPtrW(bar, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(g_barProc));
+                dlg.DestroyWindow();
+            }
         }
+        PROCESS_MEMORY_COUNTERS counters = {};
+        counters.cb = sizeof counters;
+        if (GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters))
+            run.peakBytes = static_cast<double>(counters.PeakWorkingSetSize);
     }
-    PROCESS_MEMORY_COUNTERS counters = {};
-    counters.cb = sizeof counters;
-    if (GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters))
-        run.peakBytes = static_cast<double>(counters.PeakWorkingSetSize);
-
-    g_appModule.RemoveMessageLoop();
-    g_appModule.Term();
-    CoUninitialize();
 
     FILE* out = _wfopen(resultPath.c_str(), L"w");
     if (out == nullptr) return 1;
@@ -281,17 +294,11 @@ HANDLE WINAPI NoWorker(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, LP
 // (figure 3's floor). Writes the median of the rounds' ratios step/own thread, own
 // thread/windowless thread.
 int RunStepSplitChild(const std::wstring& resultPath) {
-    CoInitialize(nullptr);
-    INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_BAR_CLASSES};
-    InitCommonControlsEx(&icc);
-    g_appModule.Init(nullptr, GetModuleHandleW(nullptr));
-    CMessageLoop loop;
-    g_appModule.AddMessageLoop(&loop);
-    CMainDlg::SetThreadCreatorForTesting(NoWorker);
-
     std::vector<double> stepRatios, threadRatios;
     bool installing = false;
     {
+        WizardProcess process(NoWorker);
+        CMessageLoop& loop = process.loop;
         CMainDlg dlg;
         if (dlg.Create(nullptr) != nullptr) {
             dlg.ShowWindow(SW_SHOWNORMAL);
@@ -336,9 +343,6 @@ int RunStepSplitChild(const std::wstring& resultPath) {
         dlg.SendMessage(WM_WIZ_INSTALL_END);
         dlg.DestroyWindow();
     }
-    g_appModule.RemoveMessageLoop();
-    g_appModule.Term();
-    CoUninitialize();
 
     FILE* out = _wfopen(resultPath.c_str(), L"w");
     if (out == nullptr) return 1;
