@@ -1,5 +1,6 @@
 #include "app/InstallThread.h"
 
+#include "app/DialogReporter.h"
 #include "package/InstallManager.h"
 
 DWORD WINAPI InstallThreadProc(LPVOID parameter) {
@@ -11,5 +12,6 @@ DWORD WINAPI InstallThreadProc(LPVOID parameter) {
 bool CInstallManager::RunInstall(HWND hDlg) {
     if (hDlg == nullptr || !IsWindow(hDlg)) return false;
     if (!EnsurePlanned()) return false;
-    return InstallPackages(m_packages, hDlg);
+    CDialogReporter reporter(hDlg);
+    return InstallPackages(m_packages, reporter);
 }

@@ -15,12 +15,12 @@
 // registered, an empty mark (UNREGISTERED_SUFFIX) lies beside it. RecoverDictData (Recovery.h) settles whatever a kill leaves on that basis.
 // In a sealed package N is hashed as it is written and goes no further unless its SHA-256 is
 // the sealed one.
-#include "app/WizardMessages.h"
 #include "base/CrashPoint.h"
 #include "dictver/DictDate.h"
 #include "install/DictConfig.h"
 #include "install/EntryHasher.h"
 #include "install/InstallEngine.h"
+#include "install/InstallReporter.h"
 #include "install/OutputFile.h"
 #include "install/ReplaceTarget.h"
 #include "package/InstallManager.h"
@@ -33,10 +33,6 @@
 #include <memory>
 
 namespace {
-
-void SendEntryMessage(HWND hwnd, UINT message, const EntryItem& entry) {
-    SendMessageW(hwnd, message, reinterpret_cast<WPARAM>(entry.displayName.c_str()), static_cast<LPARAM>(entry.action));
-}
 
 // The last bytes of what was copied, where a dictionary keeps its version stamp.
 class StampWatch {
@@ -64,7 +60,7 @@ private:
 
 // Copies the entry chunk by chunk, one progress step per chunk; true only when every byte
 // of the entry was read and written and, in a sealed package, the bytes are the sealed ones.
-bool CopyEntry(const EntryItem& entry, HWND hwnd, CPackageReader& reader, COutputFile& output, StampWatch& stamp) {
+bool CopyEntry(const EntryItem& entry, IInstallReporter& reporter, CPackageReader& reader, COutputFile& output, StampWatch& stamp) {
     char chunk[CHUNK_SIZE] = {};
     std::unique_ptr<CEntryHasher> hash;
     if (reader.sealed()) hash = std::make_unique<CEntryHasher>();
@@ -76,7 +72,7 @@ bool CopyEntry(const EntryItem& entry, HWND hwnd, CPackageReader& reader, COutpu
         written = output.Write(chunk, count);
         if (hash) hash->Add(chunk, count);
         stamp.Add(chunk, count);
-        SendMessageW(hwnd, WM_WIZ_STEP, 0, 0);
+        reporter.OnStep();
     } while (readResult == 1 && written);
     if (readResult != 0 || !written) return false;
     EntryDigest digest;
@@ -124,44 +120,49 @@ bool KeepCompleteCopy(const std::wstring& target) {
 
 }  // namespace
 
-bool CInstallManager::InstallEntry(const EntryItem& entry, HWND hwnd, CPackageReader& reader) {
-    m_entryChanges = EntryChanges{};
-    SendEntryMessage(hwnd, WM_WIZ_ITEM_BEGIN, entry);
-    if (!HostConfigCanHold(entry.dictId)) return false;
+EntryOutcome CInstallManager::InstallEntry(const EntryItem& entry, IInstallReporter& reporter, CPackageReader& reader) {
+    EntryOutcome outcome;
+    // The error of the step that failed, read before any clean-up can overwrite it.
+    auto failed = [&outcome](DWORD error) {
+        outcome.error = error;
+        return outcome;
+    };
+    reporter.OnItemBegin(entry);
+    if (!HostConfigCanHold(entry.dictId)) return failed(GetLastError());
     const std::wstring& target = entry.targetPath;
     // A dictionary the start could not settle (another program kept it from being put back)
     // may be partial, and its backup is the dictionary: nothing may replace either.
-    if (FileExistsAt(target) && FileExistsAt(BackupPathOf(target)) && FileExistsAt(NewFilePathOf(target))) return false;
+    if (FileExistsAt(target) && FileExistsAt(BackupPathOf(target)) && FileExistsAt(NewFilePathOf(target))) return failed(GetLastError());
     const bool upgrade = entry.action == ACTION_UPGRADE;
     bool inPlace = false;
     if (upgrade) {
         if (ReplaceTargetFile(target.c_str(), MoveAside)) {
-            m_entryChanges.movedAside = true;
+            outcome.changes.movedAside = true;
         } else if (FileExistsAt(target)) {
             // The target cannot be renamed (the host holds it): its new bytes will be written
             // where it is, so a complete copy of the previous ones must exist first.
-            if (!KeepCompleteCopy(target)) return false;
-            m_entryChanges.copiedAside = true;
+            if (!KeepCompleteCopy(target)) return failed(GetLastError());
+            outcome.changes.copiedAside = true;
             inPlace = true;
         }
         QB_CRASH_POINT();
     }
 
-    if (!reader.SeekToEntry(entry.index)) return false;
-    if (!SameEntryAsPlanned(entry, reader)) return false;
+    if (!reader.SeekToEntry(entry.index)) return failed(GetLastError());
+    if (!SameEntryAsPlanned(entry, reader)) return failed(GetLastError());
     const std::wstring newFile = NewFilePathOf(target);
     COutputFile output;
     if (!output.Open(newFile.c_str())) {
         DeleteWorkFile(newFile);
-        return false;
+        return failed(GetLastError());
     }
     StampWatch stamp;
-    const bool copied = CopyEntry(entry, hwnd, reader, output, stamp);
+    const bool copied = CopyEntry(entry, reporter, reader, output, stamp);
     FILETIME entryDate;
     const bool dated = !stamp.Stamped() && EntryDateAsFileTime(entry, entryDate);
     if (!output.Commit(dated ? &entryDate : nullptr) || !copied) {
         DeleteWorkFile(newFile);
-        return false;
+        return failed(GetLastError());
     }
     QB_CRASH_POINT();
 
@@ -169,11 +170,11 @@ bool CInstallManager::InstallEntry(const EntryItem& entry, HWND hwnd, CPackageRe
     if (!CreateMarkDurably(unregistered)) {
         DeleteWorkFile(unregistered);
         DeleteWorkFile(newFile);
-        return false;
+        return failed(GetLastError());
     }
     if (inPlace) {
-        m_entryChanges.targetWritten = true;
-        if (!CopyDurably(newFile, target, OPEN_EXISTING)) return false;  // the failure path restores it
+        outcome.changes.targetWritten = true;
+        if (!CopyDurably(newFile, target, OPEN_EXISTING)) return failed(GetLastError());  // the failure path restores it
         QB_CRASH_POINT();
         DeleteWorkFile(newFile);
     } else {
@@ -181,9 +182,9 @@ bool CInstallManager::InstallEntry(const EntryItem& entry, HWND hwnd, CPackageRe
         if (!MoveDurably(newFile, target, false)) {
             DeleteWorkFile(newFile);
             DeleteWorkFile(unregistered);
-            return false;
+            return failed(GetLastError());
         }
-        m_entryChanges.targetWritten = true;
+        outcome.changes.targetWritten = true;
     }
     QB_CRASH_POINT();
 
@@ -193,6 +194,7 @@ bool CInstallManager::InstallEntry(const EntryItem& entry, HWND hwnd, CPackageRe
     QB_CRASH_POINT();
     DeleteWorkFile(unregistered);
     CopyDictionaryImage(entry.dictId.c_str());
-    SendEntryMessage(hwnd, WM_WIZ_ITEM_DONE, entry);
-    return true;
+    reporter.OnItemDone(entry);
+    outcome.done = true;
+    return outcome;
 }

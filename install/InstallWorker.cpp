@@ -1,39 +1,41 @@
-#include "app/WizardMessages.h"
+#include "install/InstallReporter.h"
 #include "install/ReplaceTarget.h"
 #include "package/InstallManager.h"
 #include "package/PackageReader.h"
 
-bool CInstallManager::InstallPackages(const std::list<PackageItem>& packages, HWND hwnd) {
-    SendMessageW(hwnd, WM_WIZ_INSTALL_BEGIN, 0, 0);
+bool CInstallManager::InstallPackages(const std::list<PackageItem>& packages, IInstallReporter& reporter) {
+    reporter.OnInstallBegin();
     for (const PackageItem& package : packages) {
         if (!package.entries) continue;
         CPackageReader reader;
         if (!reader.Open(package.filePath.c_str())) {
-            const LRESULT answer =
-                SendMessageW(hwnd, WM_WIZ_PACKAGE_BAD, reinterpret_cast<WPARAM>(package.filePath.c_str()), 0);
+            const DWORD error = GetLastError();
+            // Reported while the reader still holds the package, so that nothing replaces it
+            // under the user's eyes.
+            const bool goOn = reporter.OnPackageBad(package.filePath, error);
             reader.Close();
-            if (answer != 1) return false;
+            if (!goOn) return false;
             continue;
         }
         for (const EntryItem& entry : *package.entries) {
             if (entry.action == ACTION_SKIP) continue;
-            if (InstallEntry(entry, hwnd, reader)) continue;
-            if (!OnEntryFailed(hwnd, entry)) {
+            const EntryOutcome outcome = InstallEntry(entry, reporter, reader);
+            if (outcome.done) continue;
+            if (!OnEntryFailed(reporter, entry, outcome)) {
                 reader.Close();
                 return false;
             }
         }
         reader.Close();
     }
-    SendMessageW(hwnd, WM_WIZ_INSTALL_END, 0, 0);
+    reporter.OnInstallEnd();
     return true;
 }
 
 // Undoes what InstallEntry changed for this entry, and only that: a target it never wrote
 // is never deleted, and only a backup it made complete is put back.
-bool CInstallManager::OnEntryFailed(HWND hwnd, const EntryItem& entry) {
-    const EntryChanges changes = m_entryChanges;
-    m_entryChanges = EntryChanges{};
+bool CInstallManager::OnEntryFailed(IInstallReporter& reporter, const EntryItem& entry, const EntryOutcome& outcome) {
+    const EntryChanges& changes = outcome.changes;
     const std::wstring& target = entry.targetPath;
     if (entry.action == ACTION_INSTALL) {
         if (changes.targetWritten) ReplaceTargetFile(target.c_str(), Delete);
@@ -51,7 +53,5 @@ bool CInstallManager::OnEntryFailed(HWND hwnd, const EntryItem& entry) {
             DeleteWorkFile(BackupPathOf(target));
         }
     }
-    const LRESULT answer = SendMessageW(hwnd, WM_WIZ_ITEM_FAILED, reinterpret_cast<WPARAM>(entry.displayName.c_str()),
-                                        static_cast<LPARAM>(entry.action));
-    return answer == 1;
+    return reporter.OnItemFailed(entry, outcome.error);
 }

@@ -12,6 +12,7 @@
 #include <vector>
 
 class CPackageReader;
+class IInstallReporter;
 
 enum EntryAction : uint32_t {
     ACTION_SKIP = 0,     // the installed file is at least as new
@@ -47,12 +48,20 @@ struct InstalledDictItem {
     bool unregistered = false;  // a run was killed before it registered this file's new bytes
 };
 
-// What the install engine changed for the entry it is working on, so that its failure
-// path undoes exactly that and never touches a file it did not change.
+// What the install engine changed for one entry, so that its failure path undoes exactly
+// that and never touches a file it did not change.
 struct EntryChanges {
     bool movedAside = false;     // the previous file was renamed to its backup name
     bool copiedAside = false;    // a complete copy of the previous file is its backup
     bool targetWritten = false;  // new bytes reached the target's name
+};
+
+// One entry's install as it ended: done, or failed with what it had changed by then and the
+// Windows error code of the step that failed (ERROR_SUCCESS when the step gives none).
+struct EntryOutcome {
+    bool done = false;
+    EntryChanges changes;
+    DWORD error = ERROR_SUCCESS;
 };
 
 class CInstallManager {
@@ -77,9 +86,9 @@ public:
     bool RunInstall(HWND hDlg);
 
     // Install engine.
-    bool InstallPackages(const std::list<PackageItem>& packages, HWND hwnd);
-    bool OnEntryFailed(HWND hwnd, const EntryItem& entry);
-    bool InstallEntry(const EntryItem& entry, HWND hwnd, CPackageReader& reader);
+    bool InstallPackages(const std::list<PackageItem>& packages, IInstallReporter& reporter);
+    bool OnEntryFailed(IInstallReporter& reporter, const EntryItem& entry, const EntryOutcome& outcome);
+    EntryOutcome InstallEntry(const EntryItem& entry, IInstallReporter& reporter, CPackageReader& reader);
     bool RegisterDictionary(const EntryItem& entry);
     bool EnableDictionaries();
     bool CopyDictionaryImage(const wchar_t* dictId);
@@ -87,7 +96,6 @@ public:
     bool m_bPlanned = false;
     std::list<PackageItem> m_packages;
     std::list<InstalledDictItem> m_installed;
-    EntryChanges m_entryChanges;
 
 private:
     bool EnsurePlanned();

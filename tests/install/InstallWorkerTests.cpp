@@ -39,7 +39,7 @@ TEST_F(InstallWorkerTest, EveryChunkIsOneStep) {
     }
     AddPackage(L"a.dir", entries);
 
-    EXPECT_TRUE(manager.InstallPackages(manager.m_packages, recorder.hwnd()));
+    EXPECT_TRUE(manager.InstallPackages(manager.m_packages, recorder.reporter()));
 
     EXPECT_EQ(recorder.Sequence(), expected + " END");
     for (const SizeCase& c : cases) {
@@ -51,7 +51,7 @@ TEST_F(InstallWorkerTest, EveryChunkIsOneStep) {
 }
 
 TEST_F(InstallWorkerTest, EmptyPlanStillBeginsAndEnds) {
-    EXPECT_TRUE(manager.InstallPackages(manager.m_packages, recorder.hwnd()));
+    EXPECT_TRUE(manager.InstallPackages(manager.m_packages, recorder.reporter()));
     EXPECT_EQ(recorder.Sequence(), "BEGIN END");
 }
 
@@ -60,7 +60,7 @@ TEST_F(InstallWorkerTest, PackagesWithoutWorkSendNothing) {
     AddPackage(L"skips.dir", {{L"kept", "new", ACTION_SKIP}});
     ASSERT_TRUE(test::WriteFileBytes(TargetOf(L"kept"), "installed"));
 
-    EXPECT_TRUE(manager.InstallPackages(manager.m_packages, recorder.hwnd()));
+    EXPECT_TRUE(manager.InstallPackages(manager.m_packages, recorder.reporter()));
 
     EXPECT_EQ(recorder.Sequence(), "BEGIN END");
     EXPECT_EQ(ReadFileBytes(TargetOf(L"kept")), "installed");
@@ -92,7 +92,7 @@ TEST_P(DamagedPackageTest, AnswerDecidesWhetherTheNextPackageRuns) {
         if (message.message == WM_WIZ_PACKAGE_BAD) openWhileReported = !test::FileIsClosed(PackagePath(L"bad.dir"));
     };
 
-    const bool walked = manager.InstallPackages(manager.m_packages, recorder.hwnd());
+    const bool walked = manager.InstallPackages(manager.m_packages, recorder.reporter());
 
     const std::string bad = "BEGIN PACKAGE_BAD(" + test::Utf8(PackagePath(L"bad.dir")) + ")";
     if (c.answer == 1) {
@@ -148,7 +148,7 @@ TEST_P(FailedEntryTest, PreviousFileIsBackAndNothingPartialStays) {
     AddPackage(L"second.dir", {{L"later", "later", ACTION_INSTALL}});
     recorder.SetAnswer(WM_WIZ_ITEM_FAILED, c.answer);
 
-    const bool walked = manager.InstallPackages(manager.m_packages, recorder.hwnd());
+    const bool walked = manager.InstallPackages(manager.m_packages, recorder.reporter());
 
     std::string expected = "BEGIN " + EntryMessages("D-ok", 1, 2, "ITEM_DONE") + " " +
                            EntryMessages("D-bad", c.action, c.stepsBeforeFailure, "ITEM_FAILED");
@@ -189,7 +189,7 @@ TEST_F(InstallWorkerTest, ReadOnlyFileIsUpgradedThroughItsBackup) {
         backupContent = ReadFileBytes(BackupPathOf(target));
     };
 
-    EXPECT_TRUE(manager.InstallPackages(manager.m_packages, recorder.hwnd()));
+    EXPECT_TRUE(manager.InstallPackages(manager.m_packages, recorder.reporter()));
 
     ASSERT_NE(backupAttributes, INVALID_FILE_ATTRIBUTES) << "no backup while copying";
     EXPECT_EQ(backupAttributes & FILE_ATTRIBUTE_READONLY, 0u);
@@ -210,7 +210,7 @@ TEST_F(InstallWorkerTest, LeftoverBackupStopsTheServiceAndIsWrittenInPlace) {
     auto service = test::StartService();
     ASSERT_TRUE(service->running());
 
-    EXPECT_TRUE(manager.InstallPackages(manager.m_packages, recorder.hwnd()));
+    EXPECT_TRUE(manager.InstallPackages(manager.m_packages, recorder.reporter()));
 
     EXPECT_EQ(ReadFileBytes(target), PatternBytes(4097, 6));
     EXPECT_FALSE(test::FileExists(BackupPathOf(target)));
@@ -229,7 +229,7 @@ TEST_F(InstallWorkerTest, FailedInPlaceWriteKeepsTheCurrentFileNotAStaleBackup) 
     const std::wstring path = PackagePath(L"a.dir");
     ASSERT_TRUE(test::CutFileTo(path, ReadFileBytes(path).size() - 10));
 
-    EXPECT_TRUE(manager.InstallPackages(manager.m_packages, recorder.hwnd()));
+    EXPECT_TRUE(manager.InstallPackages(manager.m_packages, recorder.reporter()));
 
     EXPECT_EQ(recorder.Sequence(), "BEGIN " + EntryMessages("D-abc", 2, 3, "ITEM_FAILED") + " END");
     EXPECT_EQ(ReadFileBytes(target), "current");
@@ -243,7 +243,7 @@ TEST_F(InstallWorkerTest, UpgradeOfVanishedFileKillsServiceWithoutRepairTool) {
     auto service = test::StartService();
     ASSERT_TRUE(service->running());
 
-    EXPECT_TRUE(manager.InstallPackages(manager.m_packages, recorder.hwnd()));
+    EXPECT_TRUE(manager.InstallPackages(manager.m_packages, recorder.reporter()));
 
     EXPECT_EQ(service->WaitForExitCode(), static_cast<DWORD>(TERMINATED_EXIT_CODE));
     EXPECT_EQ(ReadFileBytes(TargetOf(L"gone")), "fresh");
@@ -288,7 +288,7 @@ TEST_P(FullDiskTest, FailedWriteFailsTheEntry) {
     if (!LinkToFullDevice(TargetOf(L"full"))) GTEST_SKIP() << "no Unix symlink to /dev/full under this Wine";
     AddPackage(L"a.dir", {{L"full", PatternBytes(size, 8), ACTION_INSTALL}});
 
-    EXPECT_TRUE(manager.InstallPackages(manager.m_packages, recorder.hwnd()));
+    EXPECT_TRUE(manager.InstallPackages(manager.m_packages, recorder.reporter()));
 
     const std::string sequence = recorder.Sequence();
     EXPECT_NE(sequence.find("ITEM_FAILED(D-full,1)"), std::string::npos) << sequence;

@@ -50,6 +50,7 @@ DWORD WINAPI MessageRecorder::ThreadProc(LPVOID self) {
     RegisterClassW(&windowClass);  // fails harmlessly when an earlier recorder registered it
     recorder->m_hwnd = CreateWindowExW(0, RECORDER_CLASS, L"recorder", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr,
                                        nullptr, windowClass.hInstance, recorder);
+    recorder->m_reporter = CDialogReporter(recorder->m_hwnd);
     SetEvent(recorder->m_ready.get());
     if (recorder->m_hwnd == nullptr) return 1;
     MSG msg;

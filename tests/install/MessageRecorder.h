@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/DialogReporter.h"
 #include "base/ScopedWin.h"
 
 namespace test {
@@ -27,6 +28,8 @@ public:
     MessageRecorder& operator=(const MessageRecorder&) = delete;
 
     HWND hwnd() const { return m_hwnd; }
+    // The engine's reports as the wizard's messages to this window.
+    CDialogReporter& reporter() { return m_reporter; }
     // Every message is answered 1 unless told otherwise.
     void SetAnswer(UINT message, LRESULT answer) { m_answers[message] = answer; }
     // Runs on the window's thread while the worker waits inside SendMessageW.
@@ -41,6 +44,7 @@ private:
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
     HWND m_hwnd = nullptr;
+    CDialogReporter m_reporter{nullptr};
     std::map<UINT, LRESULT> m_answers;
     qb::ScopedHandle m_ready;
     qb::ScopedHandle m_thread;
