@@ -191,7 +191,7 @@ LRESULT CMainDlg::OnCloseButton() {
 }
 
 void CMainDlg::ShowFirstPage() {
-    if (!CheckHostEnvironment()) {
+    if (!m_bHostLocked || !CheckHostEnvironment()) {
         ShowHostNotFoundPage();
         return;
     }

@@ -42,6 +42,10 @@ class CMainDlg : public CDialogImpl<CMainDlg>,
                  public CMessageFilter,
                  public CIdleHandler {
 public:
+    // False when start-up found no host and so took no lock: the host-not-found page, whatever
+    // the registry says by now.
+    bool m_bHostLocked = true;
+
     enum { IDD = IDD_MAINDLG };
 
     using ThreadCreator = HANDLE(WINAPI*)(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, LPVOID, DWORD,

@@ -6,20 +6,59 @@
 #include "app/WizardTexts.h"
 #include "framework/AppModule.h"
 #include "host/HostLock.h"
+#include "host/HostPaths.h"
 #include "install/Recovery.h"
 
 // One dialog handle for every process started from this executable file: GCC marks the
 // section shared and ld keeps it so (characteristics 0xD0000040), so a second start finds
 // the first dialog.
 HWND g_hWndMainDlg __attribute__((section("Shared_S"), shared)) = nullptr;
+// The process of this executable that holds the host's lock, so that a second start of it
+// (a double click) knows to wait for that start's dialog instead of calling it another wizard.
+DWORD g_dwLockHolderPid __attribute__((section("Shared_S"), shared)) = 0;
 
 namespace {
 
-int Run(LPWSTR /*lpCmdLine*/, int nCmdShow) {
+// A start of this executable that holds the lock shows its dialog within moments.
+constexpr DWORD SAME_WIZARD_WAIT_MS = 5000;
+constexpr DWORD SAME_WIZARD_POLL_MS = 50;
+
+bool BringForwardExistingDialog() {
+    HWND other = g_hWndMainDlg;
+    if (other == nullptr || !::IsWindow(other)) return false;
+    ::ShowWindow(other, SW_SHOWNORMAL);
+    ::BringWindowToTop(other);
+    ::SetActiveWindow(other);
+    ::SetForegroundWindow(other);
+    return true;
+}
+
+bool ProcessIsRunning(DWORD pid) {
+    qb::ScopedHandle process(::OpenProcess(SYNCHRONIZE, FALSE, pid));
+    return process && ::WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT;
+}
+
+// The lock is held: by another start of this same executable (its dialog comes forward) or
+// by a wizard from another folder. True when the dialog of this executable came forward.
+bool WaitForSameWizardDialog() {
+    for (DWORD waited = 0; waited < SAME_WIZARD_WAIT_MS; waited += SAME_WIZARD_POLL_MS) {
+        if (BringForwardExistingDialog()) return true;
+        const DWORD holder = g_dwLockHolderPid;
+        // A holder that is not of this executable never names itself here; the brief grace
+        // covers a start of this one between taking the lock and naming itself.
+        if ((holder == 0 && waited >= 4 * SAME_WIZARD_POLL_MS) || (holder != 0 && !ProcessIsRunning(holder)))
+            return false;
+        ::Sleep(SAME_WIZARD_POLL_MS);
+    }
+    return false;
+}
+
+int Run(LPWSTR /*lpCmdLine*/, int nCmdShow, bool hostLocked) {
     CMessageLoop theLoop;
     g_appModule.AddMessageLoop(&theLoop);
     // Destroyed on return, with the plan it holds: only after the loop has left the module.
     CMainDlg dlgMain;
+    dlgMain.m_bHostLocked = hostLocked;
 
     int result = 0;
     if (dlgMain.Create(nullptr, 0) == nullptr) {
@@ -40,32 +79,43 @@ int Run(LPWSTR /*lpCmdLine*/, int nCmdShow) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE /*hPrevInstance*/, LPWSTR lpCmdLine, int nCmdShow) {
-    HWND other = g_hWndMainDlg;
-    if (other != nullptr && ::IsWindow(other)) {
-        ::ShowWindow(other, SW_SHOWNORMAL);
-        ::BringWindowToTop(other);
-        ::SetActiveWindow(other);
-        ::SetForegroundWindow(other);
-        return WIZ_EXIT_ALREADY_RUNNING;
-    }
+    if (BringForwardExistingDialog()) return WIZ_EXIT_ALREADY_RUNNING;
 
-    // One wizard at a time works on a host, whatever folder it was started from; the one
-    // that holds the lock first settles what a wizard killed earlier left behind.
+    // Nothing in the host's folders is touched before the host is known to be there: without
+    // it the dialog only says so. With it, one wizard at a time works on the host, whatever
+    // folder it was started from, and the one that holds the lock first settles what a
+    // wizard killed earlier left behind.
     qb::ScopedHandle hostLock;
-    if (AcquireHostInstallLock(hostLock) == HostLockResult::Busy) {
-        ::MessageBoxW(nullptr, WIZ_TEXT_ANOTHER_INSTALL, WIZ_TEXT_TITLE, MB_OK | MB_ICONINFORMATION);
-        return WIZ_EXIT_CANCELLED;
+    if (CheckHostEnvironment()) {
+        DWORD error = ERROR_SUCCESS;
+        switch (AcquireHostInstallLock(hostLock, error)) {
+            case HostLockResult::Acquired:
+                g_dwLockHolderPid = ::GetCurrentProcessId();
+                RecoverInterruptedInstall();
+                break;
+            case HostLockResult::Busy:
+                if (WaitForSameWizardDialog()) return WIZ_EXIT_ALREADY_RUNNING;
+                ::MessageBoxW(nullptr, WIZ_TEXT_ANOTHER_INSTALL, WIZ_TEXT_TITLE, MB_OK | MB_ICONINFORMATION);
+                return WIZ_EXIT_CANCELLED;
+            case HostLockResult::Failed:
+                ::MessageBoxW(nullptr, WIZ_TEXT_PLAN_FAILED, nullptr, MB_OK);
+                return WIZ_EXIT_CANCELLED;
+            case HostLockResult::NoHost:
+                break;  // the dialog shows the host-not-found page
+        }
     }
-    if (hostLock) RecoverInterruptedInstall();
 
     ::CoInitialize(nullptr);
     INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_BAR_CLASSES};
     ::InitCommonControlsEx(&icc);
     g_appModule.Init(nullptr, hInstance);
 
-    const int result = Run(lpCmdLine, nCmdShow);
+    const int result = Run(lpCmdLine, nCmdShow, hostLock.valid());
 
     g_appModule.Term();
     ::CoUninitialize();
+    // The lock goes with the process; the next start of this executable must not wait for
+    // a dialog that no longer exists.
+    if (hostLock) g_dwLockHolderPid = 0;
     return result;
 }

@@ -1,11 +1,10 @@
 #include "host/HostLock.h"
 
-#include <windows.h>
-
 #include <cstdint>
 #include <cwchar>
 #include <vector>
 
+#include "base/NameFolding.h"
 #include "host/HostPaths.h"
 
 namespace {
@@ -24,32 +23,57 @@ std::wstring CallForPath(DWORD (*call)(const wchar_t*, wchar_t*, DWORD), const s
 DWORD FullPath(const wchar_t* path, wchar_t* buffer, DWORD size) { return GetFullPathNameW(path, size, buffer, nullptr); }
 DWORD LongPath(const wchar_t* path, wchar_t* buffer, DWORD size) { return GetLongPathNameW(path, buffer, size); }
 
-}  // namespace
+bool FolderIdentity(const std::wstring& dir, BY_HANDLE_FILE_INFORMATION& info) {
+    // Backup semantics open a directory; no access right is needed to read its identity.
+    qb::ScopedHandle folder(CreateFileW(dir.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    return folder && GetFileInformationByHandle(folder.get(), &info) &&
+           (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && (info.nFileIndexHigh | info.nFileIndexLow) != 0;
+}
 
-std::wstring HostLockName(const std::wstring& dataDir) {
-    std::wstring path = CallForPath(LongPath, CallForPath(FullPath, dataDir));
+// Object names may not hold backslashes and are limited in length: the path is hashed
+// (FNV-1a over its UTF-16 units).
+uint64_t PathHash(const std::wstring& dataDir) {
+    std::wstring path = FoldedName(CallForPath(LongPath, CallForPath(FullPath, dataDir)));
     while (path.size() > 3 && (path.back() == L'\\' || path.back() == L'/')) path.pop_back();
-    if (!path.empty()) CharLowerBuffW(&path[0], static_cast<DWORD>(path.size()));
-    // Object names may not hold backslashes and are limited in length: the path is hashed
-    // (FNV-1a over its UTF-16 units).
     uint64_t hash = 0xcbf29ce484222325ull;
     for (wchar_t unit : path) {
         hash ^= static_cast<uint16_t>(unit);
         hash *= 0x100000001b3ull;
     }
-    wchar_t name[64];
-    swprintf(name, 64, HOST_LOCK_PREFIX L"%016llx", static_cast<unsigned long long>(hash));
+    return hash;
+}
+
+}  // namespace
+
+std::wstring HostLockName(const std::wstring& dataDir) {
+    wchar_t name[80];
+    BY_HANDLE_FILE_INFORMATION info;
+    if (FolderIdentity(dataDir, info)) {
+        swprintf(name, 80, HOST_LOCK_PREFIX L"%08lx.%08lx%08lx", static_cast<unsigned long>(info.dwVolumeSerialNumber),
+                 static_cast<unsigned long>(info.nFileIndexHigh), static_cast<unsigned long>(info.nFileIndexLow));
+    } else {
+        swprintf(name, 80, HOST_LOCK_PREFIX L"path.%016llx", static_cast<unsigned long long>(PathHash(dataDir)));
+    }
     return name;
 }
 
-HostLockResult AcquireHostInstallLock(qb::ScopedHandle& lock) {
+HostLockResult AcquireHostInstallLock(qb::ScopedHandle& lock, DWORD& error) {
+    error = ERROR_SUCCESS;
     std::wstring dataDir;
     if (!GetDictDataDir(dataDir)) return HostLockResult::NoHost;
     qb::ScopedHandle mutex(CreateMutexW(nullptr, FALSE, HostLockName(dataDir).c_str()));
-    if (!mutex) return HostLockResult::Busy;
+    if (!mutex) {
+        error = GetLastError();
+        return HostLockResult::Failed;
+    }
     // A wizard that was killed leaves the lock abandoned; its work is recovered by whoever
     // takes it next.
     const DWORD waited = WaitForSingleObject(mutex.get(), 0);
+    if (waited == WAIT_FAILED) {
+        error = GetLastError();
+        return HostLockResult::Failed;
+    }
     if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) return HostLockResult::Busy;
     lock = std::move(mutex);
     return HostLockResult::Acquired;

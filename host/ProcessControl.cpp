@@ -5,18 +5,13 @@
 
 #include <string>
 
+#include "base/NameFolding.h"
 #include "base/ScopedWin.h"
 #include "host/HostPaths.h"
 
 namespace {
 
 DWORD g_pollIntervalMs = POLL_INTERVAL_MS;
-
-std::wstring LowerCased(const wchar_t* text) {
-    std::wstring lowered(text);
-    if (!lowered.empty()) CharLowerBuffW(&lowered[0], static_cast<DWORD>(lowered.size()));
-    return lowered;
-}
 
 // True as soon as no process of that name is found; false when it is still there after
 // the last poll.
@@ -53,9 +48,10 @@ bool FindProcessByName(const wchar_t* exeName, DWORD& processId) {
     PROCESSENTRY32W entry;
     entry.dwSize = sizeof entry;
     if (!Process32FirstW(snapshot.get(), &entry)) return false;
-    const std::wstring wanted = LowerCased(exeName);
+    // An executable's name in a snapshot is a file name, compared as the file system does.
+    const std::wstring wanted = FoldedName(exeName);
     do {
-        if (LowerCased(entry.szExeFile) == wanted) {
+        if (FoldedName(entry.szExeFile) == wanted) {
             processId = entry.th32ProcessID;
             return true;
         }

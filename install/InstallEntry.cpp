@@ -1,18 +1,9 @@
 // One entry put in place. New bytes never go to a dictionary's own name until they are
 // complete and on the disk, and the previous bytes stay complete, at the target or under the
-// backup name, until the new ones are in place. The files one entry goes through, T the
-// target, B its backup, N the new file and C a copy of the previous one (WorkFileNames.h):
-//
-//   new install          N growing -> N complete -> T
-//   upgrade by rename    T -> B (moved aside) -> B + N growing -> B + N complete
-//                          -> B + T (N renamed) -> T (B deleted)
-//   upgrade in place     T + C growing -> T + B (C renamed) -> T + B + N growing
-//   (T held open,          -> T + B + N complete -> T rewritten from N + B + N
-//    cannot be renamed)    -> T + B (N deleted) -> T (B deleted)
-//
-// So while N exists beside a backup, T may be partial and B is the dictionary; without N,
-// T is complete. From just before the new bytes take T's name until the dictionary is
-// registered, an empty mark (UNREGISTERED_SUFFIX) lies beside it. RecoverDictData (Recovery.h) settles whatever a kill leaves on that basis.
+// backup name, until the new ones are in place. The files an entry goes through and what
+// each combination means: package/DictFiles.h, whose table also says whether the entry may
+// go ahead at all. Every work file this install makes is owned here until it means
+// something to the next reader of the directory, and removed on every early exit.
 // In a sealed package N is hashed as it is written and goes no further unless its SHA-256 is
 // the sealed one.
 #include "base/CrashPoint.h"
@@ -24,6 +15,7 @@
 #include "install/OutputFile.h"
 #include "install/ReplaceTarget.h"
 #include "package/InstallManager.h"
+#include "package/DictFiles.h"
 #include "package/LocalScan.h"
 #include "package/PackageFormat.h"
 #include "package/PackageReader.h"
@@ -100,21 +92,17 @@ bool SameEntryAsPlanned(const EntryItem& entry, const CPackageReader& reader) {
 }
 
 // The previous file, copied whole under the backup name while the target itself stays
-// where it is. A backup already there is stale (its target is complete) and is replaced.
-bool KeepCompleteCopy(const std::wstring& target) {
-    const std::wstring copy = CopyFilePathOf(target);
-    DeleteWorkFile(copy);
-    if (!CopyDurably(target, copy, CREATE_NEW)) {
-        DeleteWorkFile(copy);
-        return false;
-    }
+// where it is. The new file exists before the backup does: beside a backup it says that the
+// target may be partial from here on, which is true once the target is rewritten.
+bool KeepCompleteCopy(const std::wstring& target, CWorkFile& newFile, CWorkFile& backup) {
+    CWorkFile copy(CopyFilePathOf(target));
+    if (!DeleteWorkFile(copy.path())) return false;
+    if (!CopyDurably(target, copy.path(), CREATE_NEW)) return false;
     QB_CRASH_POINT();
-    const std::wstring backup = BackupPathOf(target);
-    if (FileExistsAt(backup)) SetFileAttributesW(backup.c_str(), FILE_ATTRIBUTE_NORMAL);
-    if (!MoveDurably(copy, backup, true)) {
-        DeleteWorkFile(copy);
-        return false;
-    }
+    if (!CreateMarkDurably(newFile.path())) return false;
+    if (!MoveDurably(copy.path(), BackupPathOf(target), false)) return false;
+    copy.Keep();  // renamed: it is the backup now
+    backup.Own(BackupPathOf(target));
     return true;
 }
 
@@ -128,71 +116,75 @@ EntryOutcome CInstallManager::InstallEntry(const EntryItem& entry, IInstallRepor
         return outcome;
     };
     reporter.OnItemBegin(entry);
-    if (!HostConfigCanHold(entry.dictId)) return failed(GetLastError());
-    const std::wstring& target = entry.targetPath;
-    // A dictionary the start could not settle (another program kept it from being put back)
-    // may be partial, and its backup is the dictionary: nothing may replace either.
-    if (FileExistsAt(target) && FileExistsAt(BackupPathOf(target)) && FileExistsAt(NewFilePathOf(target))) return failed(GetLastError());
-    const bool upgrade = entry.action == ACTION_UPGRADE;
-    bool inPlace = false;
-    if (upgrade) {
-        if (ReplaceTargetFile(target.c_str(), MoveAside)) {
-            outcome.changes.movedAside = true;
-        } else if (FileExistsAt(target)) {
+    if (!HostConfigCanHold(entry.dictId)) return failed(ERROR_NO_UNICODE_TRANSLATION);
+    const CTargetFiles before = ReadTargetFiles(entry.targetPath);
+    const std::wstring& target = before.m_strTarget;
+    const TargetState state = ClassifyTarget(before);
+    // A dictionary the start could not settle may be partial, and its backup is the
+    // dictionary: nothing may replace either.
+    if (!RuleFor(state).m_bMayInstall) return failed(ERROR_SHARING_VIOLATION);
+    // A file that appeared under a new dictionary's name since the plan is not ours.
+    if (entry.action == ACTION_INSTALL && before.m_bTarget) return failed(ERROR_FILE_EXISTS);
+
+    // Declared first, so that on an early exit the backup this install made goes before the
+    // new file that says the target may be partial.
+    CWorkFile newFile(NewFilePathOf(target));
+    CWorkFile madeBackup;
+    // The target keeps its name until complete new bytes replace it: another installer's
+    // leftover (its backup is the previous file), or a file the host holds open.
+    bool replaceTarget = state == TS_UNKNOWN_LEFTOVER;
+    if (entry.action == ACTION_UPGRADE && state != TS_UNKNOWN_LEFTOVER && before.m_bTarget) {
+        if (!ReplaceTargetFile(target.c_str(), MoveAside)) {
             // The target cannot be renamed (the host holds it): its new bytes will be written
-            // where it is, so a complete copy of the previous ones must exist first.
-            if (!KeepCompleteCopy(target)) return failed(GetLastError());
-            outcome.changes.copiedAside = true;
-            inPlace = true;
+            // where it is. Whether they can be is asked before anything is made.
+            DWORD error = ERROR_SUCCESS;
+            if (!CanRewriteInPlace(target, error)) return failed(error);
+            if (!KeepCompleteCopy(target, newFile, madeBackup)) return failed(GetLastError());
+            replaceTarget = true;
         }
         QB_CRASH_POINT();
+    } else if (replaceTarget) {
+        DWORD error = ERROR_SUCCESS;
+        if (!CanRewriteInPlace(target, error)) return failed(error);
     }
 
     if (!reader.SeekToEntry(entry.index)) return failed(GetLastError());
-    if (!SameEntryAsPlanned(entry, reader)) return failed(GetLastError());
-    const std::wstring newFile = NewFilePathOf(target);
+    if (!SameEntryAsPlanned(entry, reader)) return failed(ERROR_FILE_INVALID);
     COutputFile output;
-    if (!output.Open(newFile.c_str())) {
-        DeleteWorkFile(newFile);
-        return failed(GetLastError());
-    }
+    if (!output.Open(newFile.path().c_str())) return failed(GetLastError());
     StampWatch stamp;
     const bool copied = CopyEntry(entry, reporter, reader, output, stamp);
+    const DWORD copyError = copied ? ERROR_SUCCESS : GetLastError();
     FILETIME entryDate;
     const bool dated = !stamp.Stamped() && EntryDateAsFileTime(entry, entryDate);
-    if (!output.Commit(dated ? &entryDate : nullptr) || !copied) {
-        DeleteWorkFile(newFile);
-        return failed(GetLastError());
-    }
+    if (!output.Commit(dated ? &entryDate : nullptr)) return failed(GetLastError());
+    if (!copied) return failed(copyError != ERROR_SUCCESS ? copyError : ERROR_CRC);
     QB_CRASH_POINT();
 
-    const std::wstring unregistered = UnregisteredMarkOf(target);
-    if (!CreateMarkDurably(unregistered)) {
-        DeleteWorkFile(unregistered);
-        DeleteWorkFile(newFile);
-        return failed(GetLastError());
-    }
-    if (inPlace) {
-        outcome.changes.targetWritten = true;
-        if (!CopyDurably(newFile, target, OPEN_EXISTING)) return failed(GetLastError());  // the failure path restores it
+    CWorkFile unregistered(UnregisteredMarkOf(target));
+    if (!CreateMarkDurably(unregistered.path())) return failed(GetLastError());
+    // A new dictionary's name is never taken over: whatever answers to it now was not planned.
+    const bool renamed = MoveDurably(newFile.path(), target, replaceTarget);
+    if (!renamed && !replaceTarget) return failed(GetLastError());
+    // From here the files beside the target are what the failure path and the next start
+    // settle it by.
+    newFile.Keep();
+    unregistered.Keep();
+    madeBackup.Keep();
+    if (!renamed) {
+        // The host holds the target: its bytes are rewritten where it is.
+        if (!CopyDurably(newFile.path(), target, OPEN_EXISTING)) return failed(GetLastError());
         QB_CRASH_POINT();
-        DeleteWorkFile(newFile);
-    } else {
-        // Never over a file: whatever answers to the target's name now was not planned.
-        if (!MoveDurably(newFile, target, false)) {
-            DeleteWorkFile(newFile);
-            DeleteWorkFile(unregistered);
-            return failed(GetLastError());
-        }
-        outcome.changes.targetWritten = true;
+        DeleteWorkFile(newFile.path());
     }
     QB_CRASH_POINT();
 
-    if (upgrade) DeleteWorkFile(BackupPathOf(target));
+    // The target holds the complete new bytes and the mark says so: the backup is stale.
+    DeleteWorkFile(BackupPathOf(target));
     QB_CRASH_POINT();
     RegisterDictionary(entry);
     QB_CRASH_POINT();
-    DeleteWorkFile(unregistered);
+    DeleteWorkFile(unregistered.path());
     CopyDictionaryImage(entry.dictId.c_str());
     reporter.OnItemDone(entry);
     outcome.done = true;

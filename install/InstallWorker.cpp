@@ -1,5 +1,5 @@
 #include "install/InstallReporter.h"
-#include "install/ReplaceTarget.h"
+#include "install/Recovery.h"
 #include "package/InstallManager.h"
 #include "package/PackageReader.h"
 
@@ -32,26 +32,10 @@ bool CInstallManager::InstallPackages(const std::list<PackageItem>& packages, II
     return true;
 }
 
-// Undoes what InstallEntry changed for this entry, and only that: a target it never wrote
-// is never deleted, and only a backup it made complete is put back.
+// The install removed the work files it made that meant nothing yet; what is left beside
+// the target is settled by the same table as at start-up: a backup without its target, or
+// beside a target that may be partial, is put back, and nothing else is touched.
 bool CInstallManager::OnEntryFailed(IInstallReporter& reporter, const EntryItem& entry, const EntryOutcome& outcome) {
-    const EntryChanges& changes = outcome.changes;
-    const std::wstring& target = entry.targetPath;
-    if (entry.action == ACTION_INSTALL) {
-        if (changes.targetWritten) ReplaceTargetFile(target.c_str(), Delete);
-    } else if (entry.action == ACTION_UPGRADE) {
-        if (changes.targetWritten && (changes.movedAside || changes.copiedAside)) {
-            // The new file beside the target marks it as possibly partial until the previous
-            // bytes are back.
-            if (ReplaceTargetFile(target.c_str(), Restore)) {
-                DeleteWorkFile(UnregisteredMarkOf(target));
-                DeleteWorkFile(NewFilePathOf(target));
-            }
-        } else if (changes.movedAside) {
-            MoveDurably(BackupPathOf(target), target, false);
-        } else if (changes.copiedAside) {
-            DeleteWorkFile(BackupPathOf(target));
-        }
-    }
+    SettleTarget(entry.targetPath);
     return reporter.OnItemFailed(entry, outcome.error);
 }

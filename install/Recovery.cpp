@@ -1,71 +1,69 @@
 #include "install/Recovery.h"
 
-#include <map>
 #include <vector>
 
 #include "base/CrashPoint.h"
-#include "base/ScopedWin.h"
 #include "host/HostPaths.h"
 #include "install/ReplaceTarget.h"
-#include "package/LocalScan.h"
+#include "package/DictFiles.h"
 
 namespace {
 
-// The targets that have one of the engine's own files beside them.
-std::vector<std::wstring> TargetsWithWorkFiles(const std::wstring& dataDir) {
-    std::map<std::wstring, std::wstring> targets;
-    WIN32_FIND_DATAW data;
-    qb::ScopedFindHandle find(FindFirstFileW((dataDir + L"\\*").c_str(), &data));
-    if (!find) return {};
-    do {
-        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-        const std::wstring name = data.cFileName;
-        const std::wstring folded = FoldedName(name);
-        for (const wchar_t* suffix : WORK_FILE_SUFFIXES) {
-            const std::wstring tail = FoldedName(suffix);
-            if (folded.size() <= tail.size() || folded.compare(folded.size() - tail.size(), tail.size(), tail) != 0)
-                continue;
-            const std::wstring target = dataDir + L"\\" + name.substr(0, name.size() - tail.size());
-            targets.emplace(FoldedName(target), target);
-            break;
-        }
-    } while (FindNextFileW(find.get(), &data));
-    std::vector<std::wstring> out;
-    for (const auto& target : targets) out.push_back(target.second);
-    return out;
-}
+// Every step ends in a state of the table or fails; a settle needs at most a copy dropped,
+// the backup put back and the new file dropped, so this bound is only a guard.
+constexpr int SETTLE_ROUNDS = 8;
 
-void SettleTarget(const std::wstring& target) {
-    const std::wstring backup = BackupPathOf(target);
-    const std::wstring newFile = NewFilePathOf(target);
-    DeleteWorkFile(CopyFilePathOf(target));
-    QB_CRASH_POINT();
-    bool previousBack = false;
-    if (FileExistsAt(backup)) {
-        if (!FileExistsAt(target)) {
-            previousBack = MoveDurably(backup, target, false);
-        } else if (FileExistsAt(newFile)) {
-            previousBack = ReplaceTargetFile(target.c_str(), Restore);
-        } else {
-            DeleteWorkFile(backup);
-        }
-        QB_CRASH_POINT();
+bool ApplySettleStep(SettleStep step, const std::wstring& target) {
+    switch (step) {
+        case SETTLE_NOTHING:
+            return true;
+        case SETTLE_DROP_NEW:
+            // The mark first: without it, a new file beside a target means nothing more.
+            return DeleteWorkFile(UnregisteredMarkOf(target)) && DeleteWorkFile(NewFilePathOf(target));
+        case SETTLE_RENAME_BACKUP:
+            if (!MoveDurably(BackupPathOf(target), target, false)) return false;
+            QB_CRASH_POINT();
+            // The new bytes did not stay.
+            return DeleteWorkFile(UnregisteredMarkOf(target));
+        case SETTLE_RESTORE_BACKUP:
+            if (!ReplaceTargetFile(target.c_str(), Restore)) return false;
+            QB_CRASH_POINT();
+            return DeleteWorkFile(UnregisteredMarkOf(target));
+        case SETTLE_DROP_BACKUP:
+            return DeleteWorkFile(BackupPathOf(target));
     }
-    // The mark of a registration to come goes when its new bytes did not stay: the previous
-    // file is back (put back now, or before: a new file without a backup beside it), or a new
-    // install was cut off before its rename.
-    const bool backupLeft = FileExistsAt(backup);
-    if (previousBack || (!backupLeft && (FileExistsAt(newFile) || !FileExistsAt(target))))
-        DeleteWorkFile(UnregisteredMarkOf(target));
-    if (!backupLeft) DeleteWorkFile(newFile);
+    return false;
 }
 
 }  // namespace
 
+bool SettleTarget(const std::wstring& target) {
+    for (int round = 0; round < SETTLE_ROUNDS; ++round) {
+        const CTargetFiles files = ReadTargetFiles(target);
+        // A copy of the previous file is only ever partial or not yet the backup.
+        if (files.m_bCopy) {
+            if (!DeleteWorkFile(CopyFilePathOf(files.m_strTarget))) return false;
+            QB_CRASH_POINT();
+            continue;
+        }
+        const SettleStep step = RuleFor(ClassifyTarget(files)).m_nSettle;
+        if (step == SETTLE_NOTHING) return true;
+        if (!ApplySettleStep(step, files.m_strTarget)) return false;
+        QB_CRASH_POINT();
+    }
+    return false;
+}
+
 int RecoverDictData(const std::wstring& dataDir) {
-    const std::vector<std::wstring> targets = TargetsWithWorkFiles(dataDir);
-    for (const std::wstring& target : targets) SettleTarget(target);
-    return static_cast<int>(targets.size());
+    std::vector<CTargetFiles> targets;
+    ListDictDataDir(dataDir, targets);
+    int count = 0;
+    for (const CTargetFiles& files : targets) {
+        if (!files.AnyWorkFile()) continue;
+        SettleTarget(files.m_strTarget);
+        ++count;
+    }
+    return count;
 }
 
 void RecoverHostConfig(const std::wstring& configPath) { DeleteWorkFile(NewFilePathOf(configPath)); }

@@ -1,5 +1,6 @@
 #include "install/ReplaceTarget.h"
 
+#include "base/ScopedWin.h"
 #include "host/ProcessControl.h"
 
 namespace {
@@ -17,23 +18,22 @@ bool MoveTargetAside(const wchar_t* path) {
     return ClearAndRename(path, attributes, backup);
 }
 
+// The backup takes the target's name in one step, so that no moment is without the
+// dictionary; a target deleted first and then renamed over could be a delete that only waits
+// (a scanner holds the file with delete sharing), and the rename would then fail with the
+// name gone for good once the scanner lets go. A target that cannot be replaced (held without
+// delete sharing) is rewritten from the backup's bytes where it is; the backup goes only once
+// they are on the disk.
 bool RestoreTarget(const wchar_t* path) {
     const std::wstring backup = BackupPathOf(path);
-    // A target that never got created (the copy failed before its output file existed)
-    // must not keep the previous file hidden under the backup name.
-    if (!DeleteFileW(path)) {
-        const DWORD attributes = GetFileAttributesW(path);
-        if (attributes == INVALID_FILE_ATTRIBUTES) return MoveDurably(backup, path, false);
-        // A target another process holds open without delete sharing may still be written:
-        // the previous bytes go back over the partial ones, and the backup goes only once
-        // they are on the disk. A read-only target stays as it is.
-        if (attributes & FILE_ATTRIBUTE_READONLY) return false;
-        if (!FileExistsAt(backup)) return false;
-        if (!CopyDurably(backup, path, OPEN_EXISTING)) return false;
-        DeleteWorkFile(backup);
-        return true;
-    }
-    return MoveDurably(backup, path, false);
+    if (!FileExistsAt(backup)) return false;
+    // A read-only target stays as it is.
+    const DWORD attributes = GetFileAttributesW(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) return false;
+    if (MoveDurably(backup, path, true)) return true;
+    if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+    if (!CopyDurably(backup, path, OPEN_EXISTING)) return false;
+    return DeleteWorkFile(backup);
 }
 
 }  // namespace
@@ -55,4 +55,11 @@ bool ReplaceTargetFile(const wchar_t* path, ReplaceStep step) {
             return RestoreTarget(path);
     }
     return false;
+}
+
+bool CanRewriteInPlace(const std::wstring& path, DWORD& error) {
+    qb::ScopedHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    error = file ? ERROR_SUCCESS : GetLastError();
+    return file.valid();
 }

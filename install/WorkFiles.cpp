@@ -13,12 +13,28 @@ std::wstring UnregisteredMarkOf(const std::wstring& target) { return target + UN
 
 bool FileExistsAt(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
+// Windows refuses to open a file whose delete waits (access denied): only "not found" is gone.
+static bool NameIsFree(const std::wstring& path) {
+    if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) return false;
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
 bool DeleteWorkFile(const std::wstring& path) {
     const DWORD attributes = GetFileAttributesW(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) return true;
+    if (attributes == INVALID_FILE_ATTRIBUTES) return NameIsFree(path);
     if (attributes & FILE_ATTRIBUTE_READONLY)
         SetFileAttributesW(path.c_str(), attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
-    return DeleteFileW(path.c_str()) != FALSE;
+    DeleteFileW(path.c_str());
+    return NameIsFree(path);
+}
+
+CWorkFile::~CWorkFile() {
+    if (m_path.empty() || m_bKept) return;
+    // The reason of the failure that ends the owner's scope stays for its caller.
+    const DWORD error = GetLastError();
+    DeleteWorkFile(m_path);
+    SetLastError(error);
 }
 
 bool MoveDurably(const std::wstring& from, const std::wstring& to, bool replace) {

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <string>
+#include <utility>
 
 #include "base/WorkFileNames.h"
 
@@ -14,7 +15,9 @@ std::wstring CopyFilePathOf(const std::wstring& target);
 std::wstring UnregisteredMarkOf(const std::wstring& target);
 
 bool FileExistsAt(const std::wstring& path);
-// Deletes a file of the engine's own, read-only or not; true when it is gone.
+// Deletes a file of the engine's own, read-only or not; true when its name is gone. A delete
+// that only waits (another program holds the file open with delete sharing, so the name stays
+// until it lets go) is not done.
 bool DeleteWorkFile(const std::wstring& path);
 // Renames a complete file, the rename itself on the disk before this returns. Never
 // replaces an existing file unless asked to.
@@ -26,3 +29,25 @@ bool MoveDurably(const std::wstring& from, const std::wstring& to, bool replace)
 bool CopyDurably(const std::wstring& source, const std::wstring& destination, DWORD disposition);
 // An empty file that is on the disk when this returns true.
 bool CreateMarkDurably(const std::wstring& path);
+
+// A work file that is deleted when its owner goes, unless Keep() was called: from then on
+// it means something to whoever reads the directory next (install/Recovery.h).
+class CWorkFile {
+public:
+    CWorkFile() = default;
+    explicit CWorkFile(std::wstring path) : m_path(std::move(path)) {}
+    ~CWorkFile();
+    CWorkFile(const CWorkFile&) = delete;
+    CWorkFile& operator=(const CWorkFile&) = delete;
+
+    void Own(std::wstring path) {
+        m_path = std::move(path);
+        m_bKept = false;
+    }
+    const std::wstring& path() const { return m_path; }
+    void Keep() { m_bKept = true; }
+
+private:
+    std::wstring m_path;
+    bool m_bKept = false;
+};

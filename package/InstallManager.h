@@ -48,19 +48,10 @@ struct InstalledDictItem {
     bool unregistered = false;  // a run was killed before it registered this file's new bytes
 };
 
-// What the install engine changed for one entry, so that its failure path undoes exactly
-// that and never touches a file it did not change.
-struct EntryChanges {
-    bool movedAside = false;     // the previous file was renamed to its backup name
-    bool copiedAside = false;    // a complete copy of the previous file is its backup
-    bool targetWritten = false;  // new bytes reached the target's name
-};
-
-// One entry's install as it ended: done, or failed with what it had changed by then and the
-// Windows error code of the step that failed (ERROR_SUCCESS when the step gives none).
+// One entry's install as it ended: done, or failed with the Windows error code of the step
+// that failed.
 struct EntryOutcome {
     bool done = false;
-    EntryChanges changes;
     DWORD error = ERROR_SUCCESS;
 };
 

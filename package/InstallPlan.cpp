@@ -4,8 +4,10 @@
 #include <stdexcept>
 #include <vector>
 
+#include "base/NameFolding.h"
 #include "base/ScopedWin.h"
 #include "host/HostPaths.h"
+#include "package/DictFiles.h"
 #include "package/InstallManager.h"
 #include "package/PackageFormat.h"
 #include "package/VersionLibrary.h"
@@ -36,11 +38,6 @@ EntryAction DecideAgainst(const EntryItem& entry, const InstalledDictItem& insta
     return DecideAgainstDate(entry, installed.fileDate, installed.unregistered);
 }
 
-bool SameNameIgnoringCase(const std::wstring& a, const std::wstring& b) {
-    return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
-           CSTR_EQUAL;
-}
-
 // The file system folds the case of every letter and answers to a file's short name too, so
 // a name the installed list does not hold may still reach an installed file. The real name
 // of what answers, or false when nothing does.
@@ -58,11 +55,12 @@ void DecideAgainstFileSystem(EntryItem& entry, const std::wstring& dataDir) {
     if (!WhatAnswersTo(entry.targetPath, found)) return;
     if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return;
     const std::wstring planned = entry.dictId + entry.fileExt;
-    if (!SameNameIgnoringCase(found.cFileName, planned)) return;
+    if (!SameFileName(found.cFileName, planned)) return;
     entry.targetPath = dataDir + L"\\" + found.cFileName;
+    const CTargetFiles files = ReadTargetFiles(entry.targetPath);
     DictDate date{};
-    if (LoadVersionLibrary()) VersionLibrary().get_dict_datetime(entry.targetPath.c_str(), &date);
-    entry.action = DecideAgainstDate(entry, date, false);
+    if (LoadVersionLibrary()) VersionLibrary().get_dict_datetime(DatingPath(files).c_str(), &date);
+    entry.action = DecideAgainstDate(entry, date, RuleFor(ClassifyTarget(files)).m_bSameDateInstalls);
 }
 
 // Orders two entries for one file: above 0 when first is newer. A date the library cannot
@@ -86,7 +84,7 @@ void KeepOneEntryPerTarget(std::list<PackageItem>& packages) {
             if (!IsPlanned(entry)) continue;
             EntryItem* kept = nullptr;
             for (EntryItem* other : planned)
-                if (SameNameIgnoringCase(other->targetPath, entry.targetPath)) kept = other;
+                if (SameFileName(other->targetPath, entry.targetPath)) kept = other;
             if (kept == nullptr) {
                 planned.push_back(&entry);
             } else if (CompareEntryDates(entry, *kept) > 0) {

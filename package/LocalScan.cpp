@@ -1,13 +1,12 @@
 #include "package/LocalScan.h"
 
 #include <memory>
-#include <unordered_set>
 #include <utility>
 #include <vector>
 
 #include "base/ScopedWin.h"
 #include "host/HostPaths.h"
-#include "base/WorkFileNames.h"
+#include "package/DictFiles.h"
 #include "package/EntryNames.h"
 #include "package/InstallManager.h"
 #include "package/PackageReader.h"
@@ -48,17 +47,6 @@ bool ForEachFile(const std::wstring& pattern, Visit visit) {
 }
 
 }  // namespace
-
-std::wstring LowerAscii(std::wstring text) {
-    for (auto& c : text)
-        if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
-    return text;
-}
-
-std::wstring FoldedName(std::wstring name) {
-    if (!name.empty()) CharUpperBuffW(&name[0], static_cast<DWORD>(name.size()));
-    return name;
-}
 
 bool CInstallManager::ScanPackages() {
     std::wstring dir;
@@ -108,55 +96,25 @@ bool IsDictionaryName(const std::wstring& lowerName) {
     return ext == DICT_EXT_DIC || ext == DICT_EXT_DIP;
 }
 
-// The name a backup stands for, or empty when the name is not a backup's.
-std::wstring TargetOfBackup(const std::wstring& name) {
-    const std::wstring suffix = BACKUP_SUFFIX;
-    if (name.size() <= suffix.size() || LowerAscii(name.substr(name.size() - suffix.size())) != suffix) return L"";
-    return name.substr(0, name.size() - suffix.size());
-}
-
 }  // namespace
 
 bool CInstallManager::ScanInstalled() {
     std::wstring dir;
     if (!GetDictDataDir(dir)) return false;
     m_installed.clear();
-    // One search lists the folder; whether a backup or a new file lies beside a dictionary is
-    // looked up in that list (a missing name asked of the file system one by one costs a
-    // search of the folder each under Wine).
-    std::vector<std::pair<std::wstring, std::wstring>> files;
-    std::unordered_set<std::wstring> names;
-    ForEachFile(dir + INSTALLED_SEARCH_PIECE, [&](const std::wstring& path, const std::wstring& name) {
-        files.emplace_back(path, name);
-        names.insert(FoldedName(name));
-        return true;
-    });
-    auto beside = [&](const std::wstring& name, const wchar_t* suffix) { return names.count(FoldedName(name + suffix)) != 0; };
-    for (const auto& file : files) {
-        const std::wstring& path = file.first;
-        const std::wstring& name = file.second;
-        // A backup still waiting beside its dictionary with the new file (the start could
-        // not put it back) holds the complete previous file, while the dictionary may be
-        // partial: the dictionary is dated by the backup, so that no package older than the
-        // previous file is installed over it. Without its dictionary the backup stands in
-        // for it. A backup beside a complete dictionary says nothing about it.
-        std::wstring listedName = name;
-        std::wstring listedPath = path;
-        std::wstring datedPath = path;
-        const std::wstring backupOf = TargetOfBackup(name);
-        if (!backupOf.empty()) {
-            if (names.count(FoldedName(backupOf)) != 0) continue;
-            listedName = backupOf;
-            listedPath = path.substr(0, path.size() - name.size()) + backupOf;
-        } else if (beside(name, BACKUP_SUFFIX) && beside(name, NEW_FILE_SUFFIX)) {
-            datedPath = path + BACKUP_SUFFIX;
-        }
+    // One search lists the folder; what each dictionary's files mean (which one dates it, and
+    // whether it waits to be registered) is the state table's answer.
+    std::vector<CTargetFiles> targets;
+    if (dir.size() + 2 >= MAX_PATH || !ListDictDataDir(dir, targets)) return true;
+    for (const CTargetFiles& files : targets) {
+        const std::wstring datingPath = DatingPath(files);
+        if (datingPath.empty()) continue;
         InstalledDictItem item;
-        item.fileName = LowerAscii(listedName);
+        item.fileName = LowerAscii(files.m_strTarget.substr(dir.size() + 1));
         if (!IsDictionaryName(item.fileName)) continue;
-        item.filePath = listedPath;
-        item.unregistered = beside(listedName, UNREGISTERED_SUFFIX);
-        if (LoadVersionLibrary()) VersionLibrary().get_dict_datetime(datedPath.c_str(), &item.fileDate);
+        item.filePath = files.m_strTarget;
+        item.unregistered = RuleFor(ClassifyTarget(files)).m_bSameDateInstalls;
+        if (LoadVersionLibrary()) VersionLibrary().get_dict_datetime(datingPath.c_str(), &item.fileDate);
         m_installed.push_back(std::move(item));
     }
     return true;
