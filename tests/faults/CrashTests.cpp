@@ -275,8 +275,8 @@ TEST_F(CrashTest, KilledAtMomentsSpreadOverLargeCopies) {
 
 // Two wizards at once against one host: from two folders with two builds of a dictionary,
 // and the same executable started twice at the same moment. One installs, the other says
-// that another install is running (or, for the same executable, brings the first one
-// forward) and changes nothing; the dictionary ends as one build, whole.
+// that another install is running (the same executable never says so: it brings the first
+// one forward) and changes nothing; the dictionary ends as one build, whole.
 TEST_F(CrashTest, TwoWizardsAtOnceInstallOneBuildWhole) {
     const std::string buildA = test::PatternBytes(4 * 1024 * KB, 21), buildB = test::PatternBytes(4 * 1024 * KB, 22);
     machine->AddPackage(L"abc.dir", MakePackage({Abc(buildA)}));
@@ -302,6 +302,9 @@ TEST_F(CrashTest, TwoWizardsAtOnceInstallOneBuildWhole) {
                 if (!wizards[i]->Running()) {
                     done[i] = true;
                 } else if (HWND box = WaitForMessageBox(wizards[i]->processId(), WIZ_TEXT_ANOTHER_INSTALL, 0)) {
+                    // A double start of one executable is one wizard: the second waits for
+                    // the first one's dialog and brings it forward.
+                    EXPECT_FALSE(sameExe) << "a second start of the same executable showed the box";
                     CloseMessageBox(box);
                     done[i] = true;
                 } else if ((dlgs[i] = wizards[i]->WaitForDialog(20)) != nullptr) {
@@ -327,6 +330,55 @@ TEST_F(CrashTest, TwoWizardsAtOnceInstallOneBuildWhole) {
         EXPECT_TRUE(installed == buildA || installed == buildB) << "a mix of two builds, or partial";
         ExpectDataDir({{L"abc.dic", installed}});
     }
+}
+
+bool SetHostLocation(const std::wstring& location) {
+    HKEY raw = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, HOST_REGISTRY_KEY, 0, KEY_SET_VALUE, &raw) != ERROR_SUCCESS) return false;
+    qb::ScopedRegKey key(raw);
+    return RegSetValueExW(key.get(), HOST_VALUE_LOCATION, 0, REG_SZ, reinterpret_cast<const BYTE*>(location.c_str()),
+                          static_cast<DWORD>((location.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+}
+
+// The lock knows the data folder, not its spelling: with the host's Location changed to
+// the same folder through another drive letter (or the \\?\ form) while a wizard is open,
+// a second wizard from another folder still finds the lock held and changes nothing.
+TEST_F(CrashTest, OneLockThroughAnotherDriveLetter) {
+    machine->AddPackage(L"abc.dir", MakePackage({Abc(test::PatternBytes(64 * KB, 23))}));
+    const std::string root = faults::UnixPath(machine->root);
+    const std::string drives = faults::UnixPath(L"C:\\");
+    ASSERT_FALSE(root.empty());
+    ASSERT_FALSE(drives.empty());
+    // The prefix's dosdevices holds a link per drive letter to a Unix folder; C: is reached
+    // through it or straight at drive_c.
+    const size_t cut = drives.find("/dosdevices/") != std::string::npos ? drives.find("/dosdevices/") : drives.rfind("/drive_c");
+    ASSERT_NE(cut, std::string::npos) << drives;
+    const std::string link = drives.substr(0, cut) + "/dosdevices/q:";
+    ASSERT_EQ(faults::RunShell("rm -f '" + link + "' && ln -s '" + root + "' '" + link + "'", dir.path() + L"\\sh"), 0)
+        << link;
+    const std::wstring hostThroughQ = L"Q:" + machine->hostDir.substr(machine->root.size());
+    ASSERT_TRUE(test::FileExists(L"Q:" + machine->hostExe.substr(machine->root.size()))) << "the drive letter does not reach the folder";
+    const std::wstring otherDir = dir.path() + L"\\other";
+    ASSERT_TRUE(CreateDirectoryW(otherDir.c_str(), nullptr));
+    for (const wchar_t* file : {L"Quillbox.exe", L"dict_ver.dll", L"dictconfig.ini", L"abc.dir"})
+        ASSERT_TRUE(CopyFileW((machine->wizardDir + L"\\" + file).c_str(), (otherDir + L"\\" + file).c_str(), FALSE));
+
+    for (const std::wstring& spelling : {hostThroughQ, L"\\\\?\\" + machine->hostDir}) {
+        SCOPED_TRACE(test::Utf8(spelling));
+        machine->Register();
+        Wizard first(machine->wizardExe);
+        HWND dlg = first.WaitForDialog();
+        ASSERT_NE(dlg, nullptr);
+        ASSERT_TRUE(SetHostLocation(spelling));
+        Wizard second(otherDir + L"\\Quillbox.exe");
+        HWND box = WaitForMessageBox(second.processId(), WIZ_TEXT_ANOTHER_INSTALL);
+        ASSERT_NE(box, nullptr) << "a second wizard took a lock of its own";
+        CloseMessageBox(box);
+        EXPECT_EQ(second.WaitForExit(), 2u);
+        Click(dlg, IDC_BTN_MAINDLG_CANCEL);
+        EXPECT_EQ(first.WaitForExit(), 1u);
+    }
+    faults::RunShell("rm -f '" + link + "'", dir.path() + L"\\sh");
 }
 
 }  // namespace

@@ -19,13 +19,16 @@ struct Leftover {
     std::string target;  // empty: absent
     WORD targetYear;
     std::string backup, newFile, copy;
-    bool held;            // another program holds the target open, sharing reading and writing
+    bool mark;            // the empty mark of a registration to come
     const wchar_t* date;  // of the package's entry
     const wchar_t* page;  // the welcome page's summary, or null for the up-to-date page
     std::string after;    // abc.dic after a cancel on that page; empty: absent
+    std::string backupAfter = std::string();  // its backup then; empty: none
+    bool markAfter = false;
     friend void PrintTo(const Leftover& l, std::ostream* os) { *os << l.name; }
 };
 
+// Each row of the state table through the real start: its recovery, its scan and its plan.
 class RecoveryTest : public FaultTest, public ::testing::WithParamInterface<Leftover> {};
 
 TEST_P(RecoveryTest, NextStartLeavesEveryDictionaryWhole) {
@@ -38,13 +41,7 @@ TEST_P(RecoveryTest, NextStartLeavesEveryDictionaryWhole) {
     if (!l.backup.empty()) machine->AddInstalled(L"abc.dic" BACKUP_SUFFIX, l.backup, 2001);
     if (!l.newFile.empty()) test::WriteFileBytes(NewFilePathOf(target), l.newFile);
     if (!l.copy.empty()) test::WriteFileBytes(CopyFilePathOf(target), l.copy);
-    // A kill after the mark of a registration to come is put down leaves it too.
-    if (!l.newFile.empty()) test::WriteFileBytes(UnregisteredMarkOf(target), "");
-    std::unique_ptr<FileHolder> holder;
-    if (l.held) {
-        holder = std::make_unique<FileHolder>(target, L"rw");
-        ASSERT_TRUE(holder->holding());
-    }
+    if (l.mark) test::WriteFileBytes(UnregisteredMarkOf(target), "");
 
     Wizard wizard(machine->wizardExe);
     HWND dlg = wizard.WaitForDialog();
@@ -52,39 +49,162 @@ TEST_P(RecoveryTest, NextStartLeavesEveryDictionaryWhole) {
     EXPECT_EQ(FirstPageText(dlg), l.page != nullptr ? Welcome(l.page) : std::wstring(WIZ_TEXT_UP_TO_DATE));
     Click(dlg, IDC_BTN_MAINDLG_CANCEL);
     EXPECT_EQ(wizard.WaitForExit(), 1u);
-    holder.reset();
-    if (l.after.empty()) {
-        ExpectDataDir({});
-    } else {
-        ExpectDataDir({{L"abc.dic", l.after}});
-    }
+    std::map<std::wstring, std::string> expected;
+    if (!l.after.empty()) expected[L"abc.dic"] = l.after;
+    if (!l.backupAfter.empty()) expected[L"abc.dic" BACKUP_SUFFIX] = l.backupAfter;
+    if (l.markAfter) expected[L"abc.dic" UNREGISTERED_SUFFIX] = "";
+    ExpectDataDir(expected);
 }
 
 const wchar_t UPGRADE[] = L"升级《ABC英汉词典》";
 const wchar_t INSTALL[] = L"安装《ABC英汉词典》";
 const wchar_t PACKAGE_DATE[] = L"2024-05-01";
 const wchar_t OLDER_THAN_BEFORE[] = L"2000-06-01";
+const wchar_t BACKUP_DATE[] = L"2001-01-01";  // the date AddInstalled gives the backup
 
 INSTANTIATE_TEST_SUITE_P(
     States, RecoveryTest,
     ::testing::Values(
-        Leftover{"new_file_only", "", 0, "", PARTIAL, "", false, PACKAGE_DATE, INSTALL, ""},
+        Leftover{"new_file_only", "", 0, "", PARTIAL, "", true, PACKAGE_DATE, INSTALL, ""},
+        Leftover{"mark_only", "", 0, "", "", "", true, PACKAGE_DATE, INSTALL, ""},
         Leftover{"backup_only", "", 0, BEFORE, "", "", false, PACKAGE_DATE, UPGRADE, BEFORE},
-        Leftover{"backup_and_new_file", "", 0, BEFORE, PARTIAL, "", false, PACKAGE_DATE, UPGRADE, BEFORE},
-        Leftover{"rewritten_in_place", PARTIAL, 2030, BEFORE, AFTER, "", false, PACKAGE_DATE, UPGRADE, BEFORE},
-        Leftover{"rewritten_in_place_held", PARTIAL, 2030, BEFORE, AFTER, "", true, PACKAGE_DATE, UPGRADE, BEFORE},
+        Leftover{"backup_and_new_file", "", 0, BEFORE, PARTIAL, "", true, PACKAGE_DATE, UPGRADE, BEFORE},
+        Leftover{"backup_and_new_file_without_mark", "", 0, BEFORE, PARTIAL, "", false, PACKAGE_DATE, UPGRADE, BEFORE},
+        Leftover{"rewritten_in_place", PARTIAL, 2030, BEFORE, AFTER, "", true, PACKAGE_DATE, UPGRADE, BEFORE},
         // Dated by the previous file, not by the cut-off one: an older package is not installed.
-        Leftover{"rewritten_in_place_older_package", PARTIAL, 2030, BEFORE, AFTER, "", false, OLDER_THAN_BEFORE,
+        Leftover{"rewritten_in_place_older_package", PARTIAL, 2030, BEFORE, AFTER, "", true, OLDER_THAN_BEFORE,
                  nullptr, BEFORE},
-        // A backup beside a complete file is stale: never restored over it, never a downgrade.
-        Leftover{"stale_backup_beside_newer_file", NEWER, 2030, BEFORE, "", "", false, PACKAGE_DATE, nullptr, NEWER},
-        Leftover{"stale_backup_beside_older_file", BEFORE, 2001, NEWER, "", "", false, PACKAGE_DATE, UPGRADE, BEFORE},
-        Leftover{"previous_back_new_file_left", BEFORE, 2001, "", PARTIAL, "", false, PACKAGE_DATE, UPGRADE, BEFORE},
+        // The mark without the new file says the target holds the complete new bytes: the
+        // backup is stale, never restored over it, and the mark waits for the registration.
+        Leftover{"stale_backup_beside_newer_file", NEWER, 2030, BEFORE, "", "", true, PACKAGE_DATE, nullptr, NEWER,
+                 "", true},
+        Leftover{"stale_backup_beside_older_file", BEFORE, 2001, NEWER, "", "", true, PACKAGE_DATE, UPGRADE, BEFORE,
+                 "", true},
+        // A target and a backup with none of the engine's evidence (another installer that wrote
+        // in place, killed): the target may be partial, so both stay, and the backup dates the
+        // dictionary; a package of that date or later offers to put it whole.
+        Leftover{"leftover_partial_target_and_backup", PARTIAL, 2030, BEFORE, "", "", false, PACKAGE_DATE, UPGRADE,
+                 PARTIAL, BEFORE},
+        Leftover{"leftover_and_package_of_the_backups_date", PARTIAL, 2030, BEFORE, "", "", false, BACKUP_DATE,
+                 UPGRADE, PARTIAL, BEFORE},
+        Leftover{"leftover_and_older_package", PARTIAL, 2030, BEFORE, "", "", false, OLDER_THAN_BEFORE, nullptr,
+                 PARTIAL, BEFORE},
+        Leftover{"leftover_beside_newer_file", NEWER, 2030, BEFORE, "", "", false, PACKAGE_DATE, UPGRADE, NEWER,
+                 BEFORE},
+        Leftover{"previous_back_new_file_left", BEFORE, 2001, "", PARTIAL, "", true, PACKAGE_DATE, UPGRADE, BEFORE},
         Leftover{"copy_cut_short", BEFORE, 2001, "", "", BEFORE.substr(0, 10 * KB), false, PACKAGE_DATE, UPGRADE,
                  BEFORE},
-        Leftover{"copy_cut_short_beside_stale_backup", BEFORE, 2001, NEWER, "", BEFORE.substr(0, 10 * KB), false,
-                 PACKAGE_DATE, UPGRADE, BEFORE}),
+        Leftover{"copy_cut_short_beside_leftover_backup", BEFORE, 2001, NEWER, "", BEFORE.substr(0, 10 * KB), false,
+                 PACKAGE_DATE, UPGRADE, BEFORE, NEWER}),
     [](const ::testing::TestParamInfo<Leftover>& info) { return std::string(info.param.name); });
+
+// A leftover target with its backup and nothing of the engine's beside them, installed over:
+// the package's bytes take the name whole and only then does the backup go; cancelled, both
+// stayed (the table above).
+TEST_F(FaultTest, LeftoverIsPutWholeByAnInstallOfTheBackupsDateOrLater) {
+    PackageEntry entry = Abc(AFTER);
+    entry.dateText = BACKUP_DATE;
+    machine->AddPackage(L"abc.dir", MakePackage({entry}));
+    machine->AddInstalled(L"abc.dic", PARTIAL, 2030);
+    machine->AddInstalled(L"abc.dic" BACKUP_SUFFIX, BEFORE, 2001);
+    Wizard wizard(machine->wizardExe);
+    HWND dlg = wizard.WaitForDialog();
+    ASSERT_NE(dlg, nullptr);
+    EXPECT_EQ(InstallToTheEnd(wizard, dlg), std::vector<std::wstring>{Upgraded(ABC_NAME)});
+    ExpectDataDir({{L"abc.dic", AFTER}});
+}
+
+// Files beside names a package could never install are not the engine's, whatever they end
+// in: a start leaves them exactly as they are.
+TEST_F(FaultTest, FilesOutsideTheEntryNameRuleAreLeftAlone) {
+    machine->AddPackage(L"abc.dir", MakePackage({Abc(AFTER)}));
+    const std::map<std::wstring, std::string> files = {
+        {L"report" BACKUP_SUFFIX, "a lone report"},
+        {L"notes" NEW_FILE_SUFFIX, "notes"},
+        {L".." BACKUP_SUFFIX, "dots"},
+        {L"a.dic " BACKUP_SUFFIX, "trailing space"},
+        {L"x.dic" BACKUP_SUFFIX NEW_FILE_SUFFIX, "two suffixes"},
+        // A name a package could install, with its backup and none of the engine's evidence.
+        {L"notes.txt", "notes, partly saved"},
+        {L"notes.txt" BACKUP_SUFFIX, "notes"},
+    };
+    for (const auto& file : files) ASSERT_TRUE(test::WriteFileBytes(Installed(file.first.c_str()), file.second));
+    Wizard wizard(machine->wizardExe);
+    HWND dlg = wizard.WaitForDialog();
+    ASSERT_NE(dlg, nullptr);
+    Click(dlg, IDC_BTN_MAINDLG_CANCEL);
+    EXPECT_EQ(wizard.WaitForExit(), 1u);
+    ExpectDataDir(files);
+}
+
+// A dictionary cut off while rewritten in place, held by another program during the next
+// start with each sharing mode: the start puts the backup back where the holder lets it (in
+// one step, or by rewriting the target's bytes), never deletes the target first, and leaves
+// the dictionary unsettled where it cannot; once the holder lets go, the dictionary is whole
+// at its name after the next start at the latest.
+TEST_F(FaultTest, HeldWhileSettledWithEverySharingMode) {
+    const std::wstring target = Installed(L"abc.dic");
+    machine->AddPackage(L"abc.dir", MakePackage({Abc(AFTER)}));
+    const struct {
+        const wchar_t* mode;
+        bool settledWhileHeld;
+    } holders[] = {{L"none", false}, {L"r", false}, {L"rw", true}, {L"rwd", true}};
+    for (const auto& h : holders) {
+        SCOPED_TRACE(test::Utf8(h.mode));
+        machine->AddInstalled(L"abc.dic", PARTIAL, 2030);
+        machine->AddInstalled(L"abc.dic" BACKUP_SUFFIX, BEFORE, 2001);
+        test::WriteFileBytes(NewFilePathOf(target), AFTER);
+        test::WriteFileBytes(UnregisteredMarkOf(target), "");
+        {
+            FileHolder holder(target, h.mode);
+            ASSERT_TRUE(holder.holding());
+            Wizard wizard(machine->wizardExe);
+            HWND dlg = wizard.WaitForDialog();
+            ASSERT_NE(dlg, nullptr);
+            EXPECT_EQ(FirstPageText(dlg), Welcome(UPGRADE));
+            Click(dlg, IDC_BTN_MAINDLG_CANCEL);
+            EXPECT_EQ(wizard.WaitForExit(), 1u);
+        }
+        if (h.settledWhileHeld) {
+            ExpectDataDir({{L"abc.dic", BEFORE}});
+            continue;
+        }
+        EXPECT_TRUE(test::ReadFileBytes(target) == PARTIAL) << "unsettled, and untouched";
+        EXPECT_TRUE(test::ReadFileBytes(BackupPathOf(target)) == BEFORE);
+        Wizard again(machine->wizardExe);
+        HWND dlg = again.WaitForDialog();
+        ASSERT_NE(dlg, nullptr);
+        Click(dlg, IDC_BTN_MAINDLG_CANCEL);
+        EXPECT_EQ(again.WaitForExit(), 1u);
+        ExpectDataDir({{L"abc.dic", BEFORE}});
+    }
+}
+
+// An upgrade of a dictionary another program holds open, with each sharing mode: where the
+// holder lets the target be renamed or written, the new build is installed whole; where it
+// does not, the entry fails before anything is made, and nothing is left beside the target.
+TEST_F(FaultTest, UpgradeOfAHeldDictionaryWithEverySharingMode) {
+    const std::wstring target = Installed(L"abc.dic");
+    machine->AddPackage(L"abc.dir", MakePackage({Abc(AFTER)}));
+    const struct {
+        const wchar_t* mode;
+        bool installs;
+    } holders[] = {{L"none", false}, {L"r", false}, {L"rw", true}, {L"rwd", true}};
+    for (const auto& h : holders) {
+        SCOPED_TRACE(test::Utf8(h.mode));
+        machine->AddInstalled(L"abc.dic", BEFORE, 2001);
+        {
+            FileHolder holder(target, h.mode);
+            ASSERT_TRUE(holder.holding());
+            Wizard wizard(machine->wizardExe);
+            HWND dlg = wizard.WaitForDialog();
+            ASSERT_NE(dlg, nullptr);
+            EXPECT_EQ(InstallToTheEnd(wizard, dlg),
+                      std::vector<std::wstring>{h.installs ? Upgraded(ABC_NAME) : UpgradeFailed(ABC_NAME)});
+        }
+        ExpectDataDir({{L"abc.dic", h.installs ? AFTER : BEFORE}});
+    }
+}
 
 // A file rewritten in place when the wizard was killed, held by another program that lets
 // others read it but not write or delete it, so that the start cannot put its backup back: it is dated by the backup, its
