@@ -114,6 +114,22 @@ TEST_F(FaultTest, LeftoverIsPutWholeByAnInstallOfTheBackupsDateOrLater) {
     ExpectDataDir({{L"abc.dic", AFTER}});
 }
 
+// Without the host (here its executable is gone) the wizard only says so: what a kill left
+// in the data folder stays for a start that finds the host.
+TEST_F(FaultTest, HostNotFoundChangesNothing) {
+    machine->AddPackage(L"abc.dir", MakePackage({Abc(AFTER)}));
+    machine->AddInstalled(L"abc.dic" BACKUP_SUFFIX, BEFORE, 2001);
+    test::WriteFileBytes(NewFilePathOf(Installed(L"abc.dic")), PARTIAL);
+    ASSERT_TRUE(DeleteFileW(machine->hostExe.c_str()));
+    Wizard wizard(machine->wizardExe);
+    HWND dlg = wizard.WaitForDialog();
+    ASSERT_NE(dlg, nullptr);
+    EXPECT_EQ(FirstPageText(dlg), WIZ_TEXT_HOST_NOT_FOUND);
+    Click(dlg, IDC_BTN_MAINDLG_CANCEL);
+    EXPECT_EQ(wizard.WaitForExit(), 1u);
+    ExpectDataDir({{L"abc.dic" BACKUP_SUFFIX, BEFORE}, {L"abc.dic" NEW_FILE_SUFFIX, PARTIAL}});
+}
+
 // Files beside names a package could never install are not the engine's, whatever they end
 // in: a start leaves them exactly as they are.
 TEST_F(FaultTest, FilesOutsideTheEntryNameRuleAreLeftAlone) {
