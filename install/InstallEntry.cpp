@@ -16,7 +16,7 @@
 #include "install/ReplaceTarget.h"
 #include "package/InstallManager.h"
 #include "package/DictFiles.h"
-#include "package/LocalScan.h"
+#include "base/NameFolding.h"
 #include "package/PackageFormat.h"
 #include "package/PackageReader.h"
 #include "package/PackageSeal.h"
