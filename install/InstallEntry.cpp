@@ -7,6 +7,7 @@
 // In a sealed package N is hashed as it is written and goes no further unless its SHA-256 is
 // the sealed one.
 #include "base/CrashPoint.h"
+#include "base/NameFolding.h"
 #include "dictver/DictDate.h"
 #include "install/DictConfig.h"
 #include "install/EntryHasher.h"
@@ -14,9 +15,8 @@
 #include "install/InstallReporter.h"
 #include "install/OutputFile.h"
 #include "install/ReplaceTarget.h"
-#include "package/InstallManager.h"
 #include "package/DictFiles.h"
-#include "base/NameFolding.h"
+#include "package/InstallManager.h"
 #include "package/PackageFormat.h"
 #include "package/PackageReader.h"
 #include "package/PackageSeal.h"
