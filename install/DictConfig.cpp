@@ -1,8 +1,12 @@
 #include "install/DictConfig.h"
 
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
 
 #include "base/CrashPoint.h"
+#include "base/NameFolding.h"
 #include "base/ScopedWin.h"
 #include "host/HostPaths.h"
 #include "host/ProcessControl.h"
@@ -20,35 +24,165 @@ bool WizardConfigPath(std::wstring& out) {
     return true;
 }
 
-// Runs edit(copyPath) on a copy of the file, then puts the copy in the file's place in one
-// rename. The copy keeps the file's bytes, and so its encoding, and its attributes.
-template <typename Edit>
-bool EditOnCopy(const std::wstring& path, Edit edit) {
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) return false;
-    const std::wstring copy = NewFilePathOf(path);
-    DeleteWorkFile(copy);
-    if (!CopyDurably(path, copy, CREATE_NEW)) {
-        DeleteWorkFile(copy);
+// A host that holds its file is given this long to let go before the registration fails.
+constexpr int CONFIG_SWAP_TRIES = 10;
+constexpr DWORD CONFIG_SWAP_WAIT_MS = 200;
+
+DWORD ErrorOr(DWORD fallback) {
+    const DWORD error = GetLastError();
+    return error != ERROR_SUCCESS ? error : fallback;
+}
+
+// The file's text as the profile functions read it: UTF-16 or UTF-8 after a byte order mark,
+// the ANSI code page without one.
+bool ReadProfileText(const std::wstring& path, std::wstring& text, DWORD& error) {
+    qb::ScopedHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    LARGE_INTEGER size;
+    if (!file || !GetFileSizeEx(file.get(), &size) || size.QuadPart > 0x7FFFFFF0) {
+        error = ErrorOr(ERROR_FILE_TOO_LARGE);
         return false;
     }
-    edit(copy.c_str());
-    QB_CRASH_POINT();
-    {
-        qb::ScopedHandle file(CreateFileW(copy.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                          FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!file || !FlushFileBuffers(file.get())) {
-            DeleteWorkFile(copy);
+    std::string bytes(static_cast<size_t>(size.QuadPart), '\0');
+    DWORD got = 0;
+    if (!bytes.empty() && (!ReadFile(file.get(), &bytes[0], static_cast<DWORD>(bytes.size()), &got, nullptr) ||
+                           got != bytes.size())) {
+        error = ErrorOr(ERROR_READ_FAULT);
+        return false;
+    }
+    const unsigned char* b = reinterpret_cast<const unsigned char*>(bytes.data());
+    if (bytes.size() >= 2 && (b[0] == 0xFF && b[1] == 0xFE)) {
+        text.assign(reinterpret_cast<const wchar_t*>(bytes.data() + 2), (bytes.size() - 2) / 2);
+        return true;
+    }
+    if (bytes.size() >= 2 && (b[0] == 0xFE && b[1] == 0xFF)) {
+        text.clear();
+        for (size_t i = 2; i + 1 < bytes.size(); i += 2) text += static_cast<wchar_t>((b[i] << 8) | b[i + 1]);
+        return true;
+    }
+    UINT codePage = CP_ACP;
+    size_t skip = 0;
+    if (bytes.size() >= 3 && b[0] == 0xEF && b[1] == 0xBB && b[2] == 0xBF) {
+        codePage = CP_UTF8;
+        skip = 3;
+    }
+    text.clear();
+    if (bytes.size() == skip) return true;
+    const int length = static_cast<int>(bytes.size() - skip);
+    const int units = MultiByteToWideChar(codePage, 0, bytes.data() + skip, length, nullptr, 0);
+    if (units <= 0) {
+        error = ErrorOr(ERROR_NO_UNICODE_TRANSLATION);
+        return false;
+    }
+    text.resize(static_cast<size_t>(units));
+    MultiByteToWideChar(codePage, 0, bytes.data() + skip, length, &text[0], units);
+    return true;
+}
+
+std::wstring Trimmed(const std::wstring& text, size_t begin, size_t end) {
+    while (begin < end && (text[begin] == L' ' || text[begin] == L'\t')) ++begin;
+    while (end > begin && (text[end - 1] == L' ' || text[end - 1] == L'\t' || text[end - 1] == L'\r')) --end;
+    return text.substr(begin, end - begin);
+}
+
+// What a profile file holds, line by line as the profile functions see it, in a form two
+// files can be compared by: one item per section header ("S\1") and one per key line
+// ("S\1K\1V"), section and key folded; the profile functions rewrite a file whole, so
+// spaces around names and values and blank lines do not count.
+struct CProfileItems {
+    std::unordered_map<std::wstring, int> counts;
+    std::unordered_set<std::wstring> sections;  // folded names
+};
+
+std::wstring ItemOf(const std::wstring& section, const std::wstring& key, const std::wstring& value) {
+    return section + L'\1' + key + L'\1' + value;
+}
+
+CProfileItems ParseProfile(const std::wstring& text) {
+    CProfileItems items;
+    std::wstring section;  // keys ahead of the first section belong to the unnamed one
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t end = text.find(L'\n', pos);
+        if (end == std::wstring::npos) end = text.size();
+        const std::wstring line = Trimmed(text, pos, end);
+        pos = end + 1;
+        if (line.empty()) continue;
+        if (line[0] == L'[') {
+            const size_t close = line.find(L']');
+            section = FoldedName(Trimmed(line, 1, close == std::wstring::npos ? line.size() : close));
+            items.sections.insert(section);
+            ++items.counts[section + L'\1'];
+            continue;
+        }
+        const size_t equals = line.find(L'=');
+        const std::wstring key = FoldedName(Trimmed(line, 0, equals == std::wstring::npos ? line.size() : equals));
+        const std::wstring value = equals == std::wstring::npos ? L"\2" : Trimmed(line, equals + 1, line.size());
+        ++items.counts[ItemOf(section, key, value)];
+    }
+    return items;
+}
+
+// The copy holds every key the edits wrote with its value, none of the sections they removed,
+// and everything else the file held before.
+bool CopyIsProven(const std::wstring& original, const std::wstring& copy, const std::vector<CConfigEdit>& edits,
+                  DWORD& error) {
+    std::wstring before, after;
+    if (!ReadProfileText(original, before, error) || !ReadProfileText(copy, after, error)) return false;
+    const CProfileItems was = ParseProfile(before);
+    CProfileItems is = ParseProfile(after);
+    std::unordered_set<std::wstring> changedKeys, removedSections;
+    for (const CConfigEdit& edit : edits) {
+        const std::wstring section = FoldedName(edit.m_strSection);
+        if (edit.m_bRemoveSection) {
+            removedSections.insert(section);
+            if (is.sections.count(section) != 0) return false;
+            continue;
+        }
+        changedKeys.insert(section + L'\1' + FoldedName(edit.m_strKey));
+        std::vector<wchar_t> value(edit.m_strValue.size() + 2);
+        const DWORD read = GetPrivateProfileStringW(edit.m_strSection.c_str(), edit.m_strKey.c_str(), L"", value.data(),
+                                                    static_cast<DWORD>(value.size()), copy.c_str());
+        if (std::wstring(value.data(), read) != edit.m_strValue) return false;
+    }
+    for (const auto& item : was.counts) {
+        const size_t cut = item.first.find(L'\1');
+        const std::wstring section = item.first.substr(0, cut);
+        if (removedSections.count(section) != 0) continue;
+        const size_t keyEnd = item.first.find(L'\1', cut + 1);
+        if (keyEnd != std::wstring::npos && changedKeys.count(item.first.substr(0, keyEnd)) != 0) continue;
+        const auto found = is.counts.find(item.first);
+        if (found == is.counts.end() || found->second < item.second) return false;
+    }
+    return true;
+}
+
+bool ApplyEdits(const std::wstring& copy, const std::vector<CConfigEdit>& edits, DWORD& error) {
+    for (const CConfigEdit& edit : edits) {
+        const BOOL written =
+            edit.m_bRemoveSection
+                ? WritePrivateProfileStringW(edit.m_strSection.c_str(), nullptr, nullptr, copy.c_str())
+                : WritePrivateProfileStringW(edit.m_strSection.c_str(), edit.m_strKey.c_str(), edit.m_strValue.c_str(),
+                                             copy.c_str());
+        if (!written) {
+            error = ErrorOr(ERROR_WRITE_FAULT);
             return false;
         }
     }
-    SetFileAttributesW(copy.c_str(), attributes);
-    if (!MoveDurably(copy, path, true)) {
-        DeleteWorkFile(copy);
-        return false;
-    }
-    QB_CRASH_POINT();
     return true;
+}
+
+// The copy takes the file's place; the file's security descriptor, owner and attributes stay
+// with its name. A host that holds the file without delete sharing keeps it from being
+// replaced: tried again for a short while.
+bool SwapIntoPlace(const std::wstring& path, const std::wstring& copy, DWORD& error) {
+    for (int attempt = 1;; ++attempt) {
+        if (ReplaceFileW(path.c_str(), copy.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr))
+            return true;
+        error = ErrorOr(ERROR_UNABLE_TO_REMOVE_REPLACED);
+        if (attempt >= CONFIG_SWAP_TRIES) return false;
+        Sleep(CONFIG_SWAP_WAIT_MS);
+    }
 }
 
 bool HasUnicodeMark(const std::wstring& path) {
@@ -62,50 +196,99 @@ bool HasUnicodeMark(const std::wstring& path) {
     return utf16 || utf8;
 }
 
-bool FitsAnsiCodePage(const std::wstring& text) {
+}  // namespace
+
+bool TextFitsCodePage(const std::wstring& text, UINT codePage) {
     if (text.empty()) return true;
     const int length = static_cast<int>(text.size());
+    // UTF-8 and UTF-7 refuse the best-fit flag and the default-character question; the
+    // round trip alone says whether the text survives.
+    const bool utf = codePage == CP_UTF8 || codePage == CP_UTF7;
+    const DWORD flags = utf ? 0 : WC_NO_BEST_FIT_CHARS;
     BOOL usedDefault = FALSE;
-    const int bytes = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.c_str(), length, nullptr, 0, nullptr,
-                                          &usedDefault);
+    BOOL* askDefault = utf ? nullptr : &usedDefault;
+    const int bytes = WideCharToMultiByte(codePage, flags, text.c_str(), length, nullptr, 0, nullptr, askDefault);
     if (bytes <= 0 || usedDefault) return false;
     std::string narrow(static_cast<size_t>(bytes), '\0');
-    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.c_str(), length, &narrow[0], bytes, nullptr, &usedDefault);
+    if (WideCharToMultiByte(codePage, flags, text.c_str(), length, &narrow[0], bytes, nullptr, askDefault) != bytes ||
+        usedDefault)
+        return false;
     std::wstring back(text.size() + 1, L'\0');
-    const int units = MultiByteToWideChar(CP_ACP, 0, narrow.c_str(), bytes, &back[0], static_cast<int>(back.size()));
-    return !usedDefault && units == length && back.compare(0, text.size(), text) == 0;
+    const int units = MultiByteToWideChar(codePage, 0, narrow.c_str(), bytes, &back[0], static_cast<int>(back.size()));
+    return units == length && back.compare(0, text.size(), text) == 0;
 }
 
-}  // namespace
+bool ReplaceHostConfigVerified(const std::wstring& path, const std::vector<CConfigEdit>& edits, DWORD& error) {
+    error = ERROR_SUCCESS;
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        error = ErrorOr(ERROR_FILE_NOT_FOUND);
+        return false;
+    }
+    CWorkFile copy(NewFilePathOf(path));
+    if (!DeleteWorkFile(copy.path()) || !CopyDurably(path, copy.path(), CREATE_NEW)) {
+        error = ErrorOr(ERROR_WRITE_FAULT);
+        return false;
+    }
+    if (!ApplyEdits(copy.path(), edits, error)) return false;
+    QB_CRASH_POINT();
+    {
+        qb::ScopedHandle file(CreateFileW(copy.path().c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                          FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file || !FlushFileBuffers(file.get())) {
+            error = ErrorOr(ERROR_WRITE_FAULT);
+            return false;
+        }
+    }
+    if (!CopyIsProven(path, copy.path(), edits, error)) {
+        if (error == ERROR_SUCCESS) error = ERROR_FILE_CORRUPT;
+        return false;
+    }
+    SetFileAttributesW(copy.path().c_str(), attributes);
+    if (!SwapIntoPlace(path, copy.path(), error)) return false;
+    copy.Keep();  // it is the host's file now
+    QB_CRASH_POINT();
+    return true;
+}
 
 bool HostConfigCanHold(const std::wstring& dictId) {
     std::wstring hostConfig;
     if (!GetLocalQueryCfgPath(hostConfig) || !PathExists(hostConfig)) return true;  // nothing will be written
-    return HasUnicodeMark(hostConfig) || FitsAnsiCodePage(dictId);
+    return HasUnicodeMark(hostConfig) || TextFitsCodePage(dictId, GetACP());
 }
 
 bool CInstallManager::RegisterDictionary(const EntryItem& entry) {
+    DWORD error = ERROR_SUCCESS;
+    return RegisterDictionary(entry, error);
+}
+
+bool CInstallManager::RegisterDictionary(const EntryItem& entry, DWORD& writeError) {
+    writeError = ERROR_SUCCESS;
     if (entry.dictId.empty()) return false;
     std::wstring hostConfig;
     if (!GetLocalQueryCfgPath(hostConfig) || !PathExists(hostConfig)) return false;
-    // A read-only file is not written; its attributes are the host's.
+    // A read-only file is not written; its attributes are the host's, and the registration
+    // has not reached it.
     const DWORD attributes = GetFileAttributesW(hostConfig.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) return false;
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
+        writeError = ERROR_ACCESS_DENIED;
+        return false;
+    }
 
     std::wstring wizardConfig;
     const bool haveWizardConfig = WizardConfigPath(wizardConfig) && PathExists(wizardConfig);
     const wchar_t* section = entry.dictId.c_str();
-    const bool swapped = EditOnCopy(hostConfig, [&](const wchar_t* copy) {
-        WritePrivateProfileStringW(section, CFG_KEY_ID, section, copy);
-        if (!haveWizardConfig) return;
+    std::vector<CConfigEdit> edits = {{section, CFG_KEY_ID, section}};
+    if (haveWizardConfig) {
         for (const wchar_t* key : CFG_COPIED_KEYS) {
             wchar_t value[CFG_VALUE_UNITS] = {};
             GetPrivateProfileStringW(section, key, L"", value, CFG_VALUE_UNITS, wizardConfig.c_str());
             // An empty value keeps whatever the host already has for that key.
-            if (value[0] != L'\0') WritePrivateProfileStringW(section, key, value, copy);
+            if (value[0] != L'\0') edits.push_back({section, key, value});
         }
-    });
-    return swapped && haveWizardConfig;
+    }
+    if (!ReplaceHostConfigVerified(hostConfig, edits, writeError)) return false;
+    return haveWizardConfig;
 }
 
 bool CInstallManager::EnableDictionaries() {
@@ -113,16 +296,18 @@ bool CInstallManager::EnableDictionaries() {
     std::wstring hostConfig;
     if (!GetLocalQueryCfgPath(hostConfig)) return false;
     // The host owns this file: without it there is nothing to enable, and a file made here
-    // would hold sections without their ids. The host is still started as asked.
+    // would hold sections without their ids. The host is still started as asked. Keys that
+    // could not be written are a failure as a service that would not stop is: the host is
+    // not started by this operation.
     if (PathExists(hostConfig)) {
         SetFileAttributesW(hostConfig.c_str(), AttributesForRename(hostConfig.c_str()));
-        EditOnCopy(hostConfig, [this](const wchar_t* copy) {
-            for (const PackageItem& package : m_packages) {
-                if (!package.entries) continue;
-                for (const EntryItem& entry : *package.entries)
-                    WritePrivateProfileStringW(entry.dictId.c_str(), CFG_KEY_ENABLE, CFG_VALUE_ENABLED, copy);
-            }
-        });
+        std::vector<CConfigEdit> edits;
+        for (const PackageItem& package : m_packages) {
+            if (!package.entries) continue;
+            for (const EntryItem& entry : *package.entries) edits.push_back({entry.dictId, CFG_KEY_ENABLE, CFG_VALUE_ENABLED});
+        }
+        DWORD error = ERROR_SUCCESS;
+        if (!ReplaceHostConfigVerified(hostConfig, edits, error)) return false;
     }
     return LaunchHostExecutable();
 }

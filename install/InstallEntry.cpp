@@ -182,7 +182,11 @@ EntryOutcome CInstallManager::InstallEntry(const EntryItem& entry, IInstallRepor
     // The target holds the complete new bytes and the mark says so: the backup is stale.
     DeleteWorkFile(BackupPathOf(target));
     QB_CRASH_POINT();
-    RegisterDictionary(entry);
+    // A registration that did not reach the host's file fails the entry; the dictionary is
+    // complete and stays, and its mark makes the next run install and register it again.
+    DWORD registrationError = ERROR_SUCCESS;
+    RegisterDictionary(entry, registrationError);
+    if (registrationError != ERROR_SUCCESS) return failed(registrationError);
     QB_CRASH_POINT();
     DeleteWorkFile(unregistered.path());
     CopyDictionaryImage(entry.dictId.c_str());

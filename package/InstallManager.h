@@ -81,6 +81,9 @@ public:
     bool OnEntryFailed(IInstallReporter& reporter, const EntryItem& entry, const EntryOutcome& outcome);
     EntryOutcome InstallEntry(const EntryItem& entry, IInstallReporter& reporter, CPackageReader& reader);
     bool RegisterDictionary(const EntryItem& entry);
+    // writeError: the Windows error code when the host's file exists but did not take the
+    // registration (ERROR_SUCCESS otherwise, also when there was nothing to write into).
+    bool RegisterDictionary(const EntryItem& entry, DWORD& writeError);
     bool EnableDictionaries();
     bool CopyDictionaryImage(const wchar_t* dictId);
 

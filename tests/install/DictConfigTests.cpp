@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include "host/ProcessControl.h"
+#include "install/DictConfig.h"
 #include "install/InstallEngine.h"
+#include "install/WorkFiles.h"
 #include "tests/install/InstallFixture.h"
 
 namespace {
@@ -120,6 +122,77 @@ TEST_F(DictConfigTest, EnableWithoutHostFileCreatesNoneButStartsHost) {
 
     EXPECT_FALSE(test::FileExists(host.configPath));
     EXPECT_TRUE(test::WaitUntilRunning(TEST_HOST_EXECUTABLE));
+}
+
+// Whether an id survives the host's ANSI file, for any code page the system may use, UTF-8
+// included (it refuses the flags the other code pages take).
+TEST(TextFitsCodePageTest, EveryCodePage) {
+    const struct {
+        const wchar_t* text;
+        bool in936, in1252, in65001;
+    } cases[] = {
+        {L"abc", true, true, true},
+        {L"", true, true, true},
+        {L"\x8BCD\x5178", true, false, true},  // 词典
+        {L"caf\x00E9", true, true, true},        // café: GBK has the pinyin é
+        {L"\x0628", false, false, true},         // an Arabic letter
+        {L"\xD800", false, false, false},        // a lone surrogate is no text at all
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(test::Utf8(c.text));
+        EXPECT_EQ(TextFitsCodePage(c.text, 936), c.in936);
+        EXPECT_EQ(TextFitsCodePage(c.text, 1252), c.in1252);
+        EXPECT_EQ(TextFitsCodePage(c.text, CP_UTF8), c.in65001);
+    }
+}
+
+// The host holding its file with each sharing mode: without delete sharing the file cannot
+// be replaced, and after a short while of trying the change fails with the file exactly as
+// it was and no copy left; with delete sharing it is replaced as before.
+TEST_F(DictConfigTest, HeldHostFileIsReplacedOnlyWhereTheHolderAllows) {
+    const struct {
+        const char* name;
+        DWORD share;
+        bool replaced;
+    } holders[] = {{"none", 0, false},
+                   {"read", FILE_SHARE_READ, false},
+                   {"read+write", FILE_SHARE_READ | FILE_SHARE_WRITE, false},
+                   {"read+write+delete", FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, true}};
+    for (const auto& h : holders) {
+        SCOPED_TRACE(h.name);
+        const std::string before = ReadFileBytes(host.configPath);
+        DWORD error = ERROR_SUCCESS;
+        bool replaced = false;
+        {
+            qb::ScopedHandle holder(CreateFileW(host.configPath.c_str(), GENERIC_READ, h.share, nullptr, OPEN_EXISTING,
+                                                0, nullptr));
+            ASSERT_TRUE(holder.valid());
+            replaced = ReplaceHostConfigVerified(host.configPath, {{L"abc", L"id", L"abc"}}, error);
+        }
+        EXPECT_EQ(replaced, h.replaced);
+        EXPECT_FALSE(test::FileExists(NewFilePathOf(host.configPath)));
+        if (h.replaced) {
+            EXPECT_EQ(HostValue(L"abc", L"id"), L"abc");
+            EXPECT_EQ(HostValue(L"other", L"id"), L"other");
+            ASSERT_TRUE(WritePrivateProfileStringW(L"abc", nullptr, nullptr, host.configPath.c_str()));
+        } else {
+            EXPECT_NE(error, static_cast<DWORD>(ERROR_SUCCESS));
+            EXPECT_EQ(ReadFileBytes(host.configPath), before);
+        }
+    }
+}
+
+// A section removed through the same proven replacement; every other section stays.
+TEST_F(DictConfigTest, SectionRemovedThroughTheProvenCopy) {
+    DWORD error = ERROR_SUCCESS;
+    ASSERT_TRUE(ReplaceHostConfigVerified(host.configPath, {{L"abc", L"id", L"abc"}, {L"abc", L"from", L"en"}}, error));
+    ASSERT_EQ(HostValue(L"abc", L"from"), L"en");
+    CConfigEdit removal;
+    removal.m_strSection = L"abc";
+    removal.m_bRemoveSection = true;
+    EXPECT_TRUE(ReplaceHostConfigVerified(host.configPath, {removal}, error)) << error;
+    EXPECT_EQ(HostValue(L"abc", L"id"), L"");
+    EXPECT_EQ(HostValue(L"other", L"id"), L"other");
 }
 
 }  // namespace
