@@ -1,0 +1,179 @@
+// The host's localquerydictcfg.ini when the disk is nearly full or the host holds the file:
+// the real wizard registers a dictionary only into a copy it has proven, the file keeps every
+// section either way, and a registration that did not reach it fails its entry, keeps the
+// dictionary's mark and is made up by the next run.
+#include <cstdio>
+
+#include "tests/faults/FaultSupport.h"
+
+namespace faults {
+namespace {
+
+const size_t PAGE = 4096;  // a tmpfs counts its room in pages
+const std::string DICT = test::PatternBytes(2 * PAGE, 41);
+const int OTHER_SECTIONS = 499;
+const std::wstring LONG_VALUE(200, L'x');
+
+size_t Pages(size_t bytes) { return (bytes + PAGE - 1) / PAGE; }
+
+std::string OtherSection(int i) {
+    char text[96];
+    snprintf(text, sizeof text, "[s%03d]\r\nid=s%03d\r\nkey=value of section %03d\r\n", i, i, i);
+    return text;
+}
+
+// An ANSI file of 500 sections; abcOnTop puts the dictionary's own (older) section first.
+// Padded so that its last page has 100 bytes to spare: any growth beyond that needs a page.
+std::string HostFile(bool abcOnTop) {
+    std::string text = abcOnTop ? "[abc]\r\nid=abc\r\ndesc_name=old\r\n" : "";
+    for (int i = 0; i < OTHER_SECTIONS; ++i) text += OtherSection(i);
+    const size_t target = (Pages(text.size() + 20) * PAGE) - 100;
+    text += ";" + std::string(target - text.size() - 3, 'p') + "\r\n";
+    return text;
+}
+
+class HostConfigTest : public FaultTest {
+protected:
+    std::wstring LocalQuery() const { return machine->hostDir + L"\\plugin\\localquery"; }
+    std::wstring Filler() const { return LocalQuery() + L"\\filler.bin"; }
+
+    // plugin\localquery (the data folder and the host's file) on a tmpfs of its own.
+    bool MountLocalQuery() {
+        const std::string config = test::ReadFileBytes(machine->hostConfig);
+        DeleteFileW(machine->hostConfig.c_str());
+        RemoveDirectoryW(machine->dictData.c_str());
+        mount = std::make_unique<faults::TmpfsMount>(LocalQuery(), 4096, dir.path());
+        const bool mounted = mount->mounted();
+        CreateDirectoryW(machine->dictData.c_str(), nullptr);
+        test::WriteFileBytes(machine->hostConfig, config);
+        return mounted;
+    }
+
+    // Fills the disk until exactly `pages` pages are free.
+    bool LeavePagesFree(size_t pages) {
+        ULARGE_INTEGER free;
+        if (!GetDiskFreeSpaceExW(LocalQuery().c_str(), &free, nullptr, nullptr)) return false;
+        if (free.QuadPart < pages * PAGE) return false;
+        return test::WriteFileBytes(Filler(), std::string(static_cast<size_t>(free.QuadPart) - pages * PAGE, 'f'));
+    }
+
+    void WriteLongDictConfig() const {
+        std::wstring text = L"[abc]\r\n";
+        for (const wchar_t* key : {L"id_net", L"desc_name", L"catalog", L"from", L"to", L"desc_intro",
+                                   L"desc_copyright", L"func_all"})
+            text += std::wstring(key) + L"=" + LONG_VALUE + L"\r\n";
+        machine->WriteDictConfig(text);
+    }
+
+    static std::wstring Value(const std::wstring& file, const std::wstring& section, const wchar_t* key) {
+        wchar_t value[512] = {};
+        GetPrivateProfileStringW(section.c_str(), key, L"", value, 512, file.c_str());
+        return value;
+    }
+
+    void ExpectOtherSectionsKept() const {
+        for (int i = 0; i < OTHER_SECTIONS; ++i) {
+            wchar_t name[16];
+            swprintf(name, 16, L"s%03d", i);
+            wchar_t value[32];
+            swprintf(value, 32, L"value of section %03d", i);
+            ASSERT_EQ(Value(machine->hostConfig, name, L"key"), value) << test::Utf8(name);
+        }
+    }
+
+    // One run to the end: the lines it shows.
+    std::vector<std::wstring> Run(const std::wstring& expectedWelcome) {
+        Wizard wizard(machine->wizardExe);
+        HWND dlg = wizard.WaitForDialog();
+        if (dlg == nullptr) {
+            ADD_FAILURE() << "no dialog";
+            return {};
+        }
+        EXPECT_EQ(FirstPageText(dlg), Welcome(expectedWelcome.c_str()));
+        return InstallToTheEnd(wizard, dlg);
+    }
+
+    // After a failed registration: room is made (or the holder let go), and the next run
+    // installs the dictionary again from an entry of its own date and registers it.
+    void ExpectNextRunRegisters() {
+        DeleteFileW(Filler().c_str());
+        EXPECT_EQ(Run(L"升级《ABC英汉词典》"), std::vector<std::wstring>{Upgraded(ABC_NAME)});
+        EXPECT_EQ(Value(machine->hostConfig, L"abc", L"desc_intro"), LONG_VALUE);
+        ExpectOtherSectionsKept();
+        ExpectDataDir({{L"abc.dic", DICT}});
+    }
+};
+
+const wchar_t INSTALL_ABC[] = L"安装《ABC英汉词典》";
+
+// Room for the dictionary and for a copy of the host's file, but not for the copy with the
+// registration written into it (the profile functions rewrite a file whole, and stop at the
+// disk's end); then room for the dictionary only. The host's file stays byte for byte, the
+// entry fails, its mark stays, and once there is room the next run registers it.
+TEST_F(HostConfigTest, NearlyFullDiskNeverCutsTheHostFile) {
+    const struct {
+        const char* name;
+        bool abcOnTop;
+        bool copyFits;
+    } cases[] = {{"section at the top, the edited copy does not fit", true, true},
+                 {"new section, the edited copy does not fit", false, true},
+                 {"the copy does not fit", true, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (!MountLocalQuery()) GTEST_SKIP() << "mounting a size-limited tmpfs needs root";
+        const std::string before = HostFile(c.abcOnTop);
+        ASSERT_TRUE(test::WriteFileBytes(machine->hostConfig, before));
+        WriteLongDictConfig();
+        machine->AddPackage(L"abc.dir", MakePackage({Abc(DICT)}));
+        ASSERT_TRUE(LeavePagesFree(Pages(DICT.size()) + Pages(before.size()) - (c.copyFits ? 0 : 1)));
+
+        EXPECT_EQ(Run(INSTALL_ABC), std::vector<std::wstring>{Format(WIZ_TEXT_INSTALL_FAILED_FORMAT, ABC_NAME)});
+        EXPECT_TRUE(test::ReadFileBytes(machine->hostConfig) == before) << "the host's file changed";
+        EXPECT_FALSE(test::FileExists(NewFilePathOf(machine->hostConfig)));
+        ExpectDataDir({{L"abc.dic", DICT}, {L"abc.dic" UNREGISTERED_SUFFIX, ""}});
+
+        ExpectNextRunRegisters();
+        mount.reset();
+        machine = std::make_unique<Machine>(dir.path() + L"\\m" + std::to_wstring(&c - cases));
+        ASSERT_TRUE(machine->Create(BinDir()));
+        machine->Register();
+    }
+}
+
+// The host holds its file during the install: without delete sharing it cannot be replaced,
+// so the registration fails after a short while of trying, the file is unchanged and the
+// mark stays; after the host lets go the next run registers it. With delete sharing it is
+// replaced as before.
+TEST_F(HostConfigTest, HostHoldingItsFile) {
+    const struct {
+        const wchar_t* mode;
+        bool registers;
+    } holders[] = {{L"none", false}, {L"r", false}, {L"rw", false}, {L"rwd", true}};
+    WriteLongDictConfig();
+    machine->AddPackage(L"abc.dir", MakePackage({Abc(DICT)}));
+    for (const auto& h : holders) {
+        SCOPED_TRACE(test::Utf8(h.mode));
+        const std::string before = HostFile(false);
+        ASSERT_TRUE(test::WriteFileBytes(machine->hostConfig, before));
+        DeleteFileW(Installed(L"abc.dic").c_str());
+        {
+            FileHolder holder(machine->hostConfig, h.mode);
+            ASSERT_TRUE(holder.holding());
+            EXPECT_EQ(Run(INSTALL_ABC), std::vector<std::wstring>{h.registers
+                                                                      ? Format(WIZ_TEXT_INSTALL_DONE_FORMAT, ABC_NAME)
+                                                                      : Format(WIZ_TEXT_INSTALL_FAILED_FORMAT, ABC_NAME)});
+        }
+        if (h.registers) {
+            EXPECT_EQ(Value(machine->hostConfig, L"abc", L"desc_intro"), LONG_VALUE);
+            ExpectOtherSectionsKept();
+            ExpectDataDir({{L"abc.dic", DICT}});
+            continue;
+        }
+        EXPECT_TRUE(test::ReadFileBytes(machine->hostConfig) == before) << "the host's file changed";
+        ExpectDataDir({{L"abc.dic", DICT}, {L"abc.dic" UNREGISTERED_SUFFIX, ""}});
+        ExpectNextRunRegisters();
+    }
+}
+
+}  // namespace
+}  // namespace faults
