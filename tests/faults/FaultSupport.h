@@ -117,6 +117,20 @@ protected:
     // The welcome page's text, or the first page's text when it is another.
     static std::wstring FirstPageText(HWND dlg) { return ControlText(dlg, IDC_STC_MAINDLG_TIPINFO); }
 
+    // A start of the wizard cancelled on its first page; that page's text.
+    std::wstring StartAndCancel() const {
+        Wizard wizard(machine->wizardExe);
+        HWND dlg = wizard.WaitForDialog();
+        if (dlg == nullptr) {
+            ADD_FAILURE() << "no dialog";
+            return std::wstring();
+        }
+        const std::wstring text = FirstPageText(dlg);
+        Click(dlg, IDC_BTN_MAINDLG_CANCEL);
+        EXPECT_EQ(wizard.WaitForExit(), 1u);
+        return text;
+    }
+
     // Next on the welcome page, then the lines of the finished page (one entry's result shows
     // in the message line instead of the list); the wizard is left without the host start.
     static std::vector<std::wstring> InstallToTheEnd(Wizard& wizard, HWND dlg) {

@@ -43,12 +43,7 @@ TEST_P(RecoveryTest, NextStartLeavesEveryDictionaryWhole) {
     if (!l.copy.empty()) test::WriteFileBytes(CopyFilePathOf(target), l.copy);
     if (l.mark) test::WriteFileBytes(UnregisteredMarkOf(target), "");
 
-    Wizard wizard(machine->wizardExe);
-    HWND dlg = wizard.WaitForDialog();
-    ASSERT_NE(dlg, nullptr);
-    EXPECT_EQ(FirstPageText(dlg), l.page != nullptr ? Welcome(l.page) : std::wstring(WIZ_TEXT_UP_TO_DATE));
-    Click(dlg, IDC_BTN_MAINDLG_CANCEL);
-    EXPECT_EQ(wizard.WaitForExit(), 1u);
+    EXPECT_EQ(StartAndCancel(), l.page != nullptr ? Welcome(l.page) : std::wstring(WIZ_TEXT_UP_TO_DATE));
     std::map<std::wstring, std::string> expected;
     if (!l.after.empty()) expected[L"abc.dic"] = l.after;
     if (!l.backupAfter.empty()) expected[L"abc.dic" BACKUP_SUFFIX] = l.backupAfter;
@@ -121,12 +116,7 @@ TEST_F(FaultTest, HostNotFoundChangesNothing) {
     machine->AddInstalled(L"abc.dic" BACKUP_SUFFIX, BEFORE, 2001);
     test::WriteFileBytes(NewFilePathOf(Installed(L"abc.dic")), PARTIAL);
     ASSERT_TRUE(DeleteFileW(machine->hostExe.c_str()));
-    Wizard wizard(machine->wizardExe);
-    HWND dlg = wizard.WaitForDialog();
-    ASSERT_NE(dlg, nullptr);
-    EXPECT_EQ(FirstPageText(dlg), WIZ_TEXT_HOST_NOT_FOUND);
-    Click(dlg, IDC_BTN_MAINDLG_CANCEL);
-    EXPECT_EQ(wizard.WaitForExit(), 1u);
+    EXPECT_EQ(StartAndCancel(), WIZ_TEXT_HOST_NOT_FOUND);
     ExpectDataDir({{L"abc.dic" BACKUP_SUFFIX, BEFORE}, {L"abc.dic" NEW_FILE_SUFFIX, PARTIAL}});
 }
 
@@ -145,11 +135,7 @@ TEST_F(FaultTest, FilesOutsideTheEntryNameRuleAreLeftAlone) {
         {L"notes.txt" BACKUP_SUFFIX, "notes"},
     };
     for (const auto& file : files) ASSERT_TRUE(test::WriteFileBytes(Installed(file.first.c_str()), file.second));
-    Wizard wizard(machine->wizardExe);
-    HWND dlg = wizard.WaitForDialog();
-    ASSERT_NE(dlg, nullptr);
-    Click(dlg, IDC_BTN_MAINDLG_CANCEL);
-    EXPECT_EQ(wizard.WaitForExit(), 1u);
+    StartAndCancel();
     ExpectDataDir(files);
 }
 
@@ -174,12 +160,7 @@ TEST_F(FaultTest, HeldWhileSettledWithEverySharingMode) {
         {
             FileHolder holder(target, h.mode);
             ASSERT_TRUE(holder.holding());
-            Wizard wizard(machine->wizardExe);
-            HWND dlg = wizard.WaitForDialog();
-            ASSERT_NE(dlg, nullptr);
-            EXPECT_EQ(FirstPageText(dlg), Welcome(UPGRADE));
-            Click(dlg, IDC_BTN_MAINDLG_CANCEL);
-            EXPECT_EQ(wizard.WaitForExit(), 1u);
+            EXPECT_EQ(StartAndCancel(), Welcome(UPGRADE));
         }
         if (h.settledWhileHeld) {
             ExpectDataDir({{L"abc.dic", BEFORE}});
@@ -187,11 +168,7 @@ TEST_F(FaultTest, HeldWhileSettledWithEverySharingMode) {
         }
         EXPECT_TRUE(test::ReadFileBytes(target) == PARTIAL) << "unsettled, and untouched";
         EXPECT_TRUE(test::ReadFileBytes(BackupPathOf(target)) == BEFORE);
-        Wizard again(machine->wizardExe);
-        HWND dlg = again.WaitForDialog();
-        ASSERT_NE(dlg, nullptr);
-        Click(dlg, IDC_BTN_MAINDLG_CANCEL);
-        EXPECT_EQ(again.WaitForExit(), 1u);
+        StartAndCancel();
         ExpectDataDir({{L"abc.dic", BEFORE}});
     }
 }
@@ -243,11 +220,7 @@ TEST_F(FaultTest, UnsettledDictionaryIsNeverReplaced) {
     }
     EXPECT_TRUE(test::ReadFileBytes(BackupPathOf(target)) == BEFORE);
     EXPECT_TRUE(test::ReadFileBytes(target) == PARTIAL);
-    Wizard again(machine->wizardExe);
-    HWND dlg = again.WaitForDialog();
-    ASSERT_NE(dlg, nullptr);
-    Click(dlg, IDC_BTN_MAINDLG_CANCEL);
-    EXPECT_EQ(again.WaitForExit(), 1u);
+    StartAndCancel();
     ExpectDataDir({{L"abc.dic", BEFORE}});
 }
 
@@ -285,11 +258,7 @@ TEST_F(FaultTest, LeftoverCopyOfTheHostConfigurationIsRemoved) {
     const std::string configuration = test::ReadFileBytes(machine->hostConfig);
     test::WriteFileBytes(NewFilePathOf(machine->hostConfig), configuration.substr(0, 7));
     machine->AddPackage(L"abc.dir", MakePackage({Abc(AFTER)}));
-    Wizard wizard(machine->wizardExe);
-    HWND dlg = wizard.WaitForDialog();
-    ASSERT_NE(dlg, nullptr);
-    Click(dlg, IDC_BTN_MAINDLG_CANCEL);
-    EXPECT_EQ(wizard.WaitForExit(), 1u);
+    StartAndCancel();
     EXPECT_FALSE(test::FileExists(NewFilePathOf(machine->hostConfig)));
     EXPECT_TRUE(test::ReadFileBytes(machine->hostConfig) == configuration);
 }
