@@ -663,6 +663,7 @@ struct Selection {
 // Appends a seal to a package file: every entry hashed as the wizard hashes it.
 bool SealPackageFile(const std::wstring& path) {
     std::vector<EntryDigest> digests;
+    std::string seal;
     {
         CPackageReader reader;
         if (!reader.Open(path.c_str())) return false;
@@ -679,8 +680,8 @@ bool SealPackageFile(const std::wstring& path) {
             digests.emplace_back();
             if (result != 0 || !hash.Finish(digests.back())) return false;
         }
+        seal = BuildPackageSeal(reader.header(), reader.records(), digests);
     }
-    const std::string seal = BuildPackageSeal(digests);
     FILE* out = _wfopen(path.c_str(), L"ab");
     if (out == nullptr) return false;
     const bool written = std::fwrite(seal.data(), 1, seal.size(), out) == seal.size();

@@ -58,7 +58,7 @@ bool SeekPosition(FILE* file, int64_t position) {
 bool CPackageReader::Open(const wchar_t* path) {
     if (path == nullptr || path[0] == L'\0') return false;
     Close();
-    m_sealed = false;
+    m_sealVersion = PACKAGE_SEAL_NONE;
     m_digests.clear();
     m_file = OpenShared(path);
     if (m_file == nullptr) return false;
@@ -98,8 +98,9 @@ bool CPackageReader::ReadSeal(int64_t directoryEnd, int64_t fileSize) {
     if (!SeekPosition(m_file, fileSize - static_cast<int64_t>(sizeof trailer)) ||
         std::fread(&trailer, 1, sizeof trailer, m_file) != sizeof trailer)
         return false;
-    if (!HasSealMagic(trailer)) return true;
-    const uint64_t sealSize = PackageSealSize(trailer.entryCount);
+    const uint32_t version = SealVersionOf(trailer);
+    if (version == PACKAGE_SEAL_NONE) return true;
+    const uint64_t sealSize = PackageSealSize(trailer.entryCount, version);
     if (trailer.entryCount != m_header.recordCount || trailer.sealSize != sealSize ||
         sealSize > static_cast<uint64_t>(fileSize - directoryEnd))
         return false;
@@ -107,19 +108,31 @@ bool CPackageReader::ReadSeal(int64_t directoryEnd, int64_t fileSize) {
     const int64_t sealStart = fileSize - static_cast<int64_t>(sealSize);
     for (const PackageDirRecord& record : m_records)
         if (int64_t{m_header.dataBase} + record.dataOffset + record.dataSize > sealStart) return false;
+    if (!SeekPosition(m_file, sealStart)) return false;
     if (trailer.entryCount != 0) {
         try {
             m_digests.resize(trailer.entryCount);
         } catch (const std::exception&) {
             return false;
         }
-        if (!SeekPosition(m_file, sealStart) ||
-            std::fread(m_digests.data(), SHA256_DIGEST_SIZE, trailer.entryCount, m_file) != trailer.entryCount) {
+        if (std::fread(m_digests.data(), SHA256_DIGEST_SIZE, trailer.entryCount, m_file) != trailer.entryCount) {
             m_digests.clear();
             return false;
         }
     }
-    m_sealed = true;
+    if (version == PACKAGE_SEAL_WHOLE) {
+        // A header or directory that differs from its seal is refused as a damaged one is:
+        // its ids, names and dates decide what is installed where.
+        PackageFrameDigests sealed, found;
+        if (std::fread(&sealed.header, 1, sealed.header.size(), m_file) != sealed.header.size() ||
+            std::fread(&sealed.directory, 1, sealed.directory.size(), m_file) != sealed.directory.size() ||
+            !HashPackageFrame(m_header, m_records, found) || found.header != sealed.header ||
+            found.directory != sealed.directory) {
+            m_digests.clear();
+            return false;
+        }
+    }
+    m_sealVersion = version;
     return true;
 }
 

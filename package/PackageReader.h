@@ -22,10 +22,13 @@ public:
     CPackageReader& operator=(const CPackageReader&) = delete;
 
     // True when the file opened, its header was accepted, every directory record was read
-    // and its seal, when it has one, is sound. Records of any size but 184 bytes are refused.
+    // and its seal, when it has one, is sound and, when it covers them, matches the header and
+    // the directory. Records of any size but 184 bytes are refused.
     bool Open(const wchar_t* path);
-    // Whether the package carries a seal, and the SHA-256 it gives an entry's bytes.
-    bool sealed() const { return m_sealed; }
+    // Whether the package carries a seal, which version, and the SHA-256 it gives an entry's
+    // bytes.
+    bool sealed() const { return m_sealVersion != PACKAGE_SEAL_NONE; }
+    uint32_t sealVersion() const { return m_sealVersion; }
     const EntryDigest& digest(uint32_t index) const { return m_digests[index]; }
     const PackageHeader& header() const { return m_header; }
     const std::vector<PackageDirRecord>& records() const { return m_records; }
@@ -40,13 +43,14 @@ public:
 private:
     // Reads the block that starts at m_position; false when not a byte could be read.
     bool ReadAhead();
-    // Reads the seal behind the entries' data, if any; false when one is there but damaged.
+    // Reads the seal behind the entries' data, if any; false when one is there but damaged or
+    // the header or directory differs from it.
     bool ReadSeal(int64_t directoryEnd, int64_t fileSize);
 
     FILE* m_file = nullptr;
     PackageHeader m_header{};
     std::vector<PackageDirRecord> m_records;
-    bool m_sealed = false;               // a sound seal was found, of any count
+    uint32_t m_sealVersion = PACKAGE_SEAL_NONE;  // of the sound seal found, of any count
     std::vector<EntryDigest> m_digests;  // one per record when sealed, else none
     std::vector<unsigned char> m_ahead;  // file bytes from m_aheadStart, m_aheadLength of them
     int64_t m_aheadStart = 0;

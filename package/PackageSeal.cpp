@@ -9,16 +9,61 @@
 #include <openssl/evp.h>
 #endif
 
-std::string BuildPackageSeal(const std::vector<EntryDigest>& digests) {
+namespace {
+
+bool SameMagic(const char (&magic)[8], const char (&known)[8]) { return std::memcmp(magic, known, sizeof magic) == 0; }
+
+std::string Digests(const std::vector<EntryDigest>& digests) {
     std::string out;
-    out.reserve(static_cast<size_t>(PackageSealSize(digests.size())));
     for (const EntryDigest& digest : digests) out.append(reinterpret_cast<const char*>(digest.data()), digest.size());
-    PackageSealTrailer trailer{};
-    trailer.entryCount = static_cast<uint32_t>(digests.size());
-    trailer.sealSize = static_cast<uint32_t>(PackageSealSize(digests.size()));
-    std::memcpy(trailer.magic, PACKAGE_SEAL_MAGIC, sizeof trailer.magic);
-    out.append(reinterpret_cast<const char*>(&trailer), sizeof trailer);
     return out;
+}
+
+std::string Trailer(size_t count, uint32_t version, const char (&magic)[8]) {
+    PackageSealTrailer trailer{};
+    trailer.entryCount = static_cast<uint32_t>(count);
+    trailer.sealSize = static_cast<uint32_t>(PackageSealSize(count, version));
+    std::memcpy(trailer.magic, magic, sizeof trailer.magic);
+    return std::string(reinterpret_cast<const char*>(&trailer), sizeof trailer);
+}
+
+}  // namespace
+
+uint32_t SealVersionOf(const PackageSealTrailer& trailer) {
+    if (SameMagic(trailer.magic, PACKAGE_SEAL_WHOLE_MAGIC)) return PACKAGE_SEAL_WHOLE;
+    if (SameMagic(trailer.magic, PACKAGE_SEAL_ENTRIES_MAGIC)) return PACKAGE_SEAL_ENTRIES;
+    return PACKAGE_SEAL_NONE;
+}
+
+bool HashPackageFrame(const PackageHeader& header, const std::vector<PackageDirRecord>& records,
+                      PackageFrameDigests& digests) {
+    CSha256 headerHash, directoryHash;
+    headerHash.Update(&header, sizeof header);
+    if (!records.empty()) directoryHash.Update(records.data(), records.size() * sizeof(PackageDirRecord));
+    return headerHash.Finish(digests.header) && directoryHash.Finish(digests.directory);
+}
+
+std::string BuildPackageSeal(const PackageHeader& header, const std::vector<PackageDirRecord>& records,
+                             const std::vector<EntryDigest>& digests) {
+    PackageFrameDigests frame;
+    if (!HashPackageFrame(header, records, frame)) return std::string();
+    return Digests(digests) + Digests({frame.header, frame.directory}) +
+           Trailer(digests.size(), PACKAGE_SEAL_WHOLE, PACKAGE_SEAL_WHOLE_MAGIC);
+}
+
+std::string BuildPackageSeal(const std::string& headerAndDirectory, const std::vector<EntryDigest>& digests) {
+    PackageHeader header{};
+    std::vector<PackageDirRecord> records(digests.size());
+    const size_t need = sizeof header + records.size() * sizeof(PackageDirRecord);
+    if (headerAndDirectory.size() < need) return std::string();
+    std::memcpy(&header, headerAndDirectory.data(), sizeof header);
+    if (!records.empty())
+        std::memcpy(records.data(), headerAndDirectory.data() + sizeof header, records.size() * sizeof(PackageDirRecord));
+    return BuildPackageSeal(header, records, digests);
+}
+
+std::string BuildEntriesOnlySeal(const std::vector<EntryDigest>& digests) {
+    return Digests(digests) + Trailer(digests.size(), PACKAGE_SEAL_ENTRIES, PACKAGE_SEAL_ENTRIES_MAGIC);
 }
 
 #ifdef _WIN32
@@ -26,8 +71,8 @@ std::string BuildPackageSeal(const std::vector<EntryDigest>& digests) {
 namespace {
 
 // The hashing functions of bcrypt.dll, taken from the system folder the first time a sealed
-// package is hashed: a wizard that installs no sealed package never maps the library (it
-// costs about 2 MB), and no library of that name beside the wizard can stand in for it.
+// package is read: a wizard that reads no sealed package never maps the library (it costs
+// about 2 MB), and no library of that name beside the wizard can stand in for it.
 struct BCryptApi {
     decltype(&BCryptOpenAlgorithmProvider) openProvider = nullptr;
     decltype(&BCryptCreateHash) createHash = nullptr;
@@ -46,7 +91,7 @@ bool Resolve(HMODULE module, const char* name, Function& function) {
 const BCryptApi* Bcrypt() {
     static const BCryptApi* api = [] {
         static BCryptApi loaded;
-        const HMODULE module = LoadLibraryExW(L"bcrypt.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+        const HMODULE module = LoadSystemLibrary(SHA256_PROVIDER_LIBRARY);
         if (module == nullptr || !Resolve(module, "BCryptOpenAlgorithmProvider", loaded.openProvider) ||
             !Resolve(module, "BCryptCreateHash", loaded.createHash) || !Resolve(module, "BCryptHashData", loaded.hashData) ||
             !Resolve(module, "BCryptFinishHash", loaded.finishHash) ||
@@ -59,6 +104,25 @@ const BCryptApi* Bcrypt() {
 }
 
 }  // namespace
+
+HMODULE LoadSystemLibrary(const wchar_t* fileName, SystemLibraryLoader loadEx) {
+    const HMODULE module = loadEx(fileName, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (module != nullptr) return module;
+    // Windows 7 without KB2533623 does not know the flag and refuses the call; the system
+    // folder's full path then names the same file, and its own imports are looked for
+    // beside it first.
+    const DWORD refused = GetLastError();
+    wchar_t system[MAX_PATH];
+    const UINT length = GetSystemDirectoryW(system, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) {
+        SetLastError(refused);
+        return nullptr;
+    }
+    std::wstring path(system, length);
+    if (path.back() != L'\\') path += L'\\';
+    path += fileName;
+    return loadEx(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
 
 struct CSha256::State {
     BCRYPT_HASH_HANDLE hash = nullptr;

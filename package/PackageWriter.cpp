@@ -40,8 +40,23 @@ std::string BuildPackage(std::vector<PackageEntrySpec> entries, const std::vecto
     return out;
 }
 
-std::string BuildSealedPackage(std::vector<PackageEntrySpec> entries, const std::vector<std::string>& data) {
+namespace {
+
+std::vector<EntryDigest> EntryDigests(size_t count, const std::vector<std::string>& data) {
     std::vector<EntryDigest> digests;
-    for (size_t i = 0; i < entries.size(); ++i) digests.push_back(Sha256Of(i < data.size() ? data[i] : std::string()));
-    return BuildPackage(std::move(entries), data) + BuildPackageSeal(digests);
+    for (size_t i = 0; i < count; ++i) digests.push_back(Sha256Of(i < data.size() ? data[i] : std::string()));
+    return digests;
+}
+
+}  // namespace
+
+std::string BuildSealedPackage(std::vector<PackageEntrySpec> entries, const std::vector<std::string>& data) {
+    const std::vector<EntryDigest> digests = EntryDigests(entries.size(), data);
+    const std::string package = BuildPackage(std::move(entries), data);
+    return package + BuildPackageSeal(package, digests);
+}
+
+std::string BuildEntriesOnlySealedPackage(std::vector<PackageEntrySpec> entries, const std::vector<std::string>& data) {
+    const std::vector<EntryDigest> digests = EntryDigests(entries.size(), data);
+    return BuildPackage(std::move(entries), data) + BuildEntriesOnlySeal(digests);
 }

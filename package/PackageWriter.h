@@ -25,3 +25,5 @@ std::string BuildPackage(std::vector<PackageEntrySpec> entries, const std::vecto
 
 // The same package followed by its seal (package/PackageSeal.h).
 std::string BuildSealedPackage(std::vector<PackageEntrySpec> entries, const std::vector<std::string>& data);
+// The same package followed by a seal of the first version, which covers the entries only.
+std::string BuildEntriesOnlySealedPackage(std::vector<PackageEntrySpec> entries, const std::vector<std::string>& data);

@@ -203,6 +203,19 @@ TEST_F(PlanSafetyTest, UnstampedEntryIsDatedByItsPackage) {
     }
 }
 
+// An entry under an extension other than the host dictionaries' two is installed all the
+// same and found again by its name: the second run says up to date, as dictpack's warning
+// about such an entry tells the publisher.
+TEST_F(PlanSafetyTest, EntryOfAnotherExtensionIsFoundAgainByItsName) {
+    PackageEntry notes = Entry(L"notes", L"2024-05-01", test::PatternBytes(5 * KB, 150));
+    notes.fileExt = L".txt";
+    machine->AddPackage(L"notes.dir", MakePackage({notes}));
+    EXPECT_EQ(Install(), std::vector<std::wstring>{Installed1(L"词典notes")});
+    ExpectDataDir({{L"notes.txt", notes.data}});
+    EXPECT_EQ(FirstPageThenCancel(), WIZ_TEXT_UP_TO_DATE);
+    ExpectDataDir({{L"notes.txt", notes.data}});
+}
+
 // A host configuration without a byte order mark is kept in the ANSI code page, where Chinese
 // ids would all become the same "??" section. Such entries fail, visibly, and change nothing;
 // an id the code page holds installs as usual.

@@ -1,6 +1,10 @@
 // Sealed packages through the real wizard: an entry whose bytes are not the sealed ones never
 // reaches its dictionary's name, the previous dictionary stays, the other entries install; a
-// damaged seal makes the package count as damaged; packages without a seal install as before.
+// damaged seal, header or directory makes the package count as damaged; packages without a
+// seal, or with the old seal of the entries only, install as before.
+#include <cstddef>
+#include <cstdint>
+
 #include "package/PackageFormat.h"
 #include "package/PackageSeal.h"
 #include "tests/faults/FaultSupport.h"
@@ -8,10 +12,15 @@
 namespace faults {
 namespace {
 
-std::string Sealed(const std::vector<PackageEntry>& entries) {
+std::vector<EntryDigest> DigestsOf(const std::vector<PackageEntry>& entries) {
     std::vector<EntryDigest> digests;
     for (const PackageEntry& entry : entries) digests.push_back(Sha256Of(entry.data));
-    return MakePackage(entries) + BuildPackageSeal(digests);
+    return digests;
+}
+
+std::string Sealed(const std::vector<PackageEntry>& entries) {
+    const std::string package = MakePackage(entries);
+    return package + BuildPackageSeal(package, DigestsOf(entries));
 }
 
 class SealTest : public FaultTest {};
@@ -74,6 +83,67 @@ TEST_F(SealTest, DamagedSealFailsThePlan) {
         machine->AddPackage(L"abc.dir", damaged.second);
         ExpectPlanFailsChangingNothing({{L"abc.dic", ABC_OLD}});
     }
+}
+
+// One changed byte anywhere in a sealed package of abc (an upgrade) and xyz (new): a changed
+// header, record or seal digest of either fails the plan before anything is touched; a changed
+// byte of abc's data, or of its digest, fails abc alone at its install and leaves the old file.
+// A package with the old seal, of the entries only, installs as it always did.
+TEST_F(SealTest, EveryChangedByteIsRefused) {
+    const std::string abcNew = test::PatternBytes(9000, 181), xyzNew = test::PatternBytes(3000, 182);
+    const std::vector<PackageEntry> entries = {Abc(abcNew), Xyz(xyzNew)};
+    const std::string sealed = Sealed(entries);
+    const size_t record0 = PACKAGE_HEADER_SIZE, abcData = PACKAGE_HEADER_SIZE + 2 * PACKAGE_RECORD_SIZE;
+    const size_t seal = sealed.size() - PackageSealSize(2), frame = seal + 2 * SHA256_DIGEST_SIZE;
+    enum Outcome { PLAN_FAILS, ABC_REFUSED, INSTALLS };
+    struct Case {
+        const char* name;
+        size_t at;  // the byte changed; SIZE_MAX: none
+        Outcome outcome;
+    } cases[] = {
+        {"header: version2", 12, PLAN_FAILS},
+        {"abc's id", record0 + offsetof(PackageDirRecord, dictId), PLAN_FAILS},
+        {"abc's extension", record0 + offsetof(PackageDirRecord, fileExt) + 2, PLAN_FAILS},
+        {"abc's date", record0 + offsetof(PackageDirRecord, dateText) + 6, PLAN_FAILS},
+        {"abc's display name", record0 + offsetof(PackageDirRecord, displayName), PLAN_FAILS},
+        {"abc's first byte", abcData, ABC_REFUSED},
+        {"abc's last byte", abcData + abcNew.size() - 1, ABC_REFUSED},
+        {"the seal: abc's digest", seal, ABC_REFUSED},
+        {"the seal: the header's digest", frame, PLAN_FAILS},
+        {"the seal: the directory's digest", frame + SHA256_DIGEST_SIZE + 31, PLAN_FAILS},
+        {"the seal: its count", sealed.size() - PACKAGE_SEAL_TRAILER_SIZE, PLAN_FAILS},
+        {"nothing", SIZE_MAX, INSTALLS},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        machine->AddInstalled(L"abc.dic", ABC_OLD, 2001);
+        DeleteFileW(Installed(L"xyz.dic").c_str());
+        std::string package = sealed;
+        if (c.at != SIZE_MAX) package[c.at] ^= 0x02;
+        machine->AddPackage(L"dicts.dir", package);
+        if (c.outcome == PLAN_FAILS) {
+            ExpectPlanFailsChangingNothing({{L"abc.dic", ABC_OLD}});
+            continue;
+        }
+        Wizard wizard(machine->wizardExe);
+        HWND dlg = wizard.WaitForDialog();
+        ASSERT_NE(dlg, nullptr);
+        const std::vector<std::wstring> lines = InstallToTheEnd(wizard, dlg);
+        ASSERT_EQ(lines.size(), 4u);
+        const bool abcInstalled = c.outcome == INSTALLS;
+        EXPECT_EQ(lines[1], abcInstalled ? Upgraded(ABC_NAME) : UpgradeFailed(ABC_NAME));
+        ExpectDataDir({{L"abc.dic", abcInstalled ? abcNew : ABC_OLD}, {L"xyz.dic", xyzNew}});
+    }
+
+    SCOPED_TRACE("the old seal, of the entries only");
+    machine->AddInstalled(L"abc.dic", ABC_OLD, 2001);
+    DeleteFileW(Installed(L"xyz.dic").c_str());
+    machine->AddPackage(L"dicts.dir", MakePackage(entries) + BuildEntriesOnlySeal(DigestsOf(entries)));
+    Wizard wizard(machine->wizardExe);
+    HWND dlg = wizard.WaitForDialog();
+    ASSERT_NE(dlg, nullptr);
+    EXPECT_EQ(InstallToTheEnd(wizard, dlg).size(), 4u);
+    ExpectDataDir({{L"abc.dic", abcNew}, {L"xyz.dic", xyzNew}});
 }
 
 }  // namespace

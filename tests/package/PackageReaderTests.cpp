@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <utility>
+#include <vector>
 
+#include "base/ScopedWin.h"
 #include "package/PackageReader.h"
 #include "package/PackageSeal.h"
 #include "package/PackageWriter.h"
@@ -354,6 +357,35 @@ INSTANTIATE_TEST_SUITE_P(
                  [] { return BuildPackage({{L"a", L".dic", L"", L"", 0}, {L"b", L".dic", L"", L"", 0}}, kSealedData); },
                  true, false},
         SealCase{"no_entries", [] { return BuildSealedPackage({}, {}); }, true, true},
+        SealCase{"old_seal_of_the_entries_only",
+                 [] {
+                     return BuildEntriesOnlySealedPackage({{L"a", L".dic", L"", L"", 0}, {L"b", L".dic", L"", L"", 0}},
+                                                          kSealedData);
+                 },
+                 true, true},
+        // The whole seal covers the header and the directory: one changed byte in either,
+        // or in their digests, and the package is refused.
+        SealCase{"header_changed",
+                 [] {
+                     std::string b = SealedPackage();
+                     HeaderOf(b).reserved4 ^= 1;
+                     return b;
+                 },
+                 false, false},
+        SealCase{"record_changed",
+                 [] {
+                     std::string b = SealedPackage();
+                     RecordOf(b, 1).dateText[0] = u'9';
+                     return b;
+                 },
+                 false, false},
+        SealCase{"directory_digest_changed",
+                 [] {
+                     std::string b = SealedPackage();
+                     b[b.size() - PACKAGE_SEAL_TRAILER_SIZE - 1] ^= 1;
+                     return b;
+                 },
+                 false, false},
         SealCase{"wrong_count",
                  [] {
                      std::string b = SealedPackage();
@@ -401,7 +433,7 @@ INSTANTIATE_TEST_SUITE_P(
                  [] {
                      std::string b = BuildPackage({{L"a", L".dic", L"", L"", 0}}, {""});
                      HeaderOf(b).dataBase = 0;
-                     const std::string seal = BuildPackageSeal({Sha256Of("")});
+                     const std::string seal = BuildEntriesOnlySeal({Sha256Of("")});
                      b.replace(b.size() - seal.size(), seal.size(), seal);
                      return b;
                  },
@@ -409,3 +441,58 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<SealCase>& info) { return std::string(info.param.name); });
 
 }  // namespace
+
+namespace {
+
+// Stands for LoadLibraryExW on a Windows that does not know LOAD_LIBRARY_SEARCH_SYSTEM32 (7
+// without KB2533623): it refuses the flag as that Windows does, and loads anything else.
+std::vector<std::pair<std::wstring, DWORD>> g_loads;
+HMODULE WINAPI LoaderWithoutSearchFlags(LPCWSTR name, HANDLE file, DWORD flags) {
+    g_loads.emplace_back(name, flags);
+    if (flags & LOAD_LIBRARY_SEARCH_SYSTEM32) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    return LoadLibraryExW(name, file, flags);
+}
+
+HMODULE WINAPI RecordingLoader(LPCWSTR name, HANDLE file, DWORD flags) {
+    g_loads.emplace_back(name, flags);
+    return LoadLibraryExW(name, file, flags);
+}
+
+std::wstring ModulePath(HMODULE module) {
+    wchar_t path[MAX_PATH];
+    const DWORD length = GetModuleFileNameW(module, path, MAX_PATH);
+    return std::wstring(path, length);
+}
+
+}  // namespace
+
+// The hash provider is taken from the system folder whether or not Windows knows the
+// system-folder-only flag, and works the same either way.
+TEST(SystemLibraryTest, LoadsTheSystemCopyWithOrWithoutTheSearchFlag) {
+    wchar_t system[MAX_PATH];
+    const UINT length = GetSystemDirectoryW(system, MAX_PATH);
+    ASSERT_GT(length, 0u);
+    const std::wstring systemCopy = std::wstring(system, length) + L"\\" SHA256_PROVIDER_LIBRARY;
+    struct Case {
+        const char* name;
+        SystemLibraryLoader loader;
+        std::vector<std::pair<std::wstring, DWORD>> loads;
+    } cases[] = {
+        {"flag known", RecordingLoader, {{SHA256_PROVIDER_LIBRARY, LOAD_LIBRARY_SEARCH_SYSTEM32}}},
+        {"flag refused", LoaderWithoutSearchFlags,
+         {{SHA256_PROVIDER_LIBRARY, LOAD_LIBRARY_SEARCH_SYSTEM32}, {systemCopy, LOAD_WITH_ALTERED_SEARCH_PATH}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        g_loads.clear();
+        qb::ScopedLibrary module(LoadSystemLibrary(SHA256_PROVIDER_LIBRARY, c.loader));
+        ASSERT_TRUE(module);
+        EXPECT_EQ(g_loads, c.loads);
+        EXPECT_EQ(CompareStringOrdinal(ModulePath(module.get()).c_str(), -1, systemCopy.c_str(), -1, TRUE), CSTR_EQUAL)
+            << test::Utf8(ModulePath(module.get()));
+        EXPECT_NE(GetProcAddress(module.get(), "BCryptHashData"), nullptr);
+    }
+}

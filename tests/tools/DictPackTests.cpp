@@ -293,7 +293,8 @@ INSTANTIATE_TEST_SUITE_P(
         DamagedCase{"empty_date", [](std::string& b) { SetFieldText(RecordOf(b, 1).dateText, L""); }, "",
                     {"entry 1: date '' is not a date"}},
         DamagedCase{"unknown_extension", [](std::string& b) { SetFieldText(RecordOf(b, 1).fileExt, L".txt"); }, "",
-                    {"entry 1: extension '.txt' is neither .dic nor .dip; the wizard installs def.txt again"}},
+                    {"entry 1: extension '.txt' is neither .dic nor .dip; the host's dictionaries end in one of these; the "
+                     "wizard installs def.txt all the same and finds it again by that name, so a second run says up to date"}},
         DamagedCase{"no_extension", [](std::string& b) { SetFieldText(RecordOf(b, 0).fileExt, L""); }, "",
                     {"entry 0: extension '' is neither"}},
         DamagedCase{"upper_case_extension", [](std::string& b) { SetFieldText(RecordOf(b, 0).fileExt, L".DIC"); }, ""},
@@ -388,11 +389,13 @@ INSTANTIATE_TEST_SUITE_P(
                          "up" + Trailer("2009-01-01"), L".DIP", {}},
         WarnedCreateCase{"other_extension", {L"--stamp", L"--date", L"2009-01-01", L"notes.txt"},
                          "text" + Trailer("2009-01-01"), L".txt",
-                         {"notes.txt: extension '.txt' is neither .dic nor .dip; the wizard installs notes.txt again on every run"}},
+                         {"notes.txt: extension '.txt' is neither .dic nor .dip; the host's dictionaries end in one of these; "
+                          "the wizard installs notes.txt all the same and finds it again by that name, so a second "
+                          "run says up to date"}},
         WarnedCreateCase{"other_extension_given", {L"--ext", L".bak", L"stamped.dic"}, "data" + Trailer("2009-01-01"), L".bak",
                          {"extension '.bak' is neither"}},
         WarnedCreateCase{"extension_without_dot", {L"--ext", L"dic", L"stamped.dic"}, "data" + Trailer("2009-01-01"), L"dic",
-                         {"installs stampeddic again"}},
+                         {"installs stampeddic all the same"}},
         WarnedCreateCase{"no_extension", {L"--stamp", L"--date", L"2009-01-01", L"README"}, "readme" + Trailer("2009-01-01"),
                          L"", {"README: extension '' is neither"}},
         WarnedCreateCase{"other_extension_unstamped", {L"--date", L"2009-01-01", L"notes.txt"}, "text", L".txt",
@@ -603,7 +606,7 @@ TEST(DictPackTest, CreateSealsByDefaultAndNoSealWritesThePackageAsBefore) {
     ASSERT_GT(bytes.size(), unsealedBytes.size());
     EXPECT_EQ(Hex(Sha256Of("abc")), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
     EXPECT_EQ(bytes.substr(unsealedBytes.size(), SHA256_DIGEST_SIZE), std::string(reinterpret_cast<const char*>(Sha256Of("abc").data()), SHA256_DIGEST_SIZE));
-    EXPECT_EQ(bytes.substr(bytes.size() - 16), std::string("\x02\0\0\0\x50\0\0\0QBSEAL01", 16));
+    EXPECT_EQ(bytes.substr(bytes.size() - 16), std::string("\x02\0\0\0\x90\0\0\0QBSEAL02", 16));
     EXPECT_NE(ListingOf(dir / L"sealed.dir").find("\nsealed: "), std::string::npos);
 
     // The option may stand anywhere among the others.
@@ -651,6 +654,11 @@ struct SealedCase {
     const char* listed;            // what list says about the seal; null: list refuses as verify does
 };
 
+const char* const kWholeSeal = "sealed: the SHA-256 of the header, the directory and every entry follows the data";
+const char* const kHeaderDiffers = "the header does not match the seal: damaged since it was sealed";
+const char* const kDirectoryDiffers = "the directory (its ids, extensions, dates, names or places of the entries) does "
+                                      "not match the seal: damaged since it was sealed";
+
 class DictPackSealedVerifyTest : public ::testing::TestWithParam<SealedCase> {};
 
 TEST_P(DictPackSealedVerifyTest, NamesEveryEntryUnlikeItsSeal) {
@@ -684,30 +692,48 @@ TEST_P(DictPackSealedVerifyTest, NamesEveryEntryUnlikeItsSeal) {
 INSTANTIATE_TEST_SUITE_P(
     Packages, DictPackSealedVerifyTest,
     ::testing::Values(
-        SealedCase{"sound", [](std::string&) {}, "", "sealed: the SHA-256 of every entry follows its data"},
+        SealedCase{"sound", [](std::string&) {}, "", kWholeSeal},
         SealedCase{"unsealed", [](std::string& b) { b = BuildPackage(kSealSpecs, SealData()); }, "", "not sealed"},
+        SealedCase{"old_seal_of_the_entries_only",
+                   [](std::string& b) { b = BuildEntriesOnlySealedPackage(kSealSpecs, SealData()); }, "",
+                   "sealed (old seal, of the entries only; dictpack seal renews it): the SHA-256 of every entry follows "
+                   "its data"},
+        // One changed byte in the header or in what a record says of its entry.
+        SealedCase{"header_byte", [](std::string& b) { b[12] ^= 0x01; }, kHeaderDiffers, nullptr},
+        SealedCase{"record_id_byte", [](std::string& b) { RecordOf(b, 1).dictId[0] ^= 0x01; }, kDirectoryDiffers, nullptr},
+        SealedCase{"record_extension_byte", [](std::string& b) { RecordOf(b, 1).fileExt[1] ^= 0x01; }, kDirectoryDiffers,
+                   nullptr},
+        SealedCase{"record_date_byte", [](std::string& b) { RecordOf(b, 1).dateText[3] ^= 0x01; }, kDirectoryDiffers,
+                   nullptr},
+        SealedCase{"record_display_name_byte", [](std::string& b) { RecordOf(b, 1).displayName[0] ^= 0x01; },
+                   kDirectoryDiffers, nullptr},
+        SealedCase{"header_digest_byte", [](std::string& b) { b[b.size() - PACKAGE_SEAL_TRAILER_SIZE - 64] ^= 0x01; },
+                   kHeaderDiffers, nullptr},
+        SealedCase{"directory_digest_byte",
+                   [](std::string& b) { b[b.size() - PACKAGE_SEAL_TRAILER_SIZE - 1] ^= 0x01; }, kDirectoryDiffers,
+                   nullptr},
         SealedCase{"byte_in_the_first_chunk", [](std::string& b) { DataByte(b, 1, 0) ^= 0x01; },
-                   "entry 1 (def.dic) does not match the seal", "sealed: the SHA-256 of every entry follows its data"},
+                   "entry 1 (def.dic) does not match the seal", kWholeSeal},
         SealedCase{"byte_in_a_middle_chunk", [](std::string& b) { DataByte(b, 1, CHUNK_SIZE + 1000) ^= 0x80; },
-                   "entry 1 (def.dic) does not match the seal", "sealed: the SHA-256 of every entry follows its data"},
+                   "entry 1 (def.dic) does not match the seal", kWholeSeal},
         SealedCase{"byte_in_the_last_chunk", [](std::string& b) { DataByte(b, 1, kDefSize - 1) ^= 0x01; },
-                   "entry 1 (def.dic) does not match the seal", "sealed: the SHA-256 of every entry follows its data"},
+                   "entry 1 (def.dic) does not match the seal", kWholeSeal},
         SealedCase{"zeroed_block",
                    [](std::string& b) { std::memset(&DataByte(b, 1, CHUNK_SIZE), 0, CHUNK_SIZE); },
-                   "entry 1 (def.dic) does not match the seal", "sealed: the SHA-256 of every entry follows its data"},
+                   "entry 1 (def.dic) does not match the seal", kWholeSeal},
         SealedCase{"two_entries",
                    [](std::string& b) {
                        DataByte(b, 0, 9) ^= 0x01;
                        DataByte(b, 2, 0) ^= 0x01;
                    },
                    "entries 0 (abc.dic), 2 (ghi.dip) do not match the seal",
-                   "sealed: the SHA-256 of every entry follows its data"},
+                   kWholeSeal},
         SealedCase{"digest_damaged", [](std::string& b) { b[SealStartOf(b, 3) + 2 * SHA256_DIGEST_SIZE + 31] ^= 0x01; },
-                   "entry 2 (ghi.dip) does not match the seal", "sealed: the SHA-256 of every entry follows its data"},
+                   "entry 2 (ghi.dip) does not match the seal", kWholeSeal},
         SealedCase{"wrong_count", [](std::string& b) { SealTrailerOf(b).entryCount = 2; },
                    "damaged seal: it counts 2 entries, the directory has 3", nullptr},
         SealedCase{"wrong_size", [](std::string& b) { SealTrailerOf(b).sealSize = 80; },
-                   "damaged seal: its size says 80 bytes, 3 entries make 112", nullptr},
+                   "damaged seal: its size says 80 bytes, 3 entries make 176", nullptr},
         SealedCase{"cut_short", [](std::string& b) { b.erase(SealStartOf(b, 3), SHA256_DIGEST_SIZE); },
                    "damaged seal: entry 1's data runs into it", nullptr},
         SealedCase{"cut_short_with_empty_entries",
@@ -715,7 +741,7 @@ INSTANTIATE_TEST_SUITE_P(
                        b = BuildSealedPackage(kSealSpecs, {"", "", ""});
                        b.erase(SealStartOf(b, 3), 2 * SHA256_DIGEST_SIZE);
                    },
-                   "damaged seal: cut short: it needs 112 bytes, 48 lie behind the directory", nullptr},
+                   "damaged seal: cut short: it needs 176 bytes, 112 lie behind the directory", nullptr},
         SealedCase{"entry_reaching_into_it", [](std::string& b) { RecordOf(b, 2).dataSize += 1; },
                    "damaged seal: entry 2's data runs into it", nullptr}),
     [](const ::testing::TestParamInfo<SealedCase>& info) { return std::string(info.param.name); });
@@ -731,7 +757,7 @@ struct SealCommandCase {
 std::string SealedOf(const std::string& unsealed, std::vector<std::string> data) {
     std::vector<EntryDigest> digests;
     for (const std::string& entry : data) digests.push_back(Sha256Of(entry));
-    return unsealed + BuildPackageSeal(digests);
+    return unsealed + BuildPackageSeal(unsealed, digests);
 }
 
 class DictPackSealCommandTest : public ::testing::TestWithParam<SealCommandCase> {};
@@ -769,6 +795,17 @@ INSTANTIATE_TEST_SUITE_P(
                         [] { return BuildSealedPackage({}, {}); }, 0, "(0 entries)"},
         SealCommandCase{"already_sealed", [] { return BuildSealedPackage(kSealSpecs, SealData()); }, nullptr, 0,
                         "is already sealed and every entry matches its seal"},
+        SealCommandCase{"old_seal_of_the_entries_only",
+                        [] { return BuildEntriesOnlySealedPackage(kSealSpecs, SealData()); },
+                        [] { return BuildSealedPackage(kSealSpecs, SealData()); }, 0,
+                        "resealed " /* the new seal covers the header and directory too */},
+        SealCommandCase{"old_seal_with_a_damaged_entry",
+                        [] {
+                            std::string b = BuildEntriesOnlySealedPackage(kSealSpecs, SealData());
+                            DataByte(b, 0, 0) ^= 0x01;
+                            return b;
+                        },
+                        nullptr, 1, "entry 0 (abc.dic) does not match the seal"},
         SealCommandCase{"sealed_with_a_damaged_entry",
                         [] {
                             std::string b = BuildSealedPackage(kSealSpecs, SealData());

@@ -9,6 +9,7 @@
 
 #include "app/WizardTexts.h"
 #include "app/resource.h"
+#include "base/ScopedWin.h"
 #include "dictver/DictDate.h"
 #include "package/PackageSeal.h"
 #include "package/PackageWriter.h"
@@ -274,7 +275,8 @@ INSTANTIATE_TEST_SUITE_P(
         PlantedCase{"data_outside_the_file",
                     [](const Folder& f) {
                         const std::string bytes = ReadFileBytes(f / L"abc.dir");
-                        WriteFileBytes(f / L"abc.dir", bytes.substr(0, bytes.size() - 100));
+                        // The seal and the last part of the data.
+                        WriteFileBytes(f / L"abc.dir", bytes.substr(0, bytes.size() - 300));
                     },
                     true, "abc.dir [abc]: entry 0 data lies outside the file", "abc.dir\tabc\t"},
         PlantedCase{"unsafe_name",
@@ -347,8 +349,9 @@ INSTANTIATE_TEST_SUITE_P(
                                    {L"qrs", L".dat", L"2024-05-03", L"QRS Idioms", 0}},
                                   {f.Stamped(1, "2024-05-02"), f.Stamped(2, "2024-05-03")});
                     },
-                    false, "words.dir [qrs]: entry 1 extension '.dat' is neither .dic nor .dip: the wizard installs "
-                           "qrs.dat again on every run",
+                    false, "words.dir [qrs]: entry 1 extension '.dat' is neither .dic nor .dip: the host's dictionaries "
+                           "end in one of these; the wizard installs qrs.dat all the same and finds it again by that "
+                           "name, so a second run says up to date",
                     "words.dir\tqrs\t"},
         PlantedCase{"two_entries_for_one_file",
                     [](const Folder& f) {
@@ -404,6 +407,39 @@ INSTANTIATE_TEST_SUITE_P(
                     false, "warning: abc.dir: not sealed: the wizard cannot tell a package damaged on the way from a "
                            "sound one",
                     "abc.dir\tabc\t"},
+        PlantedCase{"old_seal_of_the_entries_only",
+                    [](const Folder& f) {
+                        WriteFileBytes(f / L"abc.dir",
+                                       BuildEntriesOnlySealedPackage({{L"abc", L".dic", L"2024-05-01", L"ABC英汉词典", 0}},
+                                                                     {f.Stamped(0, "2024-05-01")}));
+                    },
+                    false, "warning: abc.dir: its seal is of the old kind and covers the entries only",
+                    "abc.dir\tabc\t"},
+        // The wizard must be a 32-bit Windows program with a window.
+        PlantedCase{"wizard_a_text_file",
+                    [](const Folder& f) { WriteFileBytes(f / L"Quillbox.exe", "echo this is no program\r\n"); }, true,
+                    "error: Quillbox.exe: not a Windows program: it does not start with MZ: the user cannot start the "
+                    "wizard",
+                    nullptr},
+        PlantedCase{"wizard_a_library",
+                    [](const Folder& f) { CopyFileW((f / L"dict_ver.dll").c_str(), (f / L"Quillbox.exe").c_str(), FALSE); },
+                    true, "error: Quillbox.exe: a library, not a program", nullptr},
+        PlantedCase{"wizard_a_console_program",
+                    [](const Folder& f) {
+                        CopyFileW((BinDir() + L"dictpack.exe").c_str(), (f / L"Quillbox.exe").c_str(), FALSE);
+                    },
+                    true, "error: Quillbox.exe: not a windowed (GUI) program (subsystem 3)", nullptr},
+        PlantedCase{"wizard_for_64_bits",
+                    [](const Folder& f) {
+                        std::string bytes = ReadFileBytes(f / L"Quillbox.exe");
+                        const LONG nt = reinterpret_cast<const IMAGE_DOS_HEADER*>(bytes.data())->e_lfanew;
+                        reinterpret_cast<IMAGE_NT_HEADERS32*>(&bytes[nt])->FileHeader.Machine = IMAGE_FILE_MACHINE_AMD64;
+                        WriteFileBytes(f / L"Quillbox.exe", bytes);
+                    },
+                    true, "error: Quillbox.exe: not a 32-bit x86 program (machine 0x8664)", nullptr},
+        PlantedCase{"wizard_mz_without_pe",
+                    [](const Folder& f) { WriteFileBytes(f / L"Quillbox.exe", "MZ" + std::string(200, '\0')); }, true,
+                    "error: Quillbox.exe: not a Windows program: its MZ header leads to no PE header", nullptr},
         PlantedCase{"empty_package",
                     [](const Folder& f) { f.Package(L"empty.dir", std::vector<PackageEntrySpec>{}, {}); }, false,
                     "warning: empty.dir: no entries: the package installs nothing", "empty.dir\t-\t"}),
@@ -415,7 +451,23 @@ struct BadSetupCase {
     bool outDirExists;             // OUTDIR holds a file before setup runs
     DWORD code;
     const char* error;  // part of the first stderr line
+    const wchar_t* exe = nullptr;  // the wizard the manifest names instead: a file in bin\, else as written
 };
+
+// Every file and folder under dir with its size, one a line, in the order the search gives.
+std::string Listing(const std::wstring& dir) {
+    std::string listing;
+    WIN32_FIND_DATAW data;
+    qb::ScopedFindHandle find(FindFirstFileW((dir + L"\\*").c_str(), &data));
+    if (!find) return listing;
+    do {
+        const std::wstring name = data.cFileName;
+        if (name == L"." || name == L"..") continue;
+        listing += Utf8(dir + L"\\" + name) + " " + std::to_string(data.nFileSizeLow) + "\n";
+        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) listing += Listing(dir + L"\\" + name);
+    } while (FindNextFileW(find.get(), &data));
+    return listing;
+}
 
 class SetupFolderBadSetupTest : public ::testing::TestWithParam<BadSetupCase> {};
 
@@ -430,11 +482,19 @@ TEST_P(SetupFolderBadSetupTest, FailsWithOneLineAndLeavesNothing) {
     }
     std::vector<std::wstring> args = {L"setup", outDir};
     if (GetParam().manifestAddition != nullptr) {
-        ASSERT_TRUE(WriteFileBytes(sources.src / L"bad.manifest",
-                                   ReadFileBytes(sources.src / L"sample.manifest") + GetParam().manifestAddition));
+        std::string manifest = ReadFileBytes(sources.src / L"sample.manifest") + GetParam().manifestAddition;
+        if (GetParam().exe != nullptr) {
+            const std::string wizard = Utf8(BinDir() + L"Quillbox.exe");
+            const std::wstring inBin = BinDir() + GetParam().exe;
+            manifest.replace(manifest.find(wizard), wizard.size(), Utf8(FileExists(inBin) ? inBin : GetParam().exe));
+        }
+        ASSERT_TRUE(WriteFileBytes(sources.src / L"bad.manifest", manifest));
         args.push_back(sources.src / L"bad.manifest");
     }
+    // Nothing is written anywhere: not beside OUTDIR, not where a hostile name points.
+    const std::string before = Listing(out.path());
     const RunResult setup = RunDictPack(args);
+    EXPECT_EQ(Listing(out.path()), before);
     EXPECT_EQ(setup.code, GetParam().code) << setup.out;
     EXPECT_EQ(setup.err.compare(0, 10, "dictpack: "), 0) << setup.err;
     EXPECT_NE(setup.err.substr(0, setup.err.find('\n')).find(GetParam().error), std::string::npos) << setup.err;
@@ -466,6 +526,47 @@ INSTANTIATE_TEST_SUITE_P(
                      "'2024-13-01' is not a date"},
         BadSetupCase{"package_not_found_by_the_wizard", "\n[dictionary more]\nfile = abc.dic\npackage = more.pkg\n",
                      false, 1, "package 'more.pkg' is not a plain file name ending in .dir"},
+        // Every manifest value that names a file in the setup folder or on the user's machine
+        // (the id, the extension, the package), with a way out of the folder, a drive, a root
+        // or an alternate stream; and files read from such places that are not there.
+        BadSetupCase{"id_leaving_the_folder",
+                     "\n[dictionary ..\\..\\escaped]\nfile = abc.dic\ndate = 2024-01-01\npicture = abc.bmp\n", false, 1,
+                     "[dictionary ..\\..\\escaped]: the id is not a plain file name (its picture would be "
+                     "..\\..\\escaped.bmp)"},
+        BadSetupCase{"id_with_a_drive", "\n[dictionary C:\\escaped]\nfile = abc.dic\ndate = 2024-01-01\npicture = abc.bmp\n",
+                     false, 1, "the id is not a plain file name"},
+        BadSetupCase{"id_from_the_root", "\n[dictionary \\escaped]\nfile = abc.dic\ndate = 2024-01-01\npicture = abc.bmp\n",
+                     false, 1, "the id is not a plain file name"},
+        BadSetupCase{"id_with_a_stream", "\n[dictionary more:x]\nfile = abc.dic\ndate = 2024-01-01\npicture = abc.bmp\n",
+                     false, 1, "the id is not a plain file name"},
+        BadSetupCase{"extension_leaving_the_folder", "\n[dictionary more]\nfile = abc.dic\ndate = 2024-01-01\next = \\..\\x\n",
+                     false, 1, "it would install to 'more\\..\\x', not a plain file in the dictionary data directory"},
+        BadSetupCase{"extension_with_a_drive", "\n[dictionary more]\nfile = abc.dic\ndate = 2024-01-01\next = C:\\x\n",
+                     false, 1, "it would install to 'moreC:\\x'"},
+        BadSetupCase{"extension_with_a_stream", "\n[dictionary more]\nfile = abc.dic\ndate = 2024-01-01\next = .dic:x\n",
+                     false, 1, "it would install to 'more.dic:x'"},
+        BadSetupCase{"file_with_a_stream", "\n[dictionary more]\nfile = abc.dic:x\ndate = 2024-01-01\n", false, 1,
+                     "it would install to 'more.dic:x'"},
+        BadSetupCase{"package_leaving_the_folder",
+                     "\n[dictionary more]\nfile = abc.dic\ndate = 2024-01-01\npackage = ..\\..\\escaped.dir\n", false, 1,
+                     "package '..\\..\\escaped.dir' is not a plain file name ending in .dir"},
+        BadSetupCase{"package_with_a_drive", "\n[dictionary more]\nfile = abc.dic\ndate = 2024-01-01\npackage = C:\\escaped.dir\n",
+                     false, 1, "is not a plain file name ending in .dir"},
+        BadSetupCase{"package_from_the_root", "\n[dictionary more]\nfile = abc.dic\ndate = 2024-01-01\npackage = \\escaped.dir\n",
+                     false, 1, "is not a plain file name ending in .dir"},
+        BadSetupCase{"package_with_a_stream", "\n[dictionary more]\nfile = abc.dic\ndate = 2024-01-01\npackage = more.dir:x\n",
+                     false, 1, "is not a plain file name ending in .dir"},
+        BadSetupCase{"picture_with_a_stream", "\n[dictionary more]\nfile = abc.dic\ndate = 2024-01-01\npicture = abc.bmp:x\n",
+                     false, 1, "abc.bmp:x"},
+        BadSetupCase{"file_above_the_folder", "\n[dictionary more]\nfile = ..\\..\\..\\gone.dic\ndate = 2024-01-01\n", false,
+                     1, "gone.dic"},
+        // The wizard to ship is a 32-bit Windows program with a window, and nothing else.
+        BadSetupCase{"wizard_a_text_file", "", false, 1,
+                     "sample.manifest: not a Windows program: it does not start with MZ", L"sample.manifest"},
+        BadSetupCase{"wizard_a_library", "", false, 1, "dict_ver.dll: a library, not a program", L"dict_ver.dll"},
+        BadSetupCase{"wizard_a_console_program", "", false, 1,
+                     "dictpack.exe: not a windowed (GUI) program (subsystem 3)", L"dictpack.exe"},
+        BadSetupCase{"wizard_missing", "", false, 1, "gone.exe: cannot be read", L"gone.exe"},
         BadSetupCase{"check_finds_an_error", "\n[dictionary more]\nfile = abc.dic\ndate = 2024-01-01\nid_net = more\npicture = sample.manifest\n",
                      false, 1, "setup: check found 1 error in the folder; nothing was made"}),
     [](const ::testing::TestParamInfo<BadSetupCase>& info) { return std::string(info.param.name); });

@@ -295,8 +295,8 @@ private:
             return Fail(path + ": '" + Utf16ToUtf8(id + ext) + "' is not a plain file name");
 
         if (!IsDictExtension(ext))
-            Warn(path + ": extension '" + Utf16ToUtf8(ext) + "' is neither .dic nor .dip; the wizard installs " +
-                 Utf16ToUtf8(id + ext) + " again on every run");
+            Warn(path + ": extension '" + Utf16ToUtf8(ext) + "' is neither .dic nor .dip; " +
+                 OtherExtensionEffect(Utf16ToUtf8(id + ext)));
         entry.appendStamp = !stampText.has_value() && input.stamp;
         if (!stampText && !input.stamp)
             Warn(path + ": no version stamp; once installed it reports its install time as its date (run dictpack "
@@ -328,8 +328,9 @@ private:
             if (problem.empty() && seal && !hash.Finish(digests[i])) problem = "cannot hash " + entries[i].path;
         }
         if (problem.empty() && seal) {
-            const std::string sealBytes = BuildPackageSeal(digests);
-            if (std::fwrite(sealBytes.data(), 1, sealBytes.size(), out.file) != sealBytes.size())
+            const std::string sealBytes = BuildPackageSeal(directory, digests);
+            if (sealBytes.empty()) problem = "cannot hash the package's directory";
+            else if (std::fwrite(sealBytes.data(), 1, sealBytes.size(), out.file) != sealBytes.size())
                 problem = "cannot write " + partPath;
         }
         if (problem.empty() && !FlushToDisk(out.file)) problem = "cannot write " + partPath;
@@ -421,8 +422,8 @@ private:
                 Warn(where + "date '" + dateText + "' is not a date the version library accepts; the wizard "
                              "upgrades the entry on every run");
             if (!IsDictExtension(ext))
-                Warn(where + "extension '" + Utf16ToUtf8(ext) + "' is neither .dic nor .dip; the wizard installs " +
-                     EntryName(record) + " again on every run");
+                Warn(where + "extension '" + Utf16ToUtf8(ext) + "' is neither .dic nor .dip; " +
+                     OtherExtensionEffect(EntryName(record)));
         }
         return std::string();
     }
@@ -440,7 +441,11 @@ private:
         m_out += "magic " + Hex(header.magic) + "  version1 " + Num(header.version1) + "  version2 " +
                  Num(header.version2) + "  record size " + Num(header.recordSize) + "  records " +
                  Num(header.recordCount) + "  data base " + Num(header.dataBase) + "\n";
-        m_out += reader.sealed() ? "sealed: the SHA-256 of every entry follows its data\n" : "not sealed\n";
+        m_out += reader.sealVersion() == PACKAGE_SEAL_WHOLE
+                     ? "sealed: the SHA-256 of the header, the directory and every entry follows the data\n"
+                 : reader.sealed() ? "sealed (old seal, of the entries only; dictpack seal renews it): the SHA-256 of "
+                                     "every entry follows its data\n"
+                                   : "not sealed\n";
         m_out += "index\toffset\tsize\tid\text\tdate\tname\n";
         const auto& records = reader.records();
         for (size_t i = 0; i < records.size(); ++i) {
@@ -484,7 +489,8 @@ private:
     // ---- seal ----
 
     // An unsealed package gets its seal in a copy that replaces it only when complete and on
-    // disk. A sealed one whose entries all match is left as it is; one that does not match is
+    // disk; so does one whose seal covers the entries only, its old seal left out of the copy.
+    // A sealed one whose entries all match is left as it is; one that does not match is
     // refused, since sealing it again would vouch for the damage.
     int Seal(const std::string& path) {
         CPackageReader reader;
@@ -499,17 +505,21 @@ private:
             m_warnings.clear();
             return Fail(path + ": " + problem);
         }
-        if (reader.sealed()) {
+        if (reader.sealVersion() == PACKAGE_SEAL_WHOLE) {
             ShowWarnings();
             m_out += path + " is already sealed and every entry matches its seal\n";
             return EXIT_OK;
         }
         const size_t count = reader.records().size();
+        const bool upgrade = reader.sealed();
+        std::vector<EntryDigest> oldDigests;
+        for (uint32_t i = 0; upgrade && i < count; ++i) oldDigests.push_back(reader.digest(i));
+        const int64_t keep = size - (upgrade ? static_cast<int64_t>(PackageSealSize(count, PACKAGE_SEAL_ENTRIES)) : 0);
         reader.Close();
-        if (size + static_cast<int64_t>(PackageSealSize(count)) > PACKAGE_MAX_POSITION)
+        if (keep + static_cast<int64_t>(PackageSealSize(count)) > PACKAGE_MAX_POSITION)
             return Fail(path + ": the sealed package would reach past 2^31-1 bytes");
         const std::string partPath = path + PARTIAL_SUFFIX;
-        problem = WriteSealedCopy(path, size, partPath);
+        problem = WriteSealedCopy(path, size, keep, oldDigests, partPath);
         if (!problem.empty()) {
             RemoveFile(partPath);
             return Fail(problem);
@@ -519,43 +529,52 @@ private:
             return Fail("cannot replace " + path);
         }
         ShowWarnings();
-        m_out += "sealed " + path + " (" + Num(count) + " entries)\n";
+        m_out += (upgrade ? "resealed " : "sealed ") + path + " (" + Num(count) + " entries)" +
+                 (upgrade ? ": the seal now covers its header and directory too" : "") + "\n";
         return EXIT_OK;
     }
 
-    // Empty on success, else what went wrong.
-    std::string WriteSealedCopy(const std::string& path, int64_t size, const std::string& partPath) {
+    // Copies the first keep of the package's size bytes and seals the copy. oldDigests, when
+    // not empty, are what the entries' digests must be. Empty on success, else what went wrong.
+    std::string WriteSealedCopy(const std::string& path, int64_t size, int64_t keep,
+                                const std::vector<EntryDigest>& oldDigests, const std::string& partPath) {
+        const std::string changed = path + " changed while it was sealed";
         {
             FileCloser in(OpenFile(path, "rb"));
             FileCloser out(OpenFile(partPath, "wb"));
             if (in.file == nullptr) return "cannot open " + path;
             if (out.file == nullptr) return "cannot write " + partPath;
             std::vector<char> buffer(COPY_BUFFER_SIZE);
-            for (int64_t left = size; left > 0;) {
-                const size_t want = static_cast<size_t>(std::min<int64_t>(left, static_cast<int64_t>(buffer.size())));
-                if (std::fread(buffer.data(), 1, want, in.file) != want) return path + " changed while it was sealed";
-                if (std::fwrite(buffer.data(), 1, want, out.file) != want) return "cannot write " + partPath;
-                left -= static_cast<int64_t>(want);
+            for (int64_t done = 0; done < size;) {
+                const size_t want = static_cast<size_t>(std::min<int64_t>(size - done, static_cast<int64_t>(buffer.size())));
+                if (std::fread(buffer.data(), 1, want, in.file) != want) return changed;
+                // The old seal is read to see that the file is still as long, never copied.
+                const size_t copy = static_cast<size_t>(std::max<int64_t>(0, std::min<int64_t>(keep - done, want)));
+                if (std::fwrite(buffer.data(), 1, copy, out.file) != copy) return "cannot write " + partPath;
+                done += static_cast<int64_t>(want);
             }
-            if (std::fgetc(in.file) != EOF) return path + " changed while it was sealed";
+            if (std::fgetc(in.file) != EOF) return changed;
             if (!out.Close()) return "cannot write " + partPath;
         }
         // The digests are taken from the copy, so they are of exactly the bytes that replace
         // the package.
         std::vector<EntryDigest> digests;
+        std::string sealBytes;
         {
             CPackageReader copy;
-            if (!copy.Open(ReaderPath(partPath).c_str()) || copy.sealed())
-                return path + " changed while it was sealed";
+            if (!copy.Open(ReaderPath(partPath).c_str()) || copy.sealed()) return changed;
             digests.resize(copy.records().size());
+            if (!oldDigests.empty() && oldDigests.size() != digests.size()) return changed;
             for (uint32_t i = 0; i < digests.size(); ++i) {
-                if (!EntryDataProblem(copy.header(), copy.records()[i], size).empty() || !HashEntry(copy, i, digests[i]))
-                    return path + " changed while it was sealed";
+                if (!EntryDataProblem(copy.header(), copy.records()[i], keep).empty() || !HashEntry(copy, i, digests[i]) ||
+                    (!oldDigests.empty() && digests[i] != oldDigests[i]))
+                    return changed;
             }
+            sealBytes = BuildPackageSeal(copy.header(), copy.records(), digests);
+            if (sealBytes.empty()) return "cannot hash " + partPath;
         }
         FileCloser out(OpenFile(partPath, "ab"));
         if (out.file == nullptr) return "cannot write " + partPath;
-        const std::string sealBytes = BuildPackageSeal(digests);
         if (std::fwrite(sealBytes.data(), 1, sealBytes.size(), out.file) != sealBytes.size() ||
             !FlushToDisk(out.file) || !out.Close())
             return "cannot write " + partPath;
@@ -626,37 +645,58 @@ bool IsDictExtension(std::wstring ext) {
     return ext == DICT_EXT_DIC || ext == DICT_EXT_DIP;
 }
 
+std::string OtherExtensionEffect(const std::string& target) {
+    return "the host's dictionaries end in one of these; the wizard installs " + target +
+           " all the same and finds it again by that name, so a second run says up to date";
+}
+
 namespace {
 
-// What is wrong with the seal at the end of a file whose header and directory are sound;
-// empty when there is none or nothing is wrong with it.
+// What is wrong with the seal at the end of a file whose header and directory are readable,
+// as a whole phrase; empty when there is none or nothing is wrong with it.
 std::string SealProblem(FILE* file, const PackageHeader& header, int64_t directoryEnd, int64_t size) {
     PackageSealTrailer trailer{};
     if (size - directoryEnd < static_cast<int64_t>(sizeof trailer)) return std::string();
     if (!SeekTo(file, size - static_cast<int64_t>(sizeof trailer)) ||
-        std::fread(&trailer, 1, sizeof trailer, file) != sizeof trailer || !HasSealMagic(trailer))
+        std::fread(&trailer, 1, sizeof trailer, file) != sizeof trailer)
         return std::string();
+    const uint32_t version = SealVersionOf(trailer);
+    if (version == PACKAGE_SEAL_NONE) return std::string();
+    const std::string damaged = "damaged seal: ";
     if (trailer.entryCount != header.recordCount)
-        return "it counts " + Num(trailer.entryCount) + " entries, the directory has " + Num(header.recordCount);
-    const uint64_t sealSize = PackageSealSize(trailer.entryCount);
+        return damaged + "it counts " + Num(trailer.entryCount) + " entries, the directory has " + Num(header.recordCount);
+    const uint64_t sealSize = PackageSealSize(trailer.entryCount, version);
     if (trailer.sealSize != sealSize)
-        return "its size says " + Num(trailer.sealSize) + " bytes, " + Num(trailer.entryCount) + " entries make " +
-               Num(sealSize);
+        return damaged + "its size says " + Num(trailer.sealSize) + " bytes, " + Num(trailer.entryCount) +
+               " entries make " + Num(sealSize);
     if (sealSize > static_cast<uint64_t>(size - directoryEnd))
-        return "cut short: it needs " + Num(sealSize) + " bytes, " + Num(size - directoryEnd) +
+        return damaged + "cut short: it needs " + Num(sealSize) + " bytes, " + Num(size - directoryEnd) +
                " lie behind the directory";
     const int64_t sealStart = size - static_cast<int64_t>(sealSize);
-    for (uint32_t i = 0; i < header.recordCount; ++i) {
-        PackageDirRecord record{};
-        if (!SeekTo(file, PACKAGE_HEADER_SIZE + int64_t{i} * PACKAGE_RECORD_SIZE) ||
-            std::fread(&record, 1, sizeof record, file) != sizeof record)
-            return std::string();
-        const int64_t end = int64_t{header.dataBase} + record.dataOffset + record.dataSize;
+    std::vector<PackageDirRecord> records(header.recordCount);
+    if (!records.empty() && (!SeekTo(file, PACKAGE_HEADER_SIZE) ||
+                             std::fread(records.data(), sizeof(PackageDirRecord), records.size(), file) != records.size()))
+        return std::string();
+    for (uint32_t i = 0; i < records.size(); ++i) {
+        const int64_t end = int64_t{header.dataBase} + records[i].dataOffset + records[i].dataSize;
         if (end > sealStart)
-            return "entry " + Num(i) + "'s data runs into it (it starts at " + Num(sealStart) + ", the data ends at " +
-                   Num(end) + ")";
+            return damaged + "entry " + Num(i) + "'s data runs into it (it starts at " + Num(sealStart) +
+                   ", the data ends at " + Num(end) + ")";
     }
-    return std::string();
+    if (version != PACKAGE_SEAL_WHOLE) return std::string();
+    PackageFrameDigests sealed, found;
+    if (!SeekTo(file, size - static_cast<int64_t>(sizeof trailer + PACKAGE_SEAL_WHOLE_EXTRA)) ||
+        std::fread(sealed.header.data(), 1, sealed.header.size(), file) != sealed.header.size() ||
+        std::fread(sealed.directory.data(), 1, sealed.directory.size(), file) != sealed.directory.size())
+        return std::string();
+    if (!HashPackageFrame(header, records, found)) return "cannot hash the header and the directory";
+    const bool headerDiffers = found.header != sealed.header, directoryDiffers = found.directory != sealed.directory;
+    if (!headerDiffers && !directoryDiffers) return std::string();
+    const std::string what = headerDiffers && directoryDiffers ? "the header and the directory do not"
+                             : headerDiffers                   ? "the header does not"
+                                                               : "the directory (its ids, extensions, dates, names or "
+                                                                 "places of the entries) does not";
+    return what + std::string(" match the seal: damaged since it was sealed; the wizard refuses the package");
 }
 
 }  // namespace
@@ -680,7 +720,7 @@ std::string WhyPackageRefused(const std::string& path) {
         return "directory cut short: " + Num(header.recordCount) + " records need " + Num(need) +
                " bytes, the file has " + Num(size);
     const std::string seal = SealProblem(file.file, header, need, size);
-    return seal.empty() ? "the package reader refuses it" : "damaged seal: " + seal;
+    return seal.empty() ? "the package reader refuses it" : seal;
 }
 
 bool HashEntry(CPackageReader& reader, uint32_t index, EntryDigest& digest) {

@@ -33,9 +33,13 @@ std::vector<std::string> ManifestLines(const std::string& text);
 
 // Judgements shared by verify and the setup-folder check, so both say the same thing.
 
-// True for the two extensions (any letter case) under which the wizard finds installed
-// dictionaries again; an entry under any other is installed again on every run.
+// True for the two extensions (any letter case) of the host's dictionaries, the ones the
+// wizard lists in the host's data directory. An entry under any other is still installed and
+// found again by its own name.
 bool IsDictExtension(std::wstring ext);
+// What the wizard does with an entry whose extension is not one of the two, installed as
+// target: the end of every warning about it.
+std::string OtherExtensionEffect(const std::string& target);
 // Why the wizard's package reader refuses the file at path, found by looking at the header
 // and the seal as the reader does. Only meaningful for a file the reader refused.
 std::string WhyPackageRefused(const std::string& path);

@@ -4,6 +4,7 @@
 // install looks for them, dates asked of the folder's own dict_ver.dll.
 #include <windows.h>
 
+#include <cstdio>
 #include <cstring>
 #include <map>
 
@@ -29,6 +30,11 @@ constexpr DWORD LONG_VALUE_UNITS = 32768;
 std::string U8(const std::wstring& text) { return Utf16ToUtf8(text); }
 std::string Num(int64_t value) { return std::to_string(value); }
 std::string Quoted(const std::wstring& name) { return U8(L"《" + name + L"》"); }
+std::string Hex(unsigned value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%04X", value);
+    return text;
+}
 
 bool IsFile(const std::wstring& path) {
     const DWORD attributes = GetFileAttributesW(path.c_str());
@@ -90,6 +96,28 @@ std::string BitmapProblem(const std::wstring& path) {
     return std::string();
 }
 
+}  // namespace
+
+std::string WizardProgramProblem(const std::wstring& path) {
+    qb::ScopedHandle file = OpenForReading(path);
+    if (!file) return "cannot be read (error " + Num(GetLastError()) + ")";
+    IMAGE_DOS_HEADER dos{};
+    if (!ReadAt(file.get(), 0, &dos, sizeof dos) || dos.e_magic != IMAGE_DOS_SIGNATURE)
+        return "not a Windows program: it does not start with MZ";
+    IMAGE_NT_HEADERS32 nt{};
+    if (dos.e_lfanew <= 0 || !ReadAt(file.get(), dos.e_lfanew, &nt, sizeof nt) || nt.Signature != IMAGE_NT_SIGNATURE)
+        return "not a Windows program: its MZ header leads to no PE header";
+    if (nt.FileHeader.Machine != IMAGE_FILE_MACHINE_I386 || nt.OptionalHeader.Magic != IMAGE_NT_OPTIONAL_HDR32_MAGIC)
+        return "not a 32-bit x86 program (machine " + Hex(nt.FileHeader.Machine) + ")";
+    if (!(nt.FileHeader.Characteristics & IMAGE_FILE_EXECUTABLE_IMAGE) || (nt.FileHeader.Characteristics & IMAGE_FILE_DLL))
+        return "a library, not a program";
+    if (nt.OptionalHeader.Subsystem != IMAGE_SUBSYSTEM_WINDOWS_GUI)
+        return "not a windowed (GUI) program (subsystem " + Num(nt.OptionalHeader.Subsystem) + ")";
+    return std::string();
+}
+
+namespace {
+
 template <typename Fn>
 Fn Export(HMODULE module, const char* name) {
     return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
@@ -142,8 +170,13 @@ public:
     explicit Checker(const std::wstring& dir) : m_dir(dir) {}
 
     void Run() {
-        if (!IsFile(Path(WIZARD_EXE_NAME)))
+        if (!IsFile(Path(WIZARD_EXE_NAME))) {
             Report(true, U8(WIZARD_EXE_NAME), "", "missing: the user has no wizard to start", nullptr);
+        } else {
+            const std::string program = WizardProgramProblem(Path(WIZARD_EXE_NAME));
+            if (!program.empty())
+                Report(true, U8(WIZARD_EXE_NAME), "", program + ": the user cannot start the wizard", nullptr);
+        }
         const std::string library = m_library.Load(Path(VERSION_LIBRARY_NAME));
         if (!library.empty())
             Report(false, U8(VERSION_LIBRARY_NAME), "",
@@ -257,8 +290,8 @@ private:
                                                    " as it was", &row);
             if (name.empty()) Report(false, package, ids, entry + "has no display name: the wizard shows 《》", &row);
             if (!IsDictExtension(ext))
-                Report(false, package, ids, entry + "extension '" + U8(ext) + "' is neither .dic nor .dip: the wizard "
-                                                   "installs " + target + " again on every run", &row);
+                Report(false, package, ids, entry + "extension '" + U8(ext) + "' is neither .dic nor .dip: " +
+                                                   OtherExtensionEffect(target), &row);
             CheckDate(package, ids, entry, date, name, row);
             if (data.empty()) CheckStamp(path, reader.header(), record, package, ids, entry, target, row);
             CheckDuplicate(id + LowerAscii(ext), package + " entry " + Num(i), package, ids, entry, target, row);
@@ -266,9 +299,14 @@ private:
             m_rows.push_back(row);
         }
         // Data outside the file means a package cut short, seal and all: the error above says so.
-        if (reader.sealed() || cutShort) return;
-        Report(false, package, "", "not sealed: the wizard cannot tell a package damaged on the way from a sound one "
-                                   "and installs whatever it holds (seal it with dictpack seal)", nullptr);
+        if (reader.sealVersion() == PACKAGE_SEAL_WHOLE || cutShort) return;
+        if (reader.sealed())
+            Report(false, package, "", "its seal is of the old kind and covers the entries only: the wizard cannot "
+                                       "tell a damaged id, extension, date or name and installs by it (dictpack seal "
+                                       "renews the seal)", nullptr);
+        else
+            Report(false, package, "", "not sealed: the wizard cannot tell a package damaged on the way from a sound "
+                                       "one and installs whatever it holds (seal it with dictpack seal)", nullptr);
         for (size_t r = firstRow; r < m_rows.size(); ++r) ++m_rows[r].warnings;
     }
 

@@ -134,6 +134,8 @@ public:
                 return Fail(dictionary.where + ": [" MANIFEST_DICTIONARY_SECTION " " + dictionary.id + "] has no " +
                             MANIFEST_KEY_FILE);
 
+        if (!CheckNames()) return EXIT_FAILED;
+
         std::wstring outDir;
         if (!Utf8ToUtf16(args[0], outDir) || outDir.empty()) return Fail("the OUTDIR name is not valid UTF-8");
         outDir = FullPath(outDir);
@@ -242,6 +244,56 @@ private:
         return true;
     }
 
+    // The package a dictionary goes in, as named in the setup folder.
+    static std::wstring PackageName(const Dictionary& dictionary) {
+        const auto given = dictionary.values.find(MANIFEST_KEY_PACKAGE);
+        return given != dictionary.values.end() ? Wide(given->second) : Wide(dictionary.id) + PACKAGE_FILE_EXTENSION;
+    }
+
+    // The extension an entry installs under: the manifest's, else the file's own.
+    static std::wstring EntryExtension(const Dictionary& dictionary) {
+        const auto given = dictionary.values.find(MANIFEST_KEY_EXT);
+        if (given != dictionary.values.end()) return Wide(given->second);
+        const std::wstring file = Wide(dictionary.values.at(MANIFEST_KEY_FILE));
+        const size_t slash = file.find_last_of(L"\\/");
+        const std::wstring name = slash == std::wstring::npos ? file : file.substr(slash + 1);
+        const size_t dot = name.find_last_of(L'.');
+        return dot == std::wstring::npos || dot == 0 ? std::wstring() : name.substr(dot);
+    }
+
+    // Every name that becomes a file in the setup folder or on the user's machine (the
+    // package, the picture under the id, the entry under id and extension) is judged by the
+    // wizard's own rule, and the wizard to ship must be a program, before anything is written.
+    bool CheckNames() {
+        const std::wstring suffix = PACKAGE_FILE_EXTENSION;
+        for (const Dictionary& dictionary : m_manifest.dictionaries) {
+            const std::string section = dictionary.where + ": [" MANIFEST_DICTIONARY_SECTION " " + dictionary.id + "]: ";
+            const std::wstring id = Wide(dictionary.id), lowered = LowerAscii(id), ext = EntryExtension(dictionary);
+            if (id.size() >= DICT_ID_UNITS)
+                return Refuse(section + "the id is longer than " + std::to_string(DICT_ID_UNITS - 1) + " characters");
+            if (!IsSafeEntryName(lowered, DICT_IMAGE_EXTENSION))
+                return Refuse(section + "the id is not a plain file name (its picture would be " +
+                              U8(lowered + DICT_IMAGE_EXTENSION) + ")");
+            if (ext.size() >= FILE_EXT_UNITS)
+                return Refuse(section + MANIFEST_KEY_EXT " '" + U8(ext) + "' is longer than " +
+                              std::to_string(FILE_EXT_UNITS - 1) + " characters");
+            if (!IsSafeEntryName(lowered, LowerAscii(ext)))
+                return Refuse(section + "it would install to '" + U8(id + ext) +
+                              "', not a plain file in the dictionary data directory");
+            const std::wstring package = PackageName(dictionary);
+            const bool dirName =
+                package.size() > suffix.size() && SameName(package.substr(package.size() - suffix.size()), suffix);
+            if (!dirName || !IsSafeEntryName(package.substr(0, package.size() - suffix.size()), suffix))
+                return Refuse(section + "package '" + U8(package) + "' is not a plain file name ending in " + U8(suffix));
+        }
+        const std::string exe = WizardSource();
+        const std::string program = WizardProgramProblem(Wide(exe));
+        if (!program.empty()) return Refuse("the wizard " + exe + ": " + program);
+        return true;
+    }
+
+    std::string WizardSource() const { return m_manifest.exe.value_or(U8(ToolDir() + WIZARD_EXE_NAME)); }
+
     static std::string Resolve(const std::wstring& base, const std::string& value) {
         const std::wstring wide = Wide(value);
         const bool absolute = (!wide.empty() && (wide[0] == L'\\' || wide[0] == L'/')) ||
@@ -257,7 +309,7 @@ private:
 
     int Build(const std::wstring& staging, const std::string& shownAs) {
         const std::wstring toolDir = ToolDir();
-        if (!Copy(m_manifest.exe.value_or(U8(toolDir + WIZARD_EXE_NAME)), staging + L"\\" WIZARD_EXE_NAME, "the wizard") ||
+        if (!Copy(WizardSource(), staging + L"\\" WIZARD_EXE_NAME, "the wizard") ||
             !Copy(m_manifest.library.value_or(U8(toolDir + VERSION_LIBRARY_NAME)), staging + L"\\" VERSION_LIBRARY_NAME,
                   "the version library"))
             return EXIT_FAILED;
@@ -309,14 +361,7 @@ private:
     int BuildPackages(const std::wstring& staging) {
         std::vector<std::pair<std::wstring, std::vector<const Dictionary*>>> packages;
         for (const Dictionary& dictionary : m_manifest.dictionaries) {
-            const auto given = dictionary.values.find(MANIFEST_KEY_PACKAGE);
-            const std::wstring name = given != dictionary.values.end() ? Wide(given->second)
-                                                                     : Wide(dictionary.id) + PACKAGE_FILE_EXTENSION;
-            const std::wstring suffix = PACKAGE_FILE_EXTENSION;
-            const bool dirName = name.size() > suffix.size() && SameName(name.substr(name.size() - suffix.size()), suffix);
-            if (!dirName || !IsSafeEntryName(name.substr(0, name.size() - suffix.size()), suffix))
-                return Fail(dictionary.where + ": package '" + U8(name) + "' is not a plain file name ending in " +
-                            U8(suffix));
+            const std::wstring name = PackageName(dictionary);
             auto package = packages.begin();
             while (package != packages.end() && !SameName(package->first, name)) ++package;
             if (package == packages.end()) package = packages.insert(packages.end(), {name, {}});

@@ -29,6 +29,11 @@ struct CheckCounts {
     int warnings = 0;
 };
 
+// Empty when the file at path is a 32-bit Windows GUI program (an MZ header leading to a PE
+// header for i386, an executable image that is no DLL, the GUI subsystem); else what it is
+// instead.
+std::string WizardProgramProblem(const std::wstring& path);
+
 // Reads dir as the wizard will and appends the table and one line per problem to out.
 // Problem lines name files relative to dir; shownAs names dir in the summary line.
 // False (with one line in err) when dir cannot be read as a folder at all.
