@@ -73,12 +73,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(reader.header().recordSize == PACKAGE_RECORD_SIZE, "accepted a record size other than 184");
     Check(reader.records().size() == reader.header().recordCount, "directory size differs from the header");
     const uint64_t directoryEnd = PACKAGE_HEADER_SIZE + uint64_t{reader.header().recordCount} * PACKAGE_RECORD_SIZE;
-    if (size >= directoryEnd + PACKAGE_SEAL_TRAILER_SIZE &&
-        std::memcmp(data + size - sizeof PACKAGE_SEAL_MAGIC, PACKAGE_SEAL_MAGIC, sizeof PACKAGE_SEAL_MAGIC) == 0)
-        Check(reader.sealed(), "a seal behind the directory was passed over");
+    if (size >= directoryEnd + PACKAGE_SEAL_TRAILER_SIZE) {
+        PackageSealTrailer trailer;
+        std::memcpy(&trailer, data + size - sizeof trailer, sizeof trailer);
+        if (HasSealMagic(trailer)) Check(reader.sealVersion() == SealVersionOf(trailer), "a seal behind the directory was passed over");
+    }
     const bool sealed = reader.sealed();
     if (sealed) {
-        const uint64_t sealStart = size - PackageSealSize(reader.records().size());
+        const uint64_t sealStart = size - PackageSealSize(reader.records().size(), reader.sealVersion());
         Check(sealStart >= directoryEnd, "the seal overlaps the directory");
         for (const PackageDirRecord& record : reader.records())
             Check(uint64_t{reader.header().dataBase} + record.dataOffset + record.dataSize <= sealStart,

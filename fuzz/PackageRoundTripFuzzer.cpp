@@ -124,15 +124,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     size_t damage = package.empty() ? 0 : in.ConsumeIntegralInRange<size_t>(0, 3);
     for (size_t i = 0; i < damage; ++i)
         package[in.ConsumeIntegralInRange<size_t>(0, package.size() - 1)] = static_cast<char>(in.ConsumeIntegral<uint8_t>());
-    // A sealed package may instead get one entry's byte changed, or its seal damaged.
-    bool entryChanged = false;
+    // A sealed package may instead get one entry's byte changed, its seal damaged, or one byte
+    // of its header or directory changed.
+    bool entryChanged = false, frameChanged = false;
     if (sealed && damage == 0 && !specs.empty()) {
         const size_t entry = in.ConsumeIntegralInRange<size_t>(0, specs.size() - 1);
         const PackageHeader& header = *reinterpret_cast<const PackageHeader*>(package.data());
         const PackageDirRecord& record =
             *reinterpret_cast<const PackageDirRecord*>(&package[PACKAGE_HEADER_SIZE + entry * PACKAGE_RECORD_SIZE]);
         const size_t sealStart = package.size() - static_cast<size_t>(PackageSealSize(specs.size()));
-        switch (in.ConsumeIntegralInRange<int>(0, 3)) {
+        switch (in.ConsumeIntegralInRange<int>(0, 4)) {
         case 1:
             if (record.dataSize == 0) break;
             package[header.dataBase + record.dataOffset + in.ConsumeIntegralInRange<uint32_t>(0, record.dataSize - 1)] ^=
@@ -149,17 +150,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 static_cast<char>(in.ConsumeIntegralInRange<int>(1, 255));
             damage = 1;
             break;
+        case 4:  // a byte of the header or the directory changed: the seal covers them
+            package[in.ConsumeIntegralInRange<size_t>(0, PACKAGE_HEADER_SIZE + specs.size() * PACKAGE_RECORD_SIZE - 1)] ^=
+                static_cast<char>(in.ConsumeIntegralInRange<int>(1, 255));
+            frameChanged = true;
+            break;
         default:
             break;
         }
     }
-    const bool intact = damage == 0 && !entryChanged;
+    const bool intact = damage == 0 && !entryChanged && !frameChanged;
     if (!WriteFile(packagePath, package)) return 0;
 
     const std::wstring widePath(packagePath.begin(), packagePath.end());
     CPackageReader reader;
     const bool opened = reader.Open(widePath.c_str());
     if (entryChanged) Check(opened && reader.sealed(), "a changed entry made the seal unreadable");
+    if (frameChanged) Check(!opened, "a changed header or directory byte passed the seal");
     if (intact) {
         Check(opened, "a written package does not open");
         Check(reader.sealed() == sealed, "the seal is not read as written");

@@ -33,7 +33,9 @@ head -c 5000 /dev/urandom > "$SMOKE/in/abc.dic"; printf 'tiny' > "$SMOKE/in/xyz.
 "$OUT/dictpack" extract "$SMOKE/p.dir" "$SMOKE/out" >/dev/null
 for f in abc.dic xyz.dip; do cmp "$SMOKE/in/$f" "$SMOKE/out/$f"; done
 # The seal holds the SHA-256 any other tool computes; seal on the unsealed package makes the same bytes.
-[ "$(tail -c 48 "$SMOKE/p.dir" | head -c 32 | od -An -tx1 | tr -d ' \n')" = "$(sha256sum < "$SMOKE/in/xyz.dip" | cut -c1-64)" ]
+# Behind the last entry's digest: the header's (of the first 32 bytes), the directory's, the trailer.
+[ "$(tail -c 112 "$SMOKE/p.dir" | head -c 32 | od -An -tx1 | tr -d ' \n')" = "$(sha256sum < "$SMOKE/in/xyz.dip" | cut -c1-64)" ]
+[ "$(tail -c 80 "$SMOKE/p.dir" | head -c 32 | od -An -tx1 | tr -d ' \n')" = "$(head -c 32 "$SMOKE/p.dir" | sha256sum | cut -c1-64)" ]
 "$OUT/dictpack" create "$SMOKE/old.dir" --no-seal --date 2024-05-01 --name ABC "$SMOKE/in/abc.dic" \
   --date 2023-01-02 "$SMOKE/in/xyz.dip" >/dev/null 2>&1
 "$OUT/dictpack" list "$SMOKE/old.dir" | grep -q '^not sealed$'
