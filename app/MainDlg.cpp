@@ -53,6 +53,20 @@ bool ChangedPartOfBar(HWND hBar, WNDPROC barProc, int64_t from, RECT& changed) {
     return true;
 }
 
+// The DPI the window is laid out for: its monitor's where the system knows per-monitor DPI
+// (Windows 10 1607 and later), the system's before that.
+UINT WindowDpi(HWND hWnd) {
+    using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
+    static const auto getDpiForWindow = reinterpret_cast<GetDpiForWindowFn>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+    if (getDpiForWindow != nullptr) {
+        if (const UINT dpi = getDpiForWindow(hWnd)) return dpi;
+    }
+    qb::ScopedScreenDC screen(::GetDC(nullptr));
+    const int dpi = screen ? ::GetDeviceCaps(screen.get(), LOGPIXELSY) : 0;
+    return dpi > 0 ? static_cast<UINT>(dpi) : WIZ_LAYOUT_DPI;
+}
+
 }  // namespace
 
 std::wstring FormatWizardText(const wchar_t* format, const wchar_t* text) {
@@ -210,12 +224,19 @@ void CMainDlg::ShowFirstPage() {
 void CMainDlg::ResizeMessageLine(bool grow) {
     RECT rect;
     if (!::GetWindowRect(m_hMsgLine, &rect)) return;
-    rect.bottom += grow ? WIZ_MESSAGE_LINE_GROWTH : -WIZ_MESSAGE_LINE_GROWTH;
+    const int growth = MessageLineGrowth();
+    rect.bottom += grow ? growth : -growth;
     POINT topLeft = {rect.left, rect.top};
     POINT bottomRight = {rect.right, rect.bottom};
     // Moving by half-converted (screen) coordinates would throw the line off the dialog.
     if (!ScreenToClient(&topLeft) || !ScreenToClient(&bottomRight)) return;
     ::MoveWindow(m_hMsgLine, topLeft.x, topLeft.y, bottomRight.x - topLeft.x, bottomRight.y - topLeft.y, TRUE);
+}
+
+// The dialog's font scales with its DPI, and the system rescales a grown line with the dialog
+// when it moves to a monitor of another DPI; shrinking at the new DPI takes back that share.
+int CMainDlg::MessageLineGrowth() const {
+    return ::MulDiv(WIZ_MESSAGE_LINE_GROWTH, static_cast<int>(WindowDpi(m_hWnd)), WIZ_LAYOUT_DPI);
 }
 
 void CMainDlg::ShowWelcomePage() {

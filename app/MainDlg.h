@@ -27,8 +27,10 @@ enum WizardPage : int32_t {
 #define WIZ_EXIT_CLOSED 1
 #define WIZ_EXIT_CANCELLED 2
 
-// The message line grows by this many device pixels on the first pages.
+// The message line grows on the first pages by this many device pixels at 96 DPI (two lines of
+// the dialog's font), and by the same share of the font at any other DPI.
 #define WIZ_MESSAGE_LINE_GROWTH 30
+#define WIZ_LAYOUT_DPI 96
 // The bar is repainted at most this often while steps pour in (about 30 times a second).
 #define WIZ_PROGRESS_REPAINT_MS 33
 // Above this a total no longer fits PBM_SETRANGE's 16-bit bounds.
@@ -88,6 +90,7 @@ private:
     void StartInstall();
     void ShowFinishedPage();
     void ResizeMessageLine(bool grow);
+    int MessageLineGrowth() const;
     bool StartInstallThread();
     bool LaunchHostAndNotify();
 

@@ -68,11 +68,18 @@ struct IconTraits {
     static void Close(HICON h) { ::DestroyIcon(h); }
 };
 
+struct ScreenDCTraits {
+    static HDC Invalid() { return nullptr; }
+    static bool IsValid(HDC dc) { return dc != nullptr; }
+    static void Close(HDC dc) { ::ReleaseDC(nullptr, dc); }
+};
+
 // Files, threads, processes, snapshots, events.
 using ScopedHandle = ScopedResource<HANDLE, KernelHandleTraits>;
 using ScopedFindHandle = ScopedResource<HANDLE, FindHandleTraits>;
 using ScopedRegKey = ScopedResource<HKEY, RegKeyTraits>;
 using ScopedLibrary = ScopedResource<HMODULE, LibraryTraits>;
 using ScopedIcon = ScopedResource<HICON, IconTraits>;  // loaded with LoadImageW, not shared
+using ScopedScreenDC = ScopedResource<HDC, ScreenDCTraits>;  // GetDC(nullptr)
 
 }  // namespace qb

@@ -293,9 +293,18 @@ void CloseMessageBox(HWND box) { PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, 
 bool SaveScreenshot(HWND window, const std::wstring& path) {
     RECT rect;
     if (!GetWindowRect(window, &rect)) return false;
-    // Let the window finish painting before it is taken from the screen.
+    // Let the window finish painting before it is taken from the screen. Wine puts what a
+    // window painted on the screen from its thread's message loop: when the window is this
+    // thread's own, this thread has to run that loop meanwhile.
     RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
-    Sleep(200);
+    for (int i = 0; i < 20; ++i) {
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+        Sleep(10);
+    }
     const int width = rect.right - rect.left;
     const int height = rect.bottom - rect.top;
     HDC screen = GetDC(nullptr);
