@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <stdexcept>
+#include <unordered_map>
 #include <vector>
 
 #include "base/NameFolding.h"
@@ -16,10 +17,19 @@ namespace {
 
 bool IsPlanned(const EntryItem& entry) { return entry.action == ACTION_INSTALL || entry.action == ACTION_UPGRADE; }
 
-const InstalledDictItem* FindInstalled(const std::list<InstalledDictItem>& installed, const std::wstring& fileName) {
-    for (const auto& item : installed)
-        if (item.fileName == fileName) return &item;
-    return nullptr;
+// The installed files by their lowercased names, the first in list order for a name.
+using InstalledIndex = std::unordered_map<std::wstring, const InstalledDictItem*>;
+
+InstalledIndex IndexInstalled(const std::list<InstalledDictItem>& installed) {
+    InstalledIndex index;
+    index.reserve(installed.size());
+    for (const auto& item : installed) index.emplace(item.fileName, &item);
+    return index;
+}
+
+const InstalledDictItem* FindInstalled(const InstalledIndex& installed, const std::wstring& fileName) {
+    const auto found = installed.find(fileName);
+    return found != installed.end() ? found->second : nullptr;
 }
 
 // Only a strictly later package date replaces an installed file; without a usable library
@@ -75,24 +85,29 @@ int CompareEntryDates(const EntryItem& first, const EntryItem& second) {
 }
 
 // One action per file: of the entries that would write the same file, the newest (the first
-// of equal dates) stays planned and the others are skipped.
+// of equal dates) stays planned and the others are skipped. The planned entries are sorted
+// by their targets as the file system compares names, plan order kept within a target, so
+// that each file's entries are met together.
 void KeepOneEntryPerTarget(std::list<PackageItem>& packages) {
-    std::vector<EntryItem*> planned;
+    std::vector<std::pair<std::wstring, EntryItem*>> planned;
     for (auto& package : packages) {
         if (!package.entries) continue;
-        for (auto& entry : *package.entries) {
-            if (!IsPlanned(entry)) continue;
-            EntryItem* kept = nullptr;
-            for (EntryItem* other : planned)
-                if (SameFileName(other->targetPath, entry.targetPath)) kept = other;
-            if (kept == nullptr) {
-                planned.push_back(&entry);
-            } else if (CompareEntryDates(entry, *kept) > 0) {
-                kept->action = ACTION_SKIP;
-                *std::find(planned.begin(), planned.end(), kept) = &entry;
-            } else {
-                entry.action = ACTION_SKIP;
-            }
+        for (auto& entry : *package.entries)
+            if (IsPlanned(entry)) planned.emplace_back(FoldedName(entry.targetPath), &entry);
+    }
+    std::stable_sort(planned.begin(), planned.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    const std::wstring* keptTarget = nullptr;
+    EntryItem* kept = nullptr;
+    for (auto& [target, entry] : planned) {
+        if (kept == nullptr || target != *keptTarget) {
+            keptTarget = &target;
+            kept = entry;
+        } else if (CompareEntryDates(*entry, *kept) > 0) {
+            kept->action = ACTION_SKIP;
+            kept = entry;
+        } else {
+            entry->action = ACTION_SKIP;
         }
     }
 }
@@ -113,11 +128,12 @@ bool CInstallManager::BuildPlan() {
 bool CInstallManager::DecideActions(std::list<PackageItem>& packages, const std::list<InstalledDictItem>& installed) {
     std::wstring dataDir;
     bool haveDataDir = false;
+    const InstalledIndex index = IndexInstalled(installed);
     for (auto& package : packages) {
         if (!package.entries) continue;
         for (auto& entry : *package.entries) {
             const std::wstring fileName = entry.dictId + entry.fileExt;
-            if (const InstalledDictItem* match = FindInstalled(installed, fileName)) {
+            if (const InstalledDictItem* match = FindInstalled(index, fileName)) {
                 entry.action = DecideAgainst(entry, *match);
                 entry.targetPath = match->filePath;
                 continue;

@@ -106,6 +106,27 @@ TEST_F(VersionPlanTest, SummaryLeavesSkippedEntriesOut) {
     EXPECT_EQ(summary, PLAN_SUMMARY_UPGRADE L"Old" PLAN_SUMMARY_CLOSE PLAN_SUMMARY_INSTALL L"New" PLAN_SUMMARY_CLOSE);
 }
 
+// One action per file, with the entries for several files interleaved in plan order: of the
+// entries for one file (in any letter case) the newest stays planned, the first of equal
+// dates among the newest, and an unreadable date loses to a readable one.
+TEST_F(VersionPlanTest, EachFileKeepsItsNewestEntryWhereverItStands) {
+    const std::vector<PackageEntrySpec> entries = {
+        {L"x", L".dic", L"2010-01-01", L"x0", 0}, {L"y", L".dic", L"2012-01-01", L"y1", 0},
+        {L"X", L".DIC", L"2011-01-01", L"x2", 0}, {L"y", L".dic", L"2012-01-01", L"y3", 0},
+        {L"z", L".dic", L"not a date", L"z4", 0}, {L"x", L".dic", L"2011-01-01", L"x5", 0},
+        {L"z", L".dic", L"2001-01-01", L"z6", 0}, {L"w", L".dic", L"2001-01-01", L"w7", 0},
+    };
+    WriteBeside(L"a.dir", BuildPackage(entries, std::vector<std::string>(entries.size(), "d")));
+    WriteBeside(L"b.dir", PackageOf(L"y", L".dic", L"2011-12-31", L"y8"));
+    CInstallManager manager;
+    ASSERT_EQ(manager.CountPlannedEntries(), 4);
+    std::vector<std::wstring> planned;
+    for (const auto& package : manager.m_packages)
+        for (const auto& entry : *package.entries)
+            if (entry.action != ACTION_SKIP) planned.push_back(entry.displayName);
+    EXPECT_EQ(planned, (std::vector<std::wstring>{L"y1", L"x2", L"z6", L"w7"}));
+}
+
 // Copies an entry out of its package chunk by chunk, as the install does.
 std::string ExtractEntry(const std::wstring& packagePath, uint32_t index) {
     CPackageReader reader;
