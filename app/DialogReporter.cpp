@@ -11,7 +11,14 @@ LRESULT CDialogReporter::SendEntryMessage(UINT message, const EntryItem& entry) 
 void CDialogReporter::OnInstallBegin() { SendMessageW(m_hDlg, WM_WIZ_INSTALL_BEGIN, 0, 0); }
 void CDialogReporter::OnInstallEnd() { SendMessageW(m_hDlg, WM_WIZ_INSTALL_END, 0, 0); }
 void CDialogReporter::OnItemBegin(const EntryItem& entry) { SendEntryMessage(WM_WIZ_ITEM_BEGIN, entry); }
-void CDialogReporter::OnStep() { SendMessageW(m_hDlg, WM_WIZ_STEP, 0, 0); }
+void CDialogReporter::OnStep() {
+    SendMessageW(m_hDlg, WM_WIZ_STEP, 0, 0);
+    // Read from this process's own copy of the window's data: costs nothing per step.
+    if (GetWindowLongPtrW(m_hDlg, GWLP_USERDATA) != WIZ_TURN_WANTED) return;
+    const DWORD start = GetTickCount();
+    while (GetWindowLongPtrW(m_hDlg, GWLP_USERDATA) == WIZ_TURN_WANTED && GetTickCount() - start < WIZ_TURN_MAX_MS)
+        Sleep(1);
+}
 void CDialogReporter::OnItemDone(const EntryItem& entry) { SendEntryMessage(WM_WIZ_ITEM_DONE, entry); }
 
 // The dialog shows no error codes; the code is for reporters that log.

@@ -91,15 +91,31 @@ CMainDlg::CMainDlg()
       m_nPendingBase(0),
       m_nPendingHigh(0),
       m_progressPaintTick(0),
-      m_bHandingOver(false) {}
+      m_bHandingOver(false),
+      m_turnCheckTick(0),
+      m_bTurnWanted(false) {}
 
 void CMainDlg::SetThreadCreatorForTesting(ThreadCreator creator) {
     g_threadCreator = creator != nullptr ? creator : ::CreateThread;
 }
 
-BOOL CMainDlg::PreTranslateMessage(MSG* pMsg) { return ::IsDialogMessageW(m_hWnd, pMsg); }
+BOOL CMainDlg::PreTranslateMessage(MSG* pMsg) {
+    // The loop has got to what was waiting: once the last of it is out of the queue, the
+    // worker may go on.
+    if (m_bTurnWanted && HIWORD(::GetQueueStatus(WIZ_TURN_QUEUE_FLAGS)) == 0) SetTurnWanted(false);
+    return ::IsDialogMessageW(m_hWnd, pMsg);
+}
 
-BOOL CMainDlg::OnIdle() { return FALSE; }
+BOOL CMainDlg::OnIdle() {
+    if (m_bTurnWanted) SetTurnWanted(false);
+    return FALSE;
+}
+
+void CMainDlg::SetTurnWanted(bool wanted) {
+    if (wanted == m_bTurnWanted) return;
+    m_bTurnWanted = wanted;
+    ::SetWindowLongPtrW(m_hWnd, GWLP_USERDATA, wanted ? WIZ_TURN_WANTED : 0);
+}
 
 BOOL CMainDlg::ProcessWindowMessage(HWND /*hWnd*/, UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lResult,
                                     DWORD /*dwMsgMapID*/) {
@@ -292,6 +308,7 @@ void CMainDlg::StartInstall() {
     ::EnableWindow(m_hNext, FALSE);
     ::EnableWindow(m_hCancel, FALSE);
     SetProgressRange(m_installManager.GetProgressTotal());
+    m_turnCheckTick = ::GetTickCount() - WIZ_TURN_CHECK_MS;  // the first step looks at once
     // Nothing between the start and the page change may answer the worker's messages: its
     // WM_WIZ_INSTALL_END would otherwise be overwritten by the installing page.
     const bool started = StartInstallThread();
@@ -394,11 +411,18 @@ LRESULT CMainDlg::OnInstallBegin() {
 
 LRESULT CMainDlg::OnStep() {
     ::SendMessageW(m_hProgress, PBM_DELTAPOS, 1, 0);
-    if (::GetTickCount() - m_progressPaintTick >= WIZ_PROGRESS_REPAINT_MS) RepaintProgress();
+    const DWORD now = ::GetTickCount();
+    if (now - m_progressPaintTick >= WIZ_PROGRESS_REPAINT_MS) RepaintProgress();
+    // Asking the queue is a call to the window server under Wine: not at every step.
+    if (now - m_turnCheckTick >= WIZ_TURN_CHECK_MS) {
+        m_turnCheckTick = now;
+        if (HIWORD(::GetQueueStatus(WIZ_TURN_QUEUE_FLAGS)) != 0) SetTurnWanted(true);
+    }
     return 1;
 }
 
 LRESULT CMainDlg::OnInstallEnd() {
+    SetTurnWanted(false);
     RepaintProgress();
     const uint32_t total = m_installManager.GetProgressTotal();
     ::SendMessageW(m_hProgress, PBM_SETPOS, static_cast<WPARAM>(std::min<uint32_t>(total, INT_MAX)), 0);

@@ -108,6 +108,9 @@ private:
     // window properties, and reading one per step costs about as much as the repaint did.
     static LRESULT CALLBACK ProgressProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam);
     void RepaintProgress();
+    // The worker's steps come before this thread's posted messages and input; while those
+    // wait, the dialog asks the worker for a turn (WizardMessages.h).
+    void SetTurnWanted(bool wanted);
 
     int32_t m_nPage;
     bool m_bSingleEntry;
@@ -130,4 +133,6 @@ private:
     int32_t m_nPendingHigh;
     DWORD m_progressPaintTick;
     bool m_bHandingOver;  // the held-back steps are being handed to the bar
+    DWORD m_turnCheckTick;  // when the dialog last looked at its queue during steps
+    bool m_bTurnWanted;
 };

@@ -12,3 +12,16 @@
 #define WM_WIZ_STEP 3038
 #define WM_WIZ_ITEM_FAILED 3039  // answer 1 to go on, anything else stops the worker
 #define WM_WIZ_PACKAGE_BAD 3040  // wParam: the package's path; answer 1 to go on
+
+// The dialog's thread answers sent messages before its posted messages and its input, so a
+// worker that sends step after step could keep those waiting for the whole install. While the
+// dialog has them waiting, it says so in its window's GWLP_USERDATA, and the worker holds its
+// next message back until the dialog has got to them (at most WIZ_TURN_MAX_MS).
+#define WIZ_TURN_WANTED 1
+#define WIZ_TURN_MAX_MS 200
+// The dialog looks at its queue this often while steps arrive.
+#define WIZ_TURN_CHECK_MS 10
+// What the dialog counts as waiting: posted messages and input. Paints and timers wait for
+// the dialog's idle time as before; QS_INPUT is not used, since its newer bits make Windows 7
+// refuse the call.
+#define WIZ_TURN_QUEUE_FLAGS (QS_KEY | QS_MOUSEMOVE | QS_MOUSEBUTTON | QS_HOTKEY | QS_POSTMESSAGE)

@@ -8,6 +8,7 @@
 #include <memory>
 #include <thread>
 
+#include "app/DialogReporter.h"
 #include "app/MainDlg.h"
 #include "app/WizardMessages.h"
 #include "app/WizardTexts.h"
@@ -375,6 +376,41 @@ TEST_F(MainDlgTest, BarShowsWhatAWholeRepaintShows) {
         EXPECT_EQ(shown, pixels());
     }
     EXPECT_EQ(position, total);
+}
+
+// The worker's steps come before the dialog's posted messages and input. A step that finds
+// something waiting there asks the worker for a turn, and the worker's next message waits
+// until the dialog's loop has got to it.
+TEST_F(MainDlgTest, StepWaitsWhileTheDialogHasPostedMessagesWaiting) {
+    struct Recorder : CMessageFilter {
+        BOOL PreTranslateMessage(MSG* msg) override {
+            if (msg->message == WM_APP) seen = true;
+            return FALSE;
+        }
+        std::atomic<bool> seen{false};
+    } recorder;
+    ASSERT_NE(Open({Entry(L"a", ACTION_INSTALL, 2048u * 10)}), nullptr);
+    Send(WM_COMMAND, MAKEWPARAM(IDC_BTN_MAINDLG_NEXT, BN_CLICKED), 0);
+    MSG pending;
+    while (PeekMessageW(&pending, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&pending);
+    m_loop.AddMessageFilter(&recorder);  // newest, so it sees each message before the dialog
+
+    PostMessageW(m_dlg->m_hWnd, WM_APP, 0, 0);
+    bool seenWhenStepReturned = false;
+    const DWORD dialogThread = GetCurrentThreadId();
+    std::thread worker([&] {
+        CDialogReporter(m_dlg->m_hWnd).OnStep();  // the first step of an install looks at the queue
+        seenWhenStepReturned = recorder.seen;
+        PostThreadMessageW(dialogThread, WM_QUIT, 0, 0);
+    });
+    // The step is answered before the posted message, as during an install.
+    while (HIWORD(GetQueueStatus(QS_SENDMESSAGE)) == 0) Sleep(1);
+    m_loop.Run();
+    worker.join();
+    m_loop.RemoveMessageFilter(&recorder);
+    EXPECT_TRUE(seenWhenStepReturned);
+    EXPECT_EQ(GetWindowLongPtrW(m_dlg->m_hWnd, GWLP_USERDATA), 0);
+    EXPECT_EQ(Pos(), 1);
 }
 
 TEST_F(MainDlgTest, ThreadThatCannotStartIsReportedAndTheWizardCloses) {
