@@ -16,6 +16,7 @@
 namespace {
 
 CMainDlg::ThreadCreator g_threadCreator = ::CreateThread;
+bool g_turnsEnabled = true;
 
 void Show(HWND hWnd, bool visible) { ::ShowWindow(hWnd, visible ? SW_SHOWNA : SW_HIDE); }
 
@@ -98,6 +99,8 @@ CMainDlg::CMainDlg()
 void CMainDlg::SetThreadCreatorForTesting(ThreadCreator creator) {
     g_threadCreator = creator != nullptr ? creator : ::CreateThread;
 }
+
+void CMainDlg::SetTurnsForTesting(bool enabled) { g_turnsEnabled = enabled; }
 
 BOOL CMainDlg::PreTranslateMessage(MSG* pMsg) {
     // The loop has got to what was waiting: once the last of it is out of the queue, the
@@ -414,7 +417,7 @@ LRESULT CMainDlg::OnStep() {
     const DWORD now = ::GetTickCount();
     if (now - m_progressPaintTick >= WIZ_PROGRESS_REPAINT_MS) RepaintProgress();
     // Asking the queue is a call to the window server under Wine: not at every step.
-    if (now - m_turnCheckTick >= WIZ_TURN_CHECK_MS) {
+    if (g_turnsEnabled && now - m_turnCheckTick >= WIZ_TURN_CHECK_MS) {
         m_turnCheckTick = now;
         if (HIWORD(::GetQueueStatus(WIZ_TURN_QUEUE_FLAGS)) != 0) SetTurnWanted(true);
     }

@@ -65,6 +65,8 @@ public:
 
     // Test seam: how the worker thread is created. The program always uses CreateThread.
     static void SetThreadCreatorForTesting(ThreadCreator creator);
+    // Benchmark seam: without turns the worker's steps never wait for the dialog's queue.
+    static void SetTurnsForTesting(bool enabled);
 
     LRESULT OnInitDialog();
     LRESULT OnDestroy();

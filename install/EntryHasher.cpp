@@ -2,10 +2,16 @@
 
 #include "install/InstallEngine.h"
 
+namespace {
+bool g_hashInLine = false;
+}
+
+void CEntryHasher::SetInLineForTesting(bool inLine) { g_hashInLine = inLine; }
+
 CEntryHasher::CEntryHasher()
     : m_blockReady(CreateEventW(nullptr, FALSE, FALSE, nullptr)), m_blockDone(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {
     m_filling.reserve(HASH_BLOCK_BYTES);
-    if (m_blockReady && m_blockDone) m_thread.reset(CreateThread(nullptr, 0, HashBlocks, this, 0, nullptr));
+    if (m_blockReady && m_blockDone && !g_hashInLine) m_thread.reset(CreateThread(nullptr, 0, HashBlocks, this, 0, nullptr));
     if (m_thread) m_hashing.reserve(HASH_BLOCK_BYTES);
 }
 
