@@ -94,7 +94,8 @@ CMainDlg::CMainDlg()
       m_progressPaintTick(0),
       m_bHandingOver(false),
       m_turnCheckTick(0),
-      m_bTurnWanted(false) {}
+      m_bTurnWanted(false),
+      m_bTurnsPaused(false) {}
 
 void CMainDlg::SetThreadCreatorForTesting(ThreadCreator creator) {
     g_threadCreator = creator != nullptr ? creator : ::CreateThread;
@@ -103,6 +104,7 @@ void CMainDlg::SetThreadCreatorForTesting(ThreadCreator creator) {
 void CMainDlg::SetTurnsForTesting(bool enabled) { g_turnsEnabled = enabled; }
 
 BOOL CMainDlg::PreTranslateMessage(MSG* pMsg) {
+    m_bTurnsPaused = false;
     // The loop has got to what was waiting: once the last of it is out of the queue, the
     // worker may go on.
     if (m_bTurnWanted && HIWORD(::GetQueueStatus(WIZ_TURN_QUEUE_FLAGS)) == 0) SetTurnWanted(false);
@@ -110,6 +112,7 @@ BOOL CMainDlg::PreTranslateMessage(MSG* pMsg) {
 }
 
 BOOL CMainDlg::OnIdle() {
+    m_bTurnsPaused = false;
     if (m_bTurnWanted) SetTurnWanted(false);
     return FALSE;
 }
@@ -416,8 +419,15 @@ LRESULT CMainDlg::OnStep() {
     ::SendMessageW(m_hProgress, PBM_DELTAPOS, 1, 0);
     const DWORD now = ::GetTickCount();
     if (now - m_progressPaintTick >= WIZ_PROGRESS_REPAINT_MS) RepaintProgress();
+    if (m_bTurnWanted) {
+        // The worker gave up waiting: this thread is in a loop of its own (a window being
+        // moved, a message box) that takes the input without this dialog's filter. Asking
+        // again would cost the worker the longest wait at every step until that loop ends.
+        SetTurnWanted(false);
+        m_bTurnsPaused = true;
+    }
     // Asking the queue is a call to the window server under Wine: not at every step.
-    if (g_turnsEnabled && now - m_turnCheckTick >= WIZ_TURN_CHECK_MS) {
+    if (g_turnsEnabled && !m_bTurnsPaused && now - m_turnCheckTick >= WIZ_TURN_CHECK_MS) {
         m_turnCheckTick = now;
         if (HIWORD(::GetQueueStatus(WIZ_TURN_QUEUE_FLAGS)) != 0) SetTurnWanted(true);
     }

@@ -413,6 +413,31 @@ TEST_F(MainDlgTest, StepWaitsWhileTheDialogHasPostedMessagesWaiting) {
     EXPECT_EQ(Pos(), 1);
 }
 
+// A loop of the dialog thread's own (a window being moved, a message box) takes the input
+// without the dialog's filter, so a turn asked for there is never given: the worker waits for
+// it once, and the dialog asks no more until its own loop is back.
+TEST_F(MainDlgTest, TurnNotTakenIsNotAskedForAgainAtEveryStep) {
+    ASSERT_NE(Open({Entry(L"a", ACTION_INSTALL, 2048u * 10)}), nullptr);
+    Send(WM_COMMAND, MAKEWPARAM(IDC_BTN_MAINDLG_NEXT, BN_CLICKED), 0);
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    const HWND dlg = m_dlg->m_hWnd;
+    const DWORD dialogThread = GetCurrentThreadId();
+    std::vector<LONG_PTR> asked;
+    PostMessageW(dlg, WM_APP, 0, 0);
+    std::thread worker([&] {
+        for (int i = 0; i < 4; ++i) {
+            SendMessageW(dlg, WM_WIZ_STEP, 0, 0);
+            asked.push_back(GetWindowLongPtrW(dlg, GWLP_USERDATA));
+        }
+        PostThreadMessageW(dialogThread, WM_QUIT, 0, 0);
+    });
+    while (HIWORD(GetQueueStatus(QS_SENDMESSAGE)) == 0) Sleep(1);  // the first step finds WM_APP waiting
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);  // not the dialog's loop
+    worker.join();
+    EXPECT_EQ(asked, (std::vector<LONG_PTR>{WIZ_TURN_WANTED, 0, 0, 0}));
+}
+
 TEST_F(MainDlgTest, ThreadThatCannotStartIsReportedAndTheWizardCloses) {
     CMainDlg::SetThreadCreatorForTesting(RefuseThread);
     ASSERT_NE(Open({Entry(L"a", ACTION_INSTALL, 10)}), nullptr);
