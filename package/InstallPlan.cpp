@@ -1,6 +1,7 @@
 #include "package/InstallPlan.h"
 
 #include <algorithm>
+#include <memory>
 #include <stdexcept>
 #include <unordered_map>
 #include <vector>
@@ -49,24 +50,47 @@ EntryAction DecideAgainst(const EntryItem& entry, const InstalledDictItem& insta
 }
 
 // The file system folds the case of every letter and answers to a file's short name too, so
-// a name the installed list does not hold may still reach an installed file. The real name
-// of what answers, or false when nothing does.
-bool WhatAnswersTo(const std::wstring& path, WIN32_FIND_DATAW& found) {
-    qb::ScopedFindHandle find(FindFirstFileW(path.c_str(), &found));
-    return find.valid();
-}
+// a name the installed list does not hold may still reach a file of the data folder. One
+// listing of the folder answers for every entry (a search per entry would read the whole folder
+// each time under Wine): what answers to a name, by its long name or its short one.
+class CFolderAnswers {
+public:
+    explicit CFolderAnswers(const std::wstring& dir) {
+        WIN32_FIND_DATAW data;
+        qb::ScopedFindHandle find(FindFirstFileW((dir + L"\\*").c_str(), &data));
+        if (!find) return;
+        do {
+            const Answer answer{data.cFileName, (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0};
+            m_byLongName.emplace(FoldedName(data.cFileName), answer);
+            if (data.cAlternateFileName[0] != L'\0') m_byShortName.emplace(FoldedName(data.cAlternateFileName), answer);
+        } while (FindNextFileW(find.get(), &data));
+    }
 
-// An entry whose name reaches an installed file the list did not match by its A-Z folding.
+    struct Answer {
+        std::wstring name;
+        bool directory;
+    };
+    const Answer* WhatAnswersTo(const std::wstring& name) const {
+        const std::wstring folded = FoldedName(name);
+        auto found = m_byLongName.find(folded);
+        if (found != m_byLongName.end()) return &found->second;
+        found = m_byShortName.find(folded);
+        return found != m_byShortName.end() ? &found->second : nullptr;
+    }
+
+private:
+    std::unordered_map<std::wstring, Answer> m_byLongName, m_byShortName;
+};
+
+// An entry whose name reaches a file the installed list did not match by its A-Z folding.
 // The same name in another case is that dictionary: upgraded or skipped by its date, at its
 // real path. Any other answer (a short name, a folder) leaves the entry a new install whose
 // final rename, which never replaces, then fails the entry with the file untouched.
-void DecideAgainstFileSystem(EntryItem& entry, const std::wstring& dataDir) {
-    WIN32_FIND_DATAW found;
-    if (!WhatAnswersTo(entry.targetPath, found)) return;
-    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return;
+void DecideAgainstFileSystem(EntryItem& entry, const std::wstring& dataDir, const CFolderAnswers& folder) {
     const std::wstring planned = entry.dictId + entry.fileExt;
-    if (!SameFileName(found.cFileName, planned)) return;
-    entry.targetPath = dataDir + L"\\" + found.cFileName;
+    const CFolderAnswers::Answer* found = folder.WhatAnswersTo(planned);
+    if (found == nullptr || found->directory || !SameFileName(found->name, planned)) return;
+    entry.targetPath = dataDir + L"\\" + found->name;
     const CTargetFiles files = ReadTargetFiles(entry.targetPath);
     DictDate date{};
     if (LoadVersionLibrary()) VersionLibrary().get_dict_datetime(DatingPath(files).c_str(), &date);
@@ -128,6 +152,7 @@ bool CInstallManager::BuildPlan() {
 bool CInstallManager::DecideActions(std::list<PackageItem>& packages, const std::list<InstalledDictItem>& installed) {
     std::wstring dataDir;
     bool haveDataDir = false;
+    std::unique_ptr<CFolderAnswers> folder;
     const InstalledIndex index = IndexInstalled(installed);
     for (auto& package : packages) {
         if (!package.entries) continue;
@@ -143,7 +168,8 @@ bool CInstallManager::DecideActions(std::list<PackageItem>& packages, const std:
             if (!haveDataDir && !(haveDataDir = GetDictDataDir(dataDir))) return false;
             entry.action = ACTION_INSTALL;
             entry.targetPath = dataDir + L"\\" + fileName;
-            DecideAgainstFileSystem(entry, dataDir);
+            if (!folder) folder = std::make_unique<CFolderAnswers>(dataDir);
+            DecideAgainstFileSystem(entry, dataDir, *folder);
         }
     }
     KeepOneEntryPerTarget(packages);
