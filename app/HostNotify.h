@@ -10,3 +10,7 @@
     (BSF_IGNORECURRENTTASK | BSF_POSTMESSAGE | BSF_FORCEIFHUNG | BSF_ALLOWSFW)
 #define SHOW_DICT_MANAGER_RECIPIENTS (BSM_APPLICATIONS | BSM_ALLDESKTOPS)
 #define HOST_DOWNLOAD_URL L"https://www.lexora.example/download/"
+
+// Waits for the host's tray window, then broadcasts the request to show the dictionary
+// manager; false when the tray window never came.
+bool AskHostToShowDictManager();

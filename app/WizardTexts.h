@@ -35,3 +35,22 @@
 
 // Another wizard is installing into the same host: this one changes nothing and ends.
 #define WIZ_TEXT_ANOTHER_INSTALL L"另一个词典安装向导正在为Lexora安装词典。请等它结束后再运行本安装向导。"
+
+// The switches and exit codes: a box when run by hand, the log only in silent mode.
+#define WIZ_TEXT_USAGE                                                                                   \
+    L"用法：Quillbox.exe [/S] [/LOG[=路径]] [/LAUNCH] [/UNINSTALL] [/?]\r\n\r\n"                           \
+    L"/S\t静默安装，不显示任何窗口（也可写作 /SILENT、/VERYSILENT、/quiet、/qn）\r\n"                        \
+    L"/LOG[=路径]\t把运行过程写入UTF-8日志；不给路径时写到 %TEMP%\\Quillbox-日期-时间.log\r\n"              \
+    L"/LAUNCH\t与 /S 同用：安装结束后启动Lexora并打开词典管理器\r\n"                                         \
+    L"/UNINSTALL\t删除本安装向导安装的词典\r\n"                                                             \
+    L"/?、/h、/help\t显示本说明\r\n\r\n"                                                                    \
+    L"退出码：0 成功；1603 失败；1618 另一个词典安装向导正在运行；87 参数错误；1602 您取消了删除。"
+
+// Removal: the question, with what goes and what stays, and its outcome.
+#define WIZ_TEXT_REMOVE_LIST L"词典安装向导将从您的电脑上删除以下本地词典数据：\r\n"
+#define WIZ_TEXT_LEAVE_LIST L"以下词典不是本安装向导安装的版本，将为您保留：\r\n"
+#define WIZ_TEXT_REMOVE_QUESTION L"是否继续？"
+#define WIZ_TEXT_REMOVE_ITEM_FORMAT L"《%s》\r\n"
+#define WIZ_TEXT_NOTHING_TO_REMOVE L"您的电脑上没有本安装向导安装的词典数据，无需删除。"
+#define WIZ_TEXT_REMOVE_DONE L"已为您删除本安装向导安装的词典数据。"
+#define WIZ_TEXT_REMOVE_FAILED L"部分词典数据未能删除。请关闭Lexora后重新运行本安装向导。"

@@ -3,6 +3,7 @@
 #include <objbase.h>
 
 #include "app/MainDlg.h"
+#include "app/Unattended.h"
 #include "app/WizardTexts.h"
 #include "framework/AppModule.h"
 #include "host/HostLock.h"
@@ -78,7 +79,8 @@ int Run(LPWSTR /*lpCmdLine*/, int nCmdShow, bool hostLocked) {
 
 }  // namespace
 
-int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE /*hPrevInstance*/, LPWSTR lpCmdLine, int nCmdShow) {
+// The wizard as it runs with no switch: its dialog, and exit codes 0, 1 and 2.
+static int RunWizard(HINSTANCE hInstance, LPWSTR lpCmdLine, int nCmdShow) {
     if (BringForwardExistingDialog()) return WIZ_EXIT_ALREADY_RUNNING;
 
     // Nothing in the host's folders is touched before the host is known to be there: without
@@ -118,4 +120,18 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE /*hPrevInstance*/, LPWSTR lpC
     // a dialog that no longer exists.
     if (hostLock) g_dwLockHolderPid = 0;
     return result;
+}
+
+int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE /*hPrevInstance*/, LPWSTR lpCmdLine, int nCmdShow) {
+    // The switches; a mistyped one ends the run at once.
+    WizardOptions options;
+    const bool switchesKnown = ParseArguments(CommandLineArguments(::GetCommandLineW()), options);
+    // The log, when asked for, records every kind of run.
+    CRunLog log;
+    if (options.log) log.Open(options.logPath);
+    // The usage, a silent install and a removal never open the wizard's dialog.
+    if (RunsWithoutDialog(options, switchesKnown)) return RunWithoutDialog(options, switchesKnown, log);
+    // Otherwise the wizard runs as it always has.
+    log.Line(L"wizard dialog opened");
+    return log.Exit(RunWizard(hInstance, lpCmdLine, nCmdShow));
 }

@@ -291,7 +291,7 @@ bool CInstallManager::RegisterDictionary(const EntryItem& entry, DWORD& writeErr
     return haveWizardConfig;
 }
 
-bool CInstallManager::EnableDictionaries() {
+bool CInstallManager::EnableDictionaries(bool launchHost) {
     if (!StopDictService()) return false;
     std::wstring hostConfig;
     if (!GetLocalQueryCfgPath(hostConfig)) return false;
@@ -309,5 +309,13 @@ bool CInstallManager::EnableDictionaries() {
         DWORD error = ERROR_SUCCESS;
         if (!ReplaceHostConfigVerified(hostConfig, edits, error)) return false;
     }
-    return LaunchHostExecutable();
+    return !launchHost || LaunchHostExecutable();
+}
+
+bool UnregisterDictionary(const std::wstring& dictId, DWORD& error) {
+    error = ERROR_SUCCESS;
+    std::wstring hostConfig;
+    if (dictId.empty() || !GetLocalQueryCfgPath(hostConfig)) return false;
+    if (!PathExists(hostConfig)) return true;  // nothing registered anywhere
+    return ReplaceHostConfigVerified(hostConfig, {{dictId, L"", L"", true}}, error);
 }

@@ -31,3 +31,8 @@ bool TextFitsCodePage(const std::wstring& text, UINT codePage);
 // (no UTF-16 or UTF-8 byte order mark) and the id has characters that code page cannot
 // hold, which the profile functions would turn into '?', merging it with other sections.
 bool HostConfigCanHold(const std::wstring& dictId);
+
+// Removes the dictionary's section from the host's file through the same proven whole-file
+// replacement. True when the section is gone (or was never there); false with the Windows
+// error code when the file could not be replaced.
+bool UnregisterDictionary(const std::wstring& dictId, DWORD& error);

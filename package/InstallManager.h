@@ -84,7 +84,9 @@ public:
     // writeError: the Windows error code when the host's file exists but did not take the
     // registration (ERROR_SUCCESS otherwise, also when there was nothing to write into).
     bool RegisterDictionary(const EntryItem& entry, DWORD& writeError);
-    bool EnableDictionaries();
+    // Stops the service and writes "enable" for every planned dictionary; then starts the host
+    // when asked (a run with nobody to see the host leaves it).
+    bool EnableDictionaries(bool launchHost = true);
     bool CopyDictionaryImage(const wchar_t* dictId);
 
     bool m_bPlanned = false;

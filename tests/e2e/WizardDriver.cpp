@@ -127,11 +127,12 @@ std::string MakePackage(const std::vector<PackageEntry>& entries) {
     return BuildPackage(specs, data);
 }
 
-Wizard::Wizard(const std::wstring& exePath) {
+Wizard::Wizard(const std::wstring& exePath, const std::wstring& arguments) {
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info = {};
     std::wstring commandLine = L"\"" + exePath + L"\"";
+    if (!arguments.empty()) commandLine += L" " + arguments;
     const std::wstring dir = exePath.substr(0, exePath.find_last_of(L'\\'));
     if (CreateProcessW(exePath.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, dir.c_str(), &startup,
                        &info)) {

@@ -47,7 +47,8 @@ std::string MakePackage(const std::vector<PackageEntry>& entries);
 
 class Wizard {
 public:
-    explicit Wizard(const std::wstring& exePath);
+    // arguments: the command line behind the program's quoted path.
+    explicit Wizard(const std::wstring& exePath, const std::wstring& arguments = L"");
     ~Wizard();  // ends a wizard that is still running
     Wizard(const Wizard&) = delete;
     Wizard& operator=(const Wizard&) = delete;
