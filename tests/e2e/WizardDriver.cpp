@@ -112,7 +112,7 @@ void Machine::WriteDictConfig(const std::wstring& text) const {
 
 void Machine::WriteHostConfig(const std::wstring& text) const { test::WriteFileBytes(hostConfig, Utf16File(text)); }
 
-std::string MakePackage(const std::vector<PackageEntry>& entries) {
+std::string MakePackage(const std::vector<PackageEntry>& entries, bool sealed) {
     std::vector<PackageEntrySpec> specs;
     std::vector<std::string> data;
     for (const PackageEntry& entry : entries) {
@@ -124,7 +124,7 @@ std::string MakePackage(const std::vector<PackageEntry>& entries) {
         specs.push_back(spec);
         data.push_back(entry.data);
     }
-    return BuildPackage(specs, data);
+    return sealed ? BuildSealedPackage(specs, data) : BuildPackage(specs, data);
 }
 
 Wizard::Wizard(const std::wstring& exePath, const std::wstring& arguments) {

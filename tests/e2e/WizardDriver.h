@@ -43,7 +43,7 @@ struct PackageEntry {
     std::wstring dictId, fileExt, dateText, displayName;
     std::string data;
 };
-std::string MakePackage(const std::vector<PackageEntry>& entries);
+std::string MakePackage(const std::vector<PackageEntry>& entries, bool sealed = false);
 
 class Wizard {
 public:

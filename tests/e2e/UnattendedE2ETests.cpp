@@ -1,0 +1,321 @@
+// The real Quillbox.exe with its switches: silent installs and removals as deployment tools
+// run them, watched for any visible window, judged by exit code, files, sections and log.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <thread>
+
+#include "app/CommandLine.h"
+#include "app/WizardTexts.h"
+#include "app/resource.h"
+#include "host/ProcessControl.h"
+#include "standins/lexora/LexoraStandin.h"
+#include "tests/e2e/WizardDriver.h"
+#include "tests/support/TestSupport.h"
+
+using namespace e2e;
+
+namespace {
+
+#define WATCH_INTERVAL_MS 50
+
+std::wstring BinDir() {
+    wchar_t full[MAX_PATH];
+    const std::wstring path = test::ExeDir() + L"..\\..\\bin\\";
+    return std::wstring(full, GetFullPathNameW(path.c_str(), MAX_PATH, full, nullptr));
+}
+
+const wchar_t DICT_CONFIG[] =
+    L"[abc]\r\nid_net=abc-net\r\ndesc_name=ABC英汉词典\r\ncatalog=英汉\r\n"
+    L"[xyz]\r\ndesc_name=XYZ汉英词典\r\nfrom=zh\r\nto=en\r\n";
+const wchar_t OTHER_SECTIONS[] = L"[other]\r\nid=other\r\ndesc_name=别的词典\r\nenable=1\r\n";
+
+PackageEntry Abc(const std::string& data) { return {L"abc", L".dic", L"2024-05-01", L"ABC英汉词典", data}; }
+PackageEntry Xyz(const std::string& data) { return {L"xyz", L".dic", L"2024-05-01", L"XYZ汉英词典", data}; }
+
+const std::string ABC = test::PatternBytes(5000, 1);
+const std::string XYZ = test::PatternBytes(2048 * 3 + 1, 2);
+
+struct Outcome {
+    DWORD exitCode = STILL_ACTIVE;
+    int visibleLooks = 0;  // looks that found a visible window of the process
+    int looks = 0;
+    std::string log;
+};
+
+BOOL CALLBACK CountVisible(HWND window, LPARAM param) {
+    auto* watch = reinterpret_cast<std::pair<DWORD, bool>*>(param);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner == watch->first && IsWindowVisible(window)) watch->second = true;
+    return TRUE;
+}
+
+class UnattendedE2E : public ::testing::Test {
+protected:
+    void SetUp() override {
+        machine = std::make_unique<Machine>(dir.path());
+        ASSERT_TRUE(machine->Create(BinDir())) << "build the wizard, dict_ver.dll and the stand-ins first";
+        machine->WriteDictConfig(DICT_CONFIG);
+        machine->WriteHostConfig(OTHER_SECTIONS);
+        logPath = dir.path() + L"\\run.log";
+    }
+    void TearDown() override {
+        Machine::Unregister();
+        KillProcessByName(L"Lexora.exe");
+        KillProcessByName(DICT_SERVICE_NAME);
+    }
+
+    // The wizard with these switches and /LOG, a watcher looking for a visible window of it
+    // every 50 ms until it ends.
+    Outcome Run(const std::wstring& switches) {
+        DeleteFileW(logPath.c_str());
+        Outcome outcome;
+        Wizard wizard(machine->wizardExe, switches + L" \"/LOG=" + logPath + L"\"");
+        EXPECT_TRUE(wizard.started());
+        while (wizard.Running()) {
+            std::pair<DWORD, bool> watch(wizard.processId(), false);
+            EnumWindows(CountVisible, reinterpret_cast<LPARAM>(&watch));
+            ++outcome.looks;
+            if (watch.second) ++outcome.visibleLooks;
+            Sleep(WATCH_INTERVAL_MS);
+        }
+        outcome.exitCode = wizard.WaitForExit();
+        outcome.log = test::ReadFileBytes(logPath);
+        return outcome;
+    }
+
+    static void ExpectLogHas(const Outcome& outcome, const std::wstring& text) {
+        EXPECT_NE(outcome.log.find(test::Utf8(text)), std::string::npos) << "log lacks: " << test::Utf8(text)
+                                                                         << "\n" << outcome.log;
+    }
+
+    std::wstring Installed(const wchar_t* name) const { return machine->dictData + L"\\" + name; }
+
+    void InstallBoth() {
+        machine->AddPackage(L"abc.dir", MakePackage({Abc(ABC)}, true));
+        machine->AddPackage(L"xyz.dir", MakePackage({Xyz(XYZ)}));
+        machine->AddPicture(L"abc", "BMabc");
+        machine->AddPicture(L"xyz", "BMxyz");
+        ASSERT_EQ(Run(L"/S").exitCode, 0u);
+    }
+
+    test::TempDir dir{L"e2e"};
+    std::unique_ptr<Machine> machine;
+    std::wstring logPath;
+};
+
+// Install, then upgrade, then up to date: each ends 0, nothing ever shows, the service is
+// stopped and the dictionaries enabled, the host is not started without /LAUNCH.
+TEST_F(UnattendedE2E, SilentInstallUpgradeAndUpToDate) {
+    machine->Register();
+    machine->AddPackage(L"dicts.dir", MakePackage({Abc(ABC), Xyz(XYZ)}));
+    machine->AddInstalled(L"xyz.dic", "old", 2001);
+    machine->AddPicture(L"abc", "BMabc");
+    Wizard service(machine->serviceExe);
+    ASSERT_TRUE(WaitUntil([] { DWORD id; return FindProcessByName(DICT_SERVICE_NAME, id); }));
+
+    Outcome first = Run(L"/S");
+    EXPECT_EQ(first.exitCode, 0u);
+    EXPECT_EQ(first.visibleLooks, 0) << "of " << first.looks << " looks";
+    EXPECT_EQ(test::ReadFileBytes(Installed(L"abc.dic")), ABC);
+    EXPECT_EQ(test::ReadFileBytes(Installed(L"xyz.dic")), XYZ);
+    EXPECT_EQ(test::ReadFileBytes(machine->hostImages + L"\\abc.bmp"), "BMabc");
+    EXPECT_EQ(IniValue(machine->hostConfig, L"abc", L"id_net"), L"abc-net");
+    EXPECT_EQ(IniValue(machine->hostConfig, L"xyz", L"to"), L"en");
+    EXPECT_EQ(IniValue(machine->hostConfig, L"abc", L"enable"), L"1");
+    EXPECT_EQ(IniValue(machine->hostConfig, L"xyz", L"enable"), L"1");
+    EXPECT_EQ(IniValue(machine->hostConfig, L"other", L"desc_name"), L"别的词典");
+    EXPECT_EQ(service.WaitForExit(), 0u) << "the service was not stopped";
+    EXPECT_FALSE(test::FileExists(machine->hostDir + L"\\" LEXORA_STARTS_FILE));
+    ExpectLogHas(first, L"host found: " + machine->hostExe);
+    ExpectLogHas(first, L"recovery settled 0");
+    ExpectLogHas(first, L"plan: abc.dic (ABC英汉词典) install, package date 2024-05-01, installed date none");
+    ExpectLogHas(first, L"plan: xyz.dic (XYZ汉英词典) upgrade, package date 2024-05-01, installed date 2001-01-01");
+    ExpectLogHas(first, L"done and registered: abc.dic (ABC英汉词典)");
+    ExpectLogHas(first, L"done and registered: xyz.dic (XYZ汉英词典)");
+    ExpectLogHas(first, L"service stopped and dictionaries enabled");
+    ExpectLogHas(first, L"exit code 0\r\n");
+    EXPECT_EQ(first.log.rfind("exit code 0"), first.log.size() - std::string("exit code 0\r\n").size());
+
+    Outcome again = Run(L"-quiet");
+    EXPECT_EQ(again.exitCode, 0u);
+    EXPECT_EQ(again.visibleLooks, 0);
+    ExpectLogHas(again, L"abc.dic (ABC英汉词典) skip");
+    ExpectLogHas(again, L"nothing to install");
+}
+
+TEST_F(UnattendedE2E, LaunchStartsTheHostAndShowsItsDictionaryManager) {
+    machine->Register();
+    machine->AddPackage(L"abc.dir", MakePackage({Abc(ABC)}));
+    Outcome outcome = Run(L"/VERYSILENT /launch");
+    EXPECT_EQ(outcome.exitCode, 0u);
+    EXPECT_EQ(outcome.visibleLooks, 0);
+    EXPECT_TRUE(test::FileExists(machine->hostDir + L"\\" LEXORA_STARTS_FILE));
+    const std::wstring shown = machine->hostDir + L"\\" LEXORA_MANAGER_SHOWN_FILE;
+    EXPECT_TRUE(WaitUntil([&] { return !test::ReadFileBytes(shown).empty(); })) << "the host never got the message";
+    ExpectLogHas(outcome, L"host started and asked to show its dictionary manager");
+}
+
+// Failures end 1603 with their reason in the log; a damaged entry does not stop the others.
+TEST_F(UnattendedE2E, FailuresEndWithInstallFailure) {
+    // No host at all.
+    Outcome noHost = Run(L"/S");
+    EXPECT_EQ(noHost.exitCode, static_cast<DWORD>(WIZ_EXIT_INSTALL_FAILED));
+    EXPECT_EQ(noHost.visibleLooks, 0);
+    ExpectLogHas(noHost, L"host not found");
+    ExpectLogHas(noHost, L"exit code 1603");
+
+    // A sealed package whose entry was changed after sealing: refused, the other installed.
+    machine->Register();
+    std::string damaged = MakePackage({Xyz(XYZ)}, true);
+    damaged[damaged.find(XYZ) + 100] ^= 0x55;
+    machine->AddPackage(L"abc.dir", MakePackage({Abc(ABC)}));
+    machine->AddPackage(L"xyz.dir", damaged);
+    Outcome bad = Run(L"/S");
+    EXPECT_EQ(bad.exitCode, static_cast<DWORD>(WIZ_EXIT_INSTALL_FAILED));
+    EXPECT_EQ(bad.visibleLooks, 0);
+    EXPECT_EQ(test::ReadFileBytes(Installed(L"abc.dic")), ABC);
+    EXPECT_FALSE(test::FileExists(Installed(L"xyz.dic")));
+    ExpectLogHas(bad, L"failed: xyz.dic (XYZ汉英词典)");
+    ExpectLogHas(bad, L"done and registered: abc.dic");
+
+    // A package that cannot be read at all: no plan.
+    machine->AddPackage(L"broken.dir", "garbage, not a package");
+    Outcome noPlan = Run(L"/S");
+    EXPECT_EQ(noPlan.exitCode, static_cast<DWORD>(WIZ_EXIT_INSTALL_FAILED));
+    EXPECT_EQ(noPlan.visibleLooks, 0);
+    ExpectLogHas(noPlan, L"plan cannot be built");
+}
+
+// A silent run never brings another wizard forward: it ends at once with 1618, whichever
+// folder the other wizard runs from.
+TEST_F(UnattendedE2E, AnotherWizardOpenEndsWithAlreadyRunning) {
+    machine->Register();
+    machine->AddPackage(L"abc.dir", MakePackage({Abc(ABC)}));
+    Wizard first(machine->wizardExe);
+    HWND dlg = first.WaitForDialog();
+    ASSERT_NE(dlg, nullptr);
+    ShowWindow(dlg, SW_MINIMIZE);
+    ASSERT_TRUE(WaitUntil([&] { return IsIconic(dlg) != FALSE; }));
+
+    for (const wchar_t* switches : {L"/S", L"/S /UNINSTALL"}) {
+        SCOPED_TRACE(test::Utf8(switches));
+        const DWORD start = GetTickCount();
+        Outcome outcome = Run(switches);
+        const DWORD took = GetTickCount() - start;
+        EXPECT_EQ(outcome.exitCode, static_cast<DWORD>(WIZ_EXIT_ANOTHER_INSTALL));
+        EXPECT_EQ(outcome.visibleLooks, 0);
+        EXPECT_TRUE(IsIconic(dlg)) << "the other wizard's dialog was brought forward";
+        ExpectLogHas(outcome, L"another wizard is working on this host");
+        std::cout << "[ figure ] " << test::Utf8(switches) << " with another wizard open ended after " << took
+                  << " ms\n";
+    }
+    EXPECT_FALSE(test::FileExists(Installed(L"abc.dic")));
+    Click(dlg, IDC_BTN_MAINDLG_CANCEL);
+    EXPECT_EQ(first.WaitForExit(), 1u);
+}
+
+TEST_F(UnattendedE2E, BadSwitchAndHelp) {
+    Outcome bad = Run(L"/S /SILENTLY");
+    EXPECT_EQ(bad.exitCode, static_cast<DWORD>(WIZ_EXIT_BAD_SWITCH));
+    EXPECT_EQ(bad.visibleLooks, 0);
+    ExpectLogHas(bad, L"unknown switch: /SILENTLY");
+    ExpectLogHas(bad, L"/UNINSTALL");
+    ExpectLogHas(bad, L"exit code 87");
+
+    Outcome help = Run(L"-s /?");
+    EXPECT_EQ(help.exitCode, 0u);
+    EXPECT_EQ(help.visibleLooks, 0);
+    ExpectLogHas(help, L"退出码");
+
+    // By hand the usage is a box; the exit code follows closing it.
+    struct Case {
+        const wchar_t* switches;
+        DWORD exitCode;
+    } cases[] = {{L"/bogus", WIZ_EXIT_BAD_SWITCH}, {L"/help", WIZ_EXIT_SUCCESS}};
+    for (const Case& c : cases) {
+        Wizard wizard(machine->wizardExe, c.switches);
+        HWND box = WaitForMessageBox(wizard.processId(), L"/UNINSTALL");
+        ASSERT_NE(box, nullptr) << test::Utf8(c.switches);
+        EXPECT_EQ(Text(box), WIZ_TEXT_TITLE);
+        CloseMessageBox(box);
+        EXPECT_EQ(wizard.WaitForExit(), c.exitCode);
+    }
+}
+
+// The removal takes what is byte for byte ours, sealed or not, with its section and its
+// picture; a different build stays with its section; every other section stays.
+TEST_F(UnattendedE2E, SilentRemovalTakesOnlyWhatIsOurs) {
+    machine->Register();
+    InstallBoth();
+    ASSERT_TRUE(test::FileExists(Installed(L"abc.dic")));
+    Outcome removal = Run(L"/S /UNINSTALL");
+    EXPECT_EQ(removal.exitCode, 0u);
+    EXPECT_EQ(removal.visibleLooks, 0);
+    EXPECT_FALSE(test::FileExists(Installed(L"abc.dic")));
+    EXPECT_FALSE(test::FileExists(Installed(L"xyz.dic")));
+    EXPECT_FALSE(test::FileExists(machine->hostImages + L"\\abc.bmp"));
+    EXPECT_FALSE(test::FileExists(machine->hostImages + L"\\xyz.bmp"));
+    EXPECT_EQ(IniValue(machine->hostConfig, L"abc", L"id"), L"");
+    EXPECT_EQ(IniValue(machine->hostConfig, L"xyz", L"desc_name"), L"");
+    EXPECT_EQ(IniValue(machine->hostConfig, L"other", L"desc_name"), L"别的词典");
+    EXPECT_EQ(IniValue(machine->hostConfig, L"other", L"enable"), L"1");
+    ExpectLogHas(removal, L"removed and unregistered: " + Installed(L"abc.dic"));
+    ExpectLogHas(removal, L"exit code 0");
+
+    // A newer build of xyz (and another picture) stays; abc goes.
+    InstallBoth();
+    const std::string newer = test::PatternBytes(XYZ.size(), 99);
+    ASSERT_TRUE(test::WriteFileBytes(Installed(L"xyz.dic"), newer));
+    ASSERT_TRUE(test::WriteFileBytes(machine->hostImages + L"\\abc.bmp", "BMabc changed by the host"));
+    Outcome partial = Run(L"/S /UNINSTALL");
+    EXPECT_EQ(partial.exitCode, 0u);
+    EXPECT_FALSE(test::FileExists(Installed(L"abc.dic")));
+    EXPECT_EQ(test::ReadFileBytes(Installed(L"xyz.dic")), newer);
+    EXPECT_EQ(IniValue(machine->hostConfig, L"xyz", L"desc_name"), L"XYZ汉英词典");
+    EXPECT_EQ(IniValue(machine->hostConfig, L"abc", L"id"), L"");
+    EXPECT_EQ(test::ReadFileBytes(machine->hostImages + L"\\abc.bmp"), "BMabc changed by the host");
+    EXPECT_EQ(test::ReadFileBytes(machine->hostImages + L"\\xyz.bmp"), "BMxyz");
+    ExpectLogHas(partial, L"left, a different build: " + Installed(L"xyz.dic"));
+
+    // Nothing of ours left: a second removal changes nothing and ends 0.
+    Outcome nothing = Run(L"/S /UNINSTALL");
+    EXPECT_EQ(nothing.exitCode, 0u);
+    ExpectLogHas(nothing, L"not installed: abc.dic");
+}
+
+// By hand: a Yes/No box names what goes and what stays; No ends 1602 and changes nothing,
+// Yes removes and shows the outcome.
+TEST_F(UnattendedE2E, RemovalByHandAsksFirst) {
+    machine->Register();
+    InstallBoth();
+    const std::string newer = test::PatternBytes(XYZ.size(), 99);
+    ASSERT_TRUE(test::WriteFileBytes(Installed(L"xyz.dic"), newer));
+
+    for (const int answer : {IDNO, IDYES}) {
+        Wizard wizard(machine->wizardExe, L"/UNINSTALL");
+        HWND box = WaitForMessageBox(wizard.processId(), WIZ_TEXT_REMOVE_QUESTION);
+        ASSERT_NE(box, nullptr);
+        EXPECT_EQ(Text(box), WIZ_TEXT_TITLE);
+        EXPECT_NE(MessageBoxText(box).find(std::wstring(WIZ_TEXT_REMOVE_LIST) + L"《ABC英汉词典》\r\n\r\n" +
+                                           WIZ_TEXT_LEAVE_LIST + L"《XYZ汉英词典》\r\n"),
+                  std::wstring::npos)
+            << test::Utf8(MessageBoxText(box));
+        PostMessageW(box, WM_COMMAND, MAKEWPARAM(answer, BN_CLICKED), 0);
+        if (answer == IDNO) {
+            EXPECT_EQ(wizard.WaitForExit(), static_cast<DWORD>(WIZ_EXIT_USER_DECLINED));
+            EXPECT_EQ(test::ReadFileBytes(Installed(L"abc.dic")), ABC);
+            continue;
+        }
+        HWND done = WaitForMessageBox(wizard.processId(), WIZ_TEXT_REMOVE_DONE);
+        ASSERT_NE(done, nullptr);
+        CloseMessageBox(done);
+        EXPECT_EQ(wizard.WaitForExit(), 0u);
+        EXPECT_FALSE(test::FileExists(Installed(L"abc.dic")));
+        EXPECT_EQ(test::ReadFileBytes(Installed(L"xyz.dic")), newer);
+    }
+}
+
+}  // namespace
