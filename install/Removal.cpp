@@ -92,6 +92,17 @@ bool RemoveInstalledEntry(const EntryItem& entry, DWORD& error) {
         return false;
     }
     QB_CRASH_POINT();
+    // The picture goes while the dictionary and its mark are still there: a kill after it
+    // leaves an unregistered dictionary that the next removal takes, or the next install
+    // installs again with its picture. It goes only when it is the one this setup folder
+    // would copy.
+    const std::wstring pictureName = entry.dictId + DICT_IMAGE_EXTENSION;
+    std::wstring ours, theirs;
+    if (GetPackageImagePath(pictureName.c_str(), ours) && GetHostImagePath(pictureName.c_str(), theirs) &&
+        SameFileBytes(ours, theirs)) {
+        DeleteWorkFile(theirs);
+        QB_CRASH_POINT();
+    }
     if (!DeleteWorkFile(target)) {
         // Installed and unregistered: the mark stays, so the next install registers it again.
         error = GetLastError();
@@ -100,13 +111,6 @@ bool RemoveInstalledEntry(const EntryItem& entry, DWORD& error) {
     QB_CRASH_POINT();
     DeleteWorkFile(mark);
     QB_CRASH_POINT();
-
-    // The picture goes only when it is the one this setup folder would copy.
-    const std::wstring pictureName = entry.dictId + DICT_IMAGE_EXTENSION;
-    std::wstring ours, theirs;
-    if (GetPackageImagePath(pictureName.c_str(), ours) && GetHostImagePath(pictureName.c_str(), theirs) &&
-        SameFileBytes(ours, theirs))
-        DeleteWorkFile(theirs);
     error = ERROR_SUCCESS;
     return true;
 }

@@ -1,7 +1,7 @@
 // Removing what a setup folder's packages installed, and only that: a dictionary goes only
 // when its bytes are exactly its entry's. The order of the steps keeps every moment safe
 // against a kill: the unregistered mark first (so an install after a kill registers the
-// dictionary again), then its section, then the file, then the mark, then its picture. A kill
+// dictionary again), then its section, then its picture, then the file, then the mark. A kill
 // leaves it installed and registered, installed and unregistered with its mark, or removed
 // and unregistered; the next removal or install settles the middle one.
 #pragma once
