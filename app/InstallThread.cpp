@@ -1,6 +1,7 @@
 #include "app/InstallThread.h"
 
 #include "app/DialogReporter.h"
+#include "app/LogReporter.h"
 #include "package/InstallManager.h"
 
 DWORD WINAPI InstallThreadProc(LPVOID parameter) {
@@ -13,5 +14,9 @@ bool CInstallManager::RunInstall(HWND hDlg) {
     if (hDlg == nullptr || !IsWindow(hDlg)) return false;
     if (!EnsurePlanned()) return false;
     CDialogReporter reporter(hDlg);
+    if (CRunLog* log = CRunLog::OfProcess()) {
+        CLogReporter logged(*log, &reporter);
+        return InstallPackages(m_packages, logged);
+    }
     return InstallPackages(m_packages, reporter);
 }

@@ -25,7 +25,11 @@ std::wstring SystemMessage(DWORD error) {
     return message;
 }
 
+CRunLog* g_processLog = nullptr;
+
 }  // namespace
+
+CRunLog* CRunLog::OfProcess() { return g_processLog; }
 
 bool CRunLog::Open(const std::wstring& path) {
     std::wstring file = path;
@@ -41,6 +45,7 @@ bool CRunLog::Open(const std::wstring& path) {
     }
     m_file.reset(CreateFileW(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                              FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (m_file) g_processLog = this;
     return m_file.valid();
 }
 

@@ -14,6 +14,10 @@
 
 class CRunLog {
 public:
+    // The log of this process's run, once opened; null without /LOG. The dialog's worker
+    // logs its install there too.
+    static CRunLog* OfProcess();
+
     // path empty: the dated file in the temporary folder. False when it cannot be created.
     bool Open(const std::wstring& path);
     bool IsOpen() const { return m_file.valid(); }

@@ -8,17 +8,13 @@
 #include "app/WizardTexts.h"
 #include "host/HostLock.h"
 #include "host/HostPaths.h"
-#include "install/InstallReporter.h"
+#include "app/LogReporter.h"
 #include "install/Recovery.h"
 #include "install/Removal.h"
 #include "package/InstallManager.h"
 #include "package/PackageReader.h"
 
 namespace {
-
-const wchar_t* ActionName(EntryAction action) {
-    return action == ACTION_INSTALL ? L"install" : action == ACTION_UPGRADE ? L"upgrade" : L"skip";
-}
 
 std::wstring DateText(const DictDate& date) {
     SYSTEMTIME time;
@@ -29,39 +25,6 @@ std::wstring DateText(const DictDate& date) {
              time.wSecond);
     return text;
 }
-
-std::wstring EntryName(const EntryItem& entry) { return entry.dictId + entry.fileExt + L" (" + entry.displayName + L")"; }
-
-// The install engine's reports as log lines; a failed entry or package fails the run.
-class CLogReporter final : public IInstallReporter {
-public:
-    explicit CLogReporter(CRunLog& log) : m_log(log) {}
-    bool failed() const { return m_bFailed; }
-
-    void OnInstallBegin() override { m_log.Line(L"install begins"); }
-    void OnInstallEnd() override { m_log.Line(L"install ends"); }
-    void OnItemBegin(const EntryItem& entry) override {
-        m_log.Line(std::wstring(ActionName(entry.action)) + L" " + EntryName(entry) + L" to " + entry.targetPath);
-    }
-    void OnStep() override {}
-    void OnItemDone(const EntryItem& entry) override {
-        m_log.Line(L"done and registered: " + EntryName(entry));
-    }
-    bool OnItemFailed(const EntryItem& entry, DWORD error) override {
-        m_bFailed = true;
-        m_log.Failure(L"failed: " + EntryName(entry), error);
-        return true;
-    }
-    bool OnPackageBad(const std::wstring& packagePath, DWORD error) override {
-        m_bFailed = true;
-        m_log.Failure(L"package cannot be read: " + packagePath, error);
-        return true;
-    }
-
-private:
-    CRunLog& m_log;
-    bool m_bFailed = false;
-};
 
 // Tells the user when anyone is there to see it; a silent run only logs.
 class CRunOutput {

@@ -313,4 +313,23 @@ TEST_F(UnattendedE2E, RemovalByHandAsksFirst) {
     }
 }
 
+// By hand with /LOG: the dialog works as always, and its install and exit code are logged.
+TEST_F(UnattendedE2E, LogOfARunByHand) {
+    machine->Register();
+    machine->AddPackage(L"abc.dir", MakePackage({Abc(ABC)}));
+    Wizard wizard(machine->wizardExe, L"/log=\"" + logPath + L"\"");
+    HWND dlg = wizard.WaitForDialog();
+    ASSERT_NE(dlg, nullptr);
+    Click(dlg, IDC_BTN_MAINDLG_NEXT);
+    ASSERT_TRUE(WaitUntil([&] { return Visible(dlg, IDC_CHK_MAINDLG_LAUNCH); }));
+    SetChecked(dlg, IDC_CHK_MAINDLG_LAUNCH, false);
+    Click(dlg, IDC_BTN_MAINDLG_CANCEL);
+    EXPECT_EQ(wizard.WaitForExit(), 1u);
+    Outcome outcome;
+    outcome.log = test::ReadFileBytes(logPath);
+    ExpectLogHas(outcome, L"install abc.dic (ABC英汉词典) to " + Installed(L"abc.dic"));
+    ExpectLogHas(outcome, L"done and registered: abc.dic (ABC英汉词典)");
+    ExpectLogHas(outcome, L"exit code 1\r\n");
+}
+
 }  // namespace

@@ -1,0 +1,35 @@
+// The install engine's reports as log lines: the whole report of a silent run, or beside the
+// dialog's own reporter when the wizard runs by hand with /LOG.
+#pragma once
+
+#include <string>
+
+#include "app/RunLog.h"
+#include "install/InstallReporter.h"
+#include "package/InstallManager.h"
+
+const wchar_t* ActionName(EntryAction action);
+// "abc.dic (ABC英汉词典)"
+std::wstring EntryName(const EntryItem& entry);
+
+class CLogReporter final : public IInstallReporter {
+public:
+    // forward: another reporter that gets every report after it is logged, and whose answers
+    // count; without one a failure is logged and the install goes on.
+    explicit CLogReporter(CRunLog& log, IInstallReporter* forward = nullptr) : m_log(log), m_pForward(forward) {}
+    // A failed entry or a package that could not be read.
+    bool failed() const { return m_bFailed; }
+
+    void OnInstallBegin() override;
+    void OnInstallEnd() override;
+    void OnItemBegin(const EntryItem& entry) override;
+    void OnStep() override;
+    void OnItemDone(const EntryItem& entry) override;
+    bool OnItemFailed(const EntryItem& entry, DWORD error) override;
+    bool OnPackageBad(const std::wstring& packagePath, DWORD error) override;
+
+private:
+    CRunLog& m_log;
+    IInstallReporter* m_pForward;
+    bool m_bFailed = false;
+};
