@@ -142,6 +142,14 @@ std::vector<RemovalItem> MatchAll(CInstallManager& manager, CRunLog& log, bool& 
             items.push_back({&entry, MatchInstalledEntry(entry, reader, error), error});
         }
     }
+    // A dictionary's files share one section: while any of them is a different build, the
+    // section and every file of that dictionary stay.
+    for (RemovalItem& item : items) {
+        if (item.match != InstalledMatch::Same) continue;
+        for (const RemovalItem& other : items)
+            if (other.match == InstalledMatch::Different && other.entry->dictId == item.entry->dictId)
+                item.match = InstalledMatch::Different;
+    }
     return items;
 }
 

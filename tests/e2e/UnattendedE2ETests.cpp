@@ -275,6 +275,15 @@ TEST_F(UnattendedE2E, SilentRemovalTakesOnlyWhatIsOurs) {
     EXPECT_EQ(test::ReadFileBytes(machine->hostImages + L"\\xyz.bmp"), "BMxyz");
     ExpectLogHas(partial, L"left, a different build: " + Installed(L"xyz.dic"));
 
+    // A dictionary of two files, one of them changed: both stay, with the section.
+    machine->AddPackage(L"qrs.dir", MakePackage({{L"qrs", L".dic", L"2024-05-01", L"QRS词典", "qrs dic"},
+                                                 {L"qrs", L".dip", L"2024-05-01", L"QRS词典", "qrs dip"}}));
+    ASSERT_EQ(Run(L"/S").exitCode, 0u);
+    ASSERT_TRUE(test::WriteFileBytes(Installed(L"qrs.dip"), "qrs dip, edited"));
+    ExpectSilentEnd(Run(L"/S /UNINSTALL"), 0u);
+    EXPECT_EQ(test::ReadFileBytes(Installed(L"qrs.dic")), "qrs dic");
+    EXPECT_EQ(IniValue(machine->hostConfig, L"qrs", L"id"), L"qrs");
+
     // Nothing of ours left: a second removal changes nothing and ends 0.
     Outcome nothing = Run(L"/S /UNINSTALL");
     ExpectSilentEnd(nothing, 0u);
