@@ -1,5 +1,7 @@
 #include "install/DictConfig.h"
 
+#include <aclapi.h>
+
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -172,6 +174,38 @@ bool ApplyEdits(const std::wstring& copy, const std::vector<CConfigEdit>& edits,
     return true;
 }
 
+// The file's permissions (and, where the wizard may set them, its owner and group) go onto
+// the copy before the swap, so that they stay with the file whatever the swap itself keeps:
+// Wine's ReplaceFileW leaves the replacement's own.
+bool CopySecurity(const std::wstring& from, const std::wstring& to, DWORD& error) {
+    PSID owner = nullptr;
+    PSID group = nullptr;
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    const SECURITY_INFORMATION all = OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    if (GetNamedSecurityInfoW(from.c_str(), SE_FILE_OBJECT, all, &owner, &group, &dacl, nullptr, &descriptor) !=
+        ERROR_SUCCESS)
+        return true;  // nothing readable to keep (a file system without permissions)
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    GetSecurityDescriptorControl(descriptor, &control, &revision);
+    const SECURITY_INFORMATION inheritance =
+        (control & SE_DACL_PROTECTED) ? PROTECTED_DACL_SECURITY_INFORMATION : UNPROTECTED_DACL_SECURITY_INFORMATION;
+    std::wstring target = to;
+    DWORD result = ERROR_SUCCESS;
+    if (dacl != nullptr)
+        result = SetNamedSecurityInfoW(&target[0], SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | inheritance, nullptr,
+                                       nullptr, dacl, nullptr);
+    // Another account as owner needs a privilege the wizard may not hold; the permissions are
+    // what the host relies on.
+    if (result == ERROR_SUCCESS)
+        SetNamedSecurityInfoW(&target[0], SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION, owner,
+                              group, nullptr, nullptr);
+    LocalFree(descriptor);
+    if (result != ERROR_SUCCESS) error = result;
+    return result == ERROR_SUCCESS;
+}
+
 // The copy takes the file's place; the file's security descriptor, owner and attributes stay
 // with its name. A host that holds the file without delete sharing keeps it from being
 // replaced: tried again for a short while.
@@ -244,6 +278,7 @@ bool ReplaceHostConfigVerified(const std::wstring& path, const std::vector<CConf
         if (error == ERROR_SUCCESS) error = ERROR_FILE_CORRUPT;
         return false;
     }
+    if (!CopySecurity(path, copy.path(), error)) return false;
     SetFileAttributesW(copy.path().c_str(), attributes);
     if (!SwapIntoPlace(path, copy.path(), error)) return false;
     copy.Keep();  // it is the host's file now

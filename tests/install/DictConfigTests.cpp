@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <aclapi.h>
+#include <sddl.h>
+
+#include "base/ScopedWin.h"
 #include "host/ProcessControl.h"
 #include "install/DictConfig.h"
 #include "install/InstallEngine.h"
@@ -193,6 +197,91 @@ TEST_F(DictConfigTest, SectionRemovedThroughTheProvenCopy) {
     EXPECT_TRUE(ReplaceHostConfigVerified(host.configPath, {removal}, error)) << error;
     EXPECT_EQ(HostValue(L"abc", L"id"), L"");
     EXPECT_EQ(HostValue(L"other", L"id"), L"other");
+}
+
+// A file as people and other programs leave it: keys ahead of the first section, comments,
+// blank lines, spaces around names and values, a line without a value, a quoted value, a
+// repeated section. The rewrite through the profile functions keeps all of it, so the proof
+// must accept it, in an ANSI file and in a UTF-16 one.
+TEST_F(DictConfigTest, ProofAcceptsWhateverTheRewriteKeeps) {
+    const std::string odd =
+        "top=1\r\n\r\n; a comment\r\n[ spaced ]\r\n  key  =  value  \r\nbare line\r\n\r\n[abc]\r\n"
+        "id=abc\r\nquoted=\"q\"\r\n[Spaced]\r\nagain=2\r\n";
+    for (const bool unicode : {false, true}) {
+        SCOPED_TRACE(unicode ? "UTF-16" : "ANSI");
+        std::string bytes = odd;
+        if (unicode) {
+            bytes = "\xFF\xFE";
+            for (const char c : odd) bytes += std::string{c, '\0'};
+        }
+        ASSERT_TRUE(test::WriteFileBytes(host.configPath, bytes));
+        DWORD error = ERROR_SUCCESS;
+        EXPECT_TRUE(ReplaceHostConfigVerified(host.configPath, {{L"abc", L"desc_name", L"Name"}, {L"new", L"id", L"new"}},
+                                              error))
+            << error;
+        EXPECT_EQ(HostValue(L"abc", L"desc_name"), L"Name");
+        EXPECT_EQ(HostValue(L"spaced", L"key"), L"value");
+        EXPECT_EQ(HostValue(L"", L"top"), L"1");
+    }
+}
+
+std::wstring DaclText(const std::wstring& path) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr,
+                              nullptr, &descriptor) != ERROR_SUCCESS)
+        return std::wstring();
+    LPWSTR text = nullptr;
+    ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text,
+                                                         nullptr);
+    std::wstring result = text != nullptr ? text : L"";
+    LocalFree(text);
+    LocalFree(descriptor);
+    return result;
+}
+
+// Explicit permissions the host's set-up gave its file stay with it after a registration.
+TEST_F(DictConfigTest, ReplacementKeepsTheFilesPermissions) {
+    PSID everyone = nullptr;
+    SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
+    ASSERT_TRUE(AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone));
+    EXPLICIT_ACCESSW access = {};
+    access.grfAccessPermissions = GENERIC_READ | GENERIC_WRITE | DELETE;
+    access.grfAccessMode = SET_ACCESS;
+    access.Trustee.TrusteeForm = TRUSTEE_IS_SID;
+    access.Trustee.ptstrName = static_cast<LPWSTR>(everyone);
+    PACL acl = nullptr;
+    ASSERT_EQ(SetEntriesInAclW(1, &access, nullptr, &acl), static_cast<DWORD>(ERROR_SUCCESS));
+    std::wstring path = host.configPath;
+    const DWORD set = SetNamedSecurityInfoW(&path[0], SE_FILE_OBJECT,
+                                            DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
+                                            nullptr, acl, nullptr);
+    LocalFree(acl);
+    FreeSid(everyone);
+    ASSERT_EQ(set, static_cast<DWORD>(ERROR_SUCCESS));
+    const std::wstring before = DaclText(path);
+    ASSERT_NE(before.find(L";;;WD)"), std::wstring::npos) << test::Utf8(before);
+
+    manager.RegisterDictionary(Entry(L"abc"));
+
+    EXPECT_EQ(HostValue(L"abc", L"id"), L"abc");
+    EXPECT_EQ(DaclText(path), before);
+}
+
+// Keys that cannot be written at the finish are reported as a service that would not stop
+// is: false, and the host is not started.
+TEST_F(DictConfigTest, EnableThatCannotWriteDoesNotStartTheHost) {
+    AddPackage(L"a.dir", {{L"abc", "a", ACTION_INSTALL}});
+    const std::string before = ReadFileBytes(host.configPath);
+    qb::ScopedHandle held(
+        CreateFileW(host.configPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(held.valid());
+
+    EXPECT_FALSE(manager.EnableDictionaries());
+
+    held.reset();
+    EXPECT_EQ(ReadFileBytes(host.configPath), before);
+    DWORD id = 0;
+    EXPECT_FALSE(FindProcessByName(TEST_HOST_EXECUTABLE, id));
 }
 
 }  // namespace
