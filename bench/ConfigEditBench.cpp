@@ -33,8 +33,8 @@ int wmain() {
     wchar_t temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);
     const std::wstring path = std::wstring(temp) + L"qb_config_bench.ini";
-    std::vector<ConfigEdit> edits = {SetKeyEdit(L"abc", CFG_KEY_ID, L"abc")};
-    for (const wchar_t* key : CFG_COPIED_KEYS) edits.push_back(SetKeyEdit(L"abc", key, std::wstring(200, L'v')));
+    std::vector<CConfigEdit> edits = {{L"abc", CFG_KEY_ID, L"abc"}};
+    for (const wchar_t* key : CFG_COPIED_KEYS) edits.push_back({L"abc", key, std::wstring(200, L'v')});
     std::printf("sections  verified edit (ms, median of 3)\n");
     for (const int sections : {500, 4000, 30000}) {
         std::vector<double> times;
@@ -43,7 +43,8 @@ int wmain() {
             LARGE_INTEGER frequency, start, end;
             QueryPerformanceFrequency(&frequency);
             QueryPerformanceCounter(&start);
-            if (ApplyConfigEdits(path, edits) != ERROR_SUCCESS) return 2;
+            DWORD error = ERROR_SUCCESS;
+            if (!ReplaceHostConfigVerified(path, edits, error)) return 2;
             QueryPerformanceCounter(&end);
             times.push_back(1000.0 * (end.QuadPart - start.QuadPart) / frequency.QuadPart);
         }
