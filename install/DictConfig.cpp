@@ -214,6 +214,10 @@ bool SwapIntoPlace(const std::wstring& path, const std::wstring& copy, DWORD& er
         if (ReplaceFileW(path.c_str(), copy.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr))
             return true;
         error = ErrorOr(ERROR_UNABLE_TO_REMOVE_REPLACED);
+        // ReplaceFileW without a backup name may remove the file and then fail to rename the
+        // copy: the proven copy is then the only whole one, and takes the name by itself.
+        if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT && !FileExistsAt(path) && MoveDurably(copy, path, false))
+            return true;
         if (attempt >= CONFIG_SWAP_TRIES) return false;
         Sleep(CONFIG_SWAP_WAIT_MS);
     }
@@ -280,7 +284,10 @@ bool ReplaceHostConfigVerified(const std::wstring& path, const std::vector<CConf
     }
     if (!CopySecurity(path, copy.path(), error)) return false;
     SetFileAttributesW(copy.path().c_str(), attributes);
-    if (!SwapIntoPlace(path, copy.path(), error)) return false;
+    if (!SwapIntoPlace(path, copy.path(), error)) {
+        if (!FileExistsAt(path)) copy.Keep();  // never delete the last whole configuration
+        return false;
+    }
     copy.Keep();  // it is the host's file now
     QB_CRASH_POINT();
     return true;
