@@ -66,7 +66,13 @@ int RecoverDictData(const std::wstring& dataDir) {
     return count;
 }
 
-void RecoverHostConfig(const std::wstring& configPath) { DeleteWorkFile(NewFilePathOf(configPath)); }
+void RecoverHostConfig(const std::wstring& configPath) {
+    const std::wstring copy = NewFilePathOf(configPath);
+    // The copy replaces the file only once proven; one left beside a missing file was cut off
+    // inside that replacement and is the last whole configuration.
+    if (!FileExistsAt(configPath) && FileExistsAt(copy) && MoveDurably(copy, configPath, false)) return;
+    DeleteWorkFile(copy);
+}
 
 bool RecoverInterruptedInstall() {
     std::wstring dataDir, configPath;

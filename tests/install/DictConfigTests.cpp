@@ -7,6 +7,7 @@
 #include "host/ProcessControl.h"
 #include "install/DictConfig.h"
 #include "install/InstallEngine.h"
+#include "install/Recovery.h"
 #include "install/WorkFiles.h"
 #include "tests/install/InstallFixture.h"
 
@@ -282,6 +283,24 @@ TEST_F(DictConfigTest, EnableThatCannotWriteDoesNotStartTheHost) {
     EXPECT_EQ(ReadFileBytes(host.configPath), before);
     DWORD id = 0;
     EXPECT_FALSE(FindProcessByName(TEST_HOST_EXECUTABLE, id));
+}
+
+// A copy of the host's file left at the start: beside the file it is unproven and goes; alone
+// it was cut off inside the swap, after the file was removed, and is the configuration.
+TEST_F(DictConfigTest, StartSettlesALeftoverCopyOfTheHostFile) {
+    const std::wstring copy = NewFilePathOf(host.configPath);
+    for (const bool fileThere : {true, false}) {
+        SCOPED_TRACE(fileThere ? "beside the file" : "alone");
+        ASSERT_TRUE(test::WriteFileBytes(host.configPath, "[other]\r\nid=other\r\n"));
+        ASSERT_TRUE(test::WriteFileBytes(copy, "[other]\r\nid=other\r\n[abc]\r\nid=abc\r\n"));
+        if (!fileThere) ASSERT_TRUE(DeleteFileW(host.configPath.c_str()));
+
+        RecoverHostConfig(host.configPath);
+
+        EXPECT_FALSE(test::FileExists(copy));
+        EXPECT_EQ(ReadFileBytes(host.configPath),
+                  fileThere ? "[other]\r\nid=other\r\n" : "[other]\r\nid=other\r\n[abc]\r\nid=abc\r\n");
+    }
 }
 
 }  // namespace
