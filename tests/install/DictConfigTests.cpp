@@ -293,7 +293,9 @@ TEST_F(DictConfigTest, StartSettlesALeftoverCopyOfTheHostFile) {
         SCOPED_TRACE(fileThere ? "beside the file" : "alone");
         ASSERT_TRUE(test::WriteFileBytes(host.configPath, "[other]\r\nid=other\r\n"));
         ASSERT_TRUE(test::WriteFileBytes(copy, "[other]\r\nid=other\r\n[abc]\r\nid=abc\r\n"));
-        if (!fileThere) ASSERT_TRUE(DeleteFileW(host.configPath.c_str()));
+        if (!fileThere) {
+            ASSERT_TRUE(DeleteFileW(host.configPath.c_str()));
+        }
 
         RecoverHostConfig(host.configPath);
 
