@@ -1,11 +1,53 @@
 #include "app/LogReporter.h"
 
+#include <cstring>
+#include <cwchar>
+#include <unordered_map>
+
+#include "base/NameFolding.h"
+
+namespace {
+
+std::wstring DateText(const DictDate& date) {
+    SYSTEMTIME time;
+    std::memcpy(&time, date.bytes, sizeof time);
+    if (time.wYear == 0) return L"none";
+    wchar_t text[32];
+    swprintf(text, 32, L"%04u-%02u-%02u %02u:%02u:%02u", time.wYear, time.wMonth, time.wDay, time.wHour, time.wMinute,
+             time.wSecond);
+    return text;
+}
+
+}  // namespace
+
 const wchar_t* ActionName(EntryAction action) {
     return action == ACTION_INSTALL ? L"install" : action == ACTION_UPGRADE ? L"upgrade" : L"skip";
 }
 
 std::wstring EntryName(const EntryItem& entry) {
     return entry.dictId + entry.fileExt + L" (" + entry.displayName + L")";
+}
+
+void LogRecovery(CRunLog& log, int settled) {
+    if (settled < 0) return;
+    log.Line(L"recovery settled " + std::to_wstring(settled) + L" dictionaries left by an interrupted run");
+}
+
+int LogPlan(CRunLog& log, const CInstallManager& manager) {
+    std::unordered_map<std::wstring, const InstalledDictItem*> installedAt;
+    for (const InstalledDictItem& item : manager.m_installed) installedAt.emplace(FoldedName(item.filePath), &item);
+    int planned = 0;
+    for (const PackageItem& package : manager.m_packages) {
+        if (!package.entries) continue;
+        for (const EntryItem& entry : *package.entries) {
+            const auto installed = installedAt.find(FoldedName(entry.targetPath));
+            log.Line(L"plan: " + EntryName(entry) + L" " + ActionName(entry.action) + L", package date " +
+                     entry.dateText + L", installed date " +
+                     (installed != installedAt.end() ? DateText(installed->second->fileDate) : L"none"));
+            if (entry.action != ACTION_SKIP) ++planned;
+        }
+    }
+    return planned;
 }
 
 void CLogReporter::OnInstallBegin() {

@@ -11,6 +11,11 @@
 const wchar_t* ActionName(EntryAction action);
 // "abc.dic (ABC英汉词典)"
 std::wstring EntryName(const EntryItem& entry);
+// What recovery settled before the plan was read (settled: RecoverInterruptedInstall's count).
+void LogRecovery(CRunLog& log, int settled);
+// One line per entry of the plan: its action, the package's date and the installed file's.
+// Returns how many entries are to be installed or upgraded.
+int LogPlan(CRunLog& log, const CInstallManager& manager);
 
 class CLogReporter final : public IInstallReporter {
 public:

@@ -8,6 +8,7 @@
 #include <initializer_list>
 
 #include "app/HostNotify.h"
+#include "app/LogReporter.h"
 #include "app/WizardMessages.h"
 #include "app/WizardTexts.h"
 #include "host/HostPaths.h"
@@ -232,6 +233,10 @@ void CMainDlg::ShowFirstPage() {
         return;
     }
     const int count = m_installManager.CountPlannedEntries();
+    if (CRunLog* log = CRunLog::OfProcess()) {
+        if (count < 0) log->Line(L"plan cannot be built (a package beside the wizard cannot be read)");
+        else LogPlan(*log, m_installManager);
+    }
     if (count >= 1) {
         m_bSingleEntry = (count == 1);
         ShowWelcomePage();
@@ -481,6 +486,11 @@ LRESULT CMainDlg::OnPackageBad(WPARAM wParam) {
 }
 
 bool CMainDlg::LaunchHostAndNotify() {
-    m_installManager.EnableDictionaries();
-    return AskHostToShowDictManager();
+    const bool enabled = m_installManager.EnableDictionaries();
+    const bool shown = AskHostToShowDictManager();
+    if (CRunLog* log = CRunLog::OfProcess()) {
+        log->Line(enabled ? L"service stopped, dictionaries enabled, host started" : L"dictionaries could not be enabled");
+        log->Line(shown ? L"host asked to show its dictionary manager" : L"host's tray window never came");
+    }
+    return shown;
 }

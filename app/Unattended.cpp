@@ -1,8 +1,5 @@
 #include "app/Unattended.h"
 
-#include <cstring>
-#include <cwchar>
-
 #include "app/HostNotify.h"
 #include "app/MainDlg.h"
 #include "app/WizardTexts.h"
@@ -15,16 +12,6 @@
 #include "package/PackageReader.h"
 
 namespace {
-
-std::wstring DateText(const DictDate& date) {
-    SYSTEMTIME time;
-    std::memcpy(&time, date.bytes, sizeof time);
-    if (time.wYear == 0) return L"none";
-    wchar_t text[32];
-    swprintf(text, 32, L"%04u-%02u-%02u %02u:%02u:%02u", time.wYear, time.wMonth, time.wDay, time.wHour, time.wMinute,
-             time.wSecond);
-    return text;
-}
 
 // Tells the user when anyone is there to see it; a silent run only logs.
 class CRunOutput {
@@ -68,12 +55,7 @@ int PrepareHost(CRunOutput& out, qb::ScopedHandle& lock, CInstallManager& manage
         out.Box(WIZ_TEXT_PLAN_FAILED, MB_OK);
         return WIZ_EXIT_INSTALL_FAILED;
     }
-    std::wstring dataDir, configPath;
-    if (GetDictDataDir(dataDir) && GetLocalQueryCfgPath(configPath)) {
-        const int settled = RecoverDictData(dataDir);
-        RecoverHostConfig(configPath);
-        log.Line(L"recovery settled " + std::to_wstring(settled) + L" dictionaries left by an interrupted run");
-    }
+    LogRecovery(log, RecoverInterruptedInstall());
     if (manager.CountPlannedEntries() < 0) {
         log.Line(L"plan cannot be built (a package beside the wizard cannot be read)");
         out.Box(WIZ_TEXT_PLAN_FAILED, MB_OK);
@@ -82,29 +64,13 @@ int PrepareHost(CRunOutput& out, qb::ScopedHandle& lock, CInstallManager& manage
     return WIZ_EXIT_SUCCESS;
 }
 
-const InstalledDictItem* InstalledAt(const CInstallManager& manager, const std::wstring& path) {
-    for (const InstalledDictItem& item : manager.m_installed)
-        if (CompareStringOrdinal(item.filePath.c_str(), -1, path.c_str(), -1, TRUE) == CSTR_EQUAL) return &item;
-    return nullptr;
-}
-
 int SilentInstall(CRunOutput& out, const WizardOptions& options) {
     CRunLog& log = out.log();
     qb::ScopedHandle lock;
     CInstallManager manager;
     if (const int code = PrepareHost(out, lock, manager)) return code;
 
-    int planned = 0;
-    for (const PackageItem& package : manager.m_packages) {
-        if (!package.entries) continue;
-        for (const EntryItem& entry : *package.entries) {
-            const InstalledDictItem* installed = InstalledAt(manager, entry.targetPath);
-            log.Line(L"plan: " + EntryName(entry) + L" " + ActionName(entry.action) + L", package date " +
-                     entry.dateText + L", installed date " + (installed ? DateText(installed->fileDate) : L"none"));
-            if (entry.action != ACTION_SKIP) ++planned;
-        }
-    }
-    if (planned == 0) {
+    if (LogPlan(log, manager) == 0) {
         log.Line(L"nothing to install: the installed dictionaries are up to date");
         return WIZ_EXIT_SUCCESS;
     }

@@ -2,6 +2,7 @@
 #include <commctrl.h>
 #include <objbase.h>
 
+#include "app/LogReporter.h"
 #include "app/MainDlg.h"
 #include "app/Unattended.h"
 #include "app/WizardTexts.h"
@@ -80,31 +81,44 @@ int Run(LPWSTR /*lpCmdLine*/, int nCmdShow, bool hostLocked) {
 }  // namespace
 
 // The wizard as it runs with no switch: its dialog, and exit codes 0, 1 and 2.
-static int RunWizard(HINSTANCE hInstance, LPWSTR lpCmdLine, int nCmdShow) {
-    if (BringForwardExistingDialog()) return WIZ_EXIT_ALREADY_RUNNING;
+static int RunWizard(HINSTANCE hInstance, LPWSTR lpCmdLine, int nCmdShow, CRunLog& log) {
+    if (BringForwardExistingDialog()) {
+        log.Line(L"this wizard's dialog is open already: brought forward");
+        return WIZ_EXIT_ALREADY_RUNNING;
+    }
 
     // Nothing in the host's folders is touched before the host is known to be there: without
     // it the dialog only says so. With it, one wizard at a time works on the host, whatever
     // folder it was started from, and the one that holds the lock first settles what a
     // wizard killed earlier left behind.
     qb::ScopedHandle hostLock;
-    if (CheckHostEnvironment()) {
+    std::wstring hostExe;
+    if (CheckHostEnvironment() && GetHostExecutablePath(hostExe)) {
+        log.Line(L"host found: " + hostExe);
         DWORD error = ERROR_SUCCESS;
         switch (AcquireHostInstallLock(hostLock, error)) {
             case HostLockResult::Acquired:
                 g_dwLockHolderPid = ::GetCurrentProcessId();
-                RecoverInterruptedInstall();
+                LogRecovery(log, RecoverInterruptedInstall());
                 break;
             case HostLockResult::Busy:
-                if (WaitForSameWizardDialog()) return WIZ_EXIT_ALREADY_RUNNING;
+                if (WaitForSameWizardDialog()) {
+                    log.Line(L"this wizard's dialog is open already: brought forward");
+                    return WIZ_EXIT_ALREADY_RUNNING;
+                }
+                log.Line(L"another wizard is working on this host");
                 ::MessageBoxW(nullptr, WIZ_TEXT_ANOTHER_INSTALL, WIZ_TEXT_TITLE, MB_OK | MB_ICONINFORMATION);
                 return WIZ_EXIT_CANCELLED;
             case HostLockResult::Failed:
+                log.Failure(L"host lock cannot be made", error);
                 ::MessageBoxW(nullptr, WIZ_TEXT_PLAN_FAILED, nullptr, MB_OK);
                 return WIZ_EXIT_CANCELLED;
             case HostLockResult::NoHost:
+                log.Line(L"host's dictionary folder cannot be read");
                 break;  // the dialog shows the host-not-found page
         }
+    } else {
+        log.Line(L"host not found");
     }
 
     ::CoInitialize(nullptr);
@@ -132,6 +146,6 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE /*hPrevInstance*/, LPWSTR lpC
     // The usage, a silent install and a removal never open the wizard's dialog.
     if (RunsWithoutDialog(options, switchesKnown)) return RunWithoutDialog(options, switchesKnown, log);
     // Otherwise the wizard runs as it always has.
-    log.Line(L"wizard dialog opened");
-    return log.Exit(RunWizard(hInstance, lpCmdLine, nCmdShow));
+    log.Line(L"wizard runs with its dialog");
+    return log.Exit(RunWizard(hInstance, lpCmdLine, nCmdShow, log));
 }

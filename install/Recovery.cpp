@@ -74,10 +74,10 @@ void RecoverHostConfig(const std::wstring& configPath) {
     DeleteWorkFile(copy);
 }
 
-bool RecoverInterruptedInstall() {
+int RecoverInterruptedInstall() {
     std::wstring dataDir, configPath;
-    if (!GetDictDataDir(dataDir) || !GetLocalQueryCfgPath(configPath)) return false;
-    RecoverDictData(dataDir);
+    if (!GetDictDataDir(dataDir) || !GetLocalQueryCfgPath(configPath)) return -1;
+    const int settled = RecoverDictData(dataDir);
     RecoverHostConfig(configPath);
-    return true;
+    return settled;
 }

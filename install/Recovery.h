@@ -17,5 +17,6 @@ bool SettleTarget(const std::wstring& target);
 // returns how many had.
 int RecoverDictData(const std::wstring& dataDir);
 void RecoverHostConfig(const std::wstring& configPath);
-// Both, for the host found in the registry; false when the host's paths cannot be read.
-bool RecoverInterruptedInstall();
+// Both, for the host found in the registry: how many dictionaries were settled, or -1 when
+// the host's paths cannot be read.
+int RecoverInterruptedInstall();

@@ -322,22 +322,30 @@ TEST_F(UnattendedE2E, RemovalByHandAsksFirst) {
     }
 }
 
-// By hand with /LOG: the dialog works as always, and its install and exit code are logged.
+// By hand with /LOG: the dialog works as always, and the log holds what a silent run's does:
+// the host, recovery, the plan with both dates, the install, the finish and the exit code.
 TEST_F(UnattendedE2E, LogOfARunByHand) {
     machine->Register();
-    machine->AddPackage(L"abc.dir", MakePackage({Abc(ABC)}));
+    machine->AddPackage(L"dicts.dir", MakePackage({Abc(ABC), Xyz(XYZ)}));
+    machine->AddInstalled(L"xyz.dic", "old", 2001);
     Wizard wizard(machine->wizardExe, L"/log=\"" + logPath + L"\"");
     HWND dlg = wizard.WaitForDialog();
     ASSERT_NE(dlg, nullptr);
     Click(dlg, IDC_BTN_MAINDLG_NEXT);
     ASSERT_TRUE(WaitUntil([&] { return Visible(dlg, IDC_CHK_MAINDLG_LAUNCH); }));
-    SetChecked(dlg, IDC_CHK_MAINDLG_LAUNCH, false);
+    SetChecked(dlg, IDC_CHK_MAINDLG_LAUNCH, true);
     Click(dlg, IDC_BTN_MAINDLG_CANCEL);
-    EXPECT_EQ(wizard.WaitForExit(), 1u);
+    EXPECT_EQ(wizard.WaitForExit(), 1u);  // closed with its button
     Outcome outcome;
     outcome.log = test::ReadFileBytes(logPath);
+    ExpectLogHas(outcome, L"host found: " + machine->hostExe);
+    ExpectLogHas(outcome, L"recovery settled 0");
+    ExpectLogHas(outcome, L"plan: abc.dic (ABC英汉词典) install, package date 2024-05-01, installed date none");
+    ExpectLogHas(outcome, L"plan: xyz.dic (XYZ汉英词典) upgrade, package date 2024-05-01, installed date 2001-01-01");
     ExpectLogHas(outcome, L"install abc.dic (ABC英汉词典) to " + Installed(L"abc.dic"));
-    ExpectLogHas(outcome, L"done and registered: abc.dic (ABC英汉词典)");
+    ExpectLogHas(outcome, L"done and registered: xyz.dic (XYZ汉英词典)");
+    ExpectLogHas(outcome, L"service stopped, dictionaries enabled, host started");
+    ExpectLogHas(outcome, L"host asked to show its dictionary manager");
     ExpectLogHas(outcome, L"exit code 1\r\n");
 }
 
