@@ -223,6 +223,18 @@ bool SwapIntoPlace(const std::wstring& path, const std::wstring& copy, DWORD& er
     }
 }
 
+// A host that holds its file without read sharing keeps it from being copied: tried again for
+// the same short while as the swap.
+bool CopyForEditing(const std::wstring& path, const std::wstring& copy, DWORD& error) {
+    for (int attempt = 1;; ++attempt) {
+        if (DeleteWorkFile(copy) && CopyDurably(path, copy, CREATE_NEW)) return true;
+        error = ErrorOr(ERROR_WRITE_FAULT);
+        const bool held = error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+        if (!held || attempt >= CONFIG_SWAP_TRIES) return false;
+        Sleep(CONFIG_SWAP_WAIT_MS);
+    }
+}
+
 bool HasUnicodeMark(const std::wstring& path) {
     qb::ScopedHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -264,10 +276,7 @@ bool ReplaceHostConfigVerified(const std::wstring& path, const std::vector<CConf
         return false;
     }
     CWorkFile copy(NewFilePathOf(path));
-    if (!DeleteWorkFile(copy.path()) || !CopyDurably(path, copy.path(), CREATE_NEW)) {
-        error = ErrorOr(ERROR_WRITE_FAULT);
-        return false;
-    }
+    if (!CopyForEditing(path, copy.path(), error)) return false;
     if (!ApplyEdits(copy.path(), edits, error)) return false;
     QB_CRASH_POINT();
     {
@@ -290,6 +299,7 @@ bool ReplaceHostConfigVerified(const std::wstring& path, const std::vector<CConf
     }
     copy.Keep();  // it is the host's file now
     QB_CRASH_POINT();
+    error = ERROR_SUCCESS;  // an attempt that failed before the host let go is not the outcome
     return true;
 }
 

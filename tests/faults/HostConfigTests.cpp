@@ -3,6 +3,8 @@
 // section either way, and a registration that did not reach it fails its entry, keeps the
 // dictionary's mark and is made up by the next run.
 #include <cstdio>
+#include <memory>
+#include <thread>
 
 #include "tests/faults/FaultSupport.h"
 
@@ -172,6 +174,33 @@ TEST_F(HostConfigTest, HostHoldingItsFile) {
         EXPECT_TRUE(test::ReadFileBytes(machine->hostConfig) == before) << "the host's file changed";
         ExpectDataDir({{L"abc.dic", DICT}, {L"abc.dic" UNREGISTERED_SUFFIX, ""}});
         ExpectNextRunRegisters();
+    }
+}
+
+// A holder that lets go while the wizard is still trying (a scanner that reads the file for a
+// moment): the registration goes through, whichever way the file was held, also when it could
+// not even be read for the copy.
+TEST_F(HostConfigTest, HostLettingGoWhileTried) {
+    WriteLongDictConfig();
+    machine->AddPackage(L"abc.dir", MakePackage({Abc(DICT)}));
+    for (const wchar_t* mode : {L"none", L"r", L"rw"}) {
+        SCOPED_TRACE(test::Utf8(mode));
+        ASSERT_TRUE(test::WriteFileBytes(machine->hostConfig, HostFile(false)));
+        DeleteFileW(Installed(L"abc.dic").c_str());
+        auto holder = std::make_unique<FileHolder>(machine->hostConfig, mode);
+        ASSERT_TRUE(holder->holding());
+        // The dictionary at its name means the registration is about to be tried.
+        std::thread release([&] {
+            WaitUntil([&] { return test::FileExists(Installed(L"abc.dic")); });
+            Sleep(300);
+            holder.reset();
+        });
+        const std::vector<std::wstring> lines = Run(INSTALL_ABC);
+        release.join();
+        EXPECT_EQ(lines, std::vector<std::wstring>{Format(WIZ_TEXT_INSTALL_DONE_FORMAT, ABC_NAME)});
+        EXPECT_EQ(Value(machine->hostConfig, L"abc", L"desc_intro"), LONG_VALUE);
+        ExpectOtherSectionsKept();
+        ExpectDataDir({{L"abc.dic", DICT}});
     }
 }
 
