@@ -14,10 +14,8 @@ void CDialogReporter::OnItemBegin(const EntryItem& entry) { SendEntryMessage(WM_
 void CDialogReporter::OnStep() {
     SendMessageW(m_hDlg, WM_WIZ_STEP, 0, 0);
     // Read from this process's own copy of the window's data: costs nothing per step.
-    if (GetWindowLongPtrW(m_hDlg, GWLP_USERDATA) != WIZ_TURN_WANTED) return;
-    const DWORD start = GetTickCount();
-    while (GetWindowLongPtrW(m_hDlg, GWLP_USERDATA) == WIZ_TURN_WANTED && GetTickCount() - start < WIZ_TURN_MAX_MS)
-        Sleep(1);
+    const HANDLE turnTaken = reinterpret_cast<HANDLE>(GetWindowLongPtrW(m_hDlg, GWLP_USERDATA));
+    if (turnTaken != nullptr) WaitForSingleObject(turnTaken, WIZ_TURN_MAX_MS);
 }
 void CDialogReporter::OnItemDone(const EntryItem& entry) { SendEntryMessage(WM_WIZ_ITEM_DONE, entry); }
 

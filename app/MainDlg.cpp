@@ -120,8 +120,18 @@ BOOL CMainDlg::OnIdle() {
 
 void CMainDlg::SetTurnWanted(bool wanted) {
     if (wanted == m_bTurnWanted) return;
+    if (wanted && !m_turnTaken) {
+        m_turnTaken.reset(::CreateEventW(nullptr, TRUE, TRUE, nullptr));
+        if (!m_turnTaken) return;  // no turns without the event: the steps go on as without them
+    }
     m_bTurnWanted = wanted;
-    ::SetWindowLongPtrW(m_hWnd, GWLP_USERDATA, wanted ? WIZ_TURN_WANTED : 0);
+    if (wanted) {
+        ::ResetEvent(m_turnTaken.get());
+        ::SetWindowLongPtrW(m_hWnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(m_turnTaken.get()));
+    } else {
+        ::SetWindowLongPtrW(m_hWnd, GWLP_USERDATA, 0);
+        ::SetEvent(m_turnTaken.get());
+    }
 }
 
 BOOL CMainDlg::ProcessWindowMessage(HWND /*hWnd*/, UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lResult,

@@ -137,5 +137,6 @@ private:
     bool m_bHandingOver;  // the held-back steps are being handed to the bar
     DWORD m_turnCheckTick;  // when the dialog last looked at its queue during steps
     bool m_bTurnWanted;
+    qb::ScopedHandle m_turnTaken;  // set while no turn is wanted (WizardMessages.h)
     bool m_bTurnsPaused;  // a turn went untaken: this thread runs a loop of its own
 };

@@ -15,9 +15,10 @@
 
 // The dialog's thread answers sent messages before its posted messages and its input, so a
 // worker that sends step after step could keep those waiting for the whole install. While the
-// dialog has them waiting, it says so in its window's GWLP_USERDATA, and the worker holds its
-// next message back until the dialog has got to them (at most WIZ_TURN_MAX_MS).
-#define WIZ_TURN_WANTED 1
+// dialog has them waiting, its window's GWLP_USERDATA holds an event (0 otherwise) that the
+// dialog sets once it has got to them; the worker waits on it before its next message (at
+// most WIZ_TURN_MAX_MS). An event, not a poll: a turn then costs the worker what the dialog
+// spends on its queue, not a whole timer tick.
 #define WIZ_TURN_MAX_MS 200
 // The dialog looks at its queue this often while steps arrive.
 #define WIZ_TURN_CHECK_MS 10
