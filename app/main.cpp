@@ -92,8 +92,9 @@ static int RunWizard(HINSTANCE hInstance, LPWSTR lpCmdLine, int nCmdShow, CRunLo
     // folder it was started from, and the one that holds the lock first settles what a
     // wizard killed earlier left behind.
     qb::ScopedHandle hostLock;
-    std::wstring hostExe;
-    if (CheckHostEnvironment() && GetHostExecutablePath(hostExe)) {
+    if (CheckHostEnvironment()) {
+        std::wstring hostExe;
+        GetHostExecutablePath(hostExe);
         log.Line(L"host found: " + hostExe);
         DWORD error = ERROR_SUCCESS;
         switch (AcquireHostInstallLock(hostLock, error)) {
