@@ -45,7 +45,10 @@ struct InstalledDictItem {
     std::wstring fileName;  // lowercased, extension included
     std::wstring filePath;  // letter case as found
     DictDate fileDate{};    // all zero when the version library gave none
-    bool unregistered = false;  // a run was killed before it registered this file's new bytes
+    // The host cannot see this file's bytes: a run was killed before it registered them, or the
+    // host's configuration has no section naming the dictionary. An entry of its own date
+    // installs it again, and so registers it.
+    bool unregistered = false;
 };
 
 // One entry's install as it ended: done, or failed with the Windows error code of the step

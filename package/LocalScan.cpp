@@ -1,10 +1,13 @@
 #include "package/LocalScan.h"
 
 #include <memory>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
+#include "base/NameFolding.h"
 #include "base/ScopedWin.h"
+#include "host/HostConfigFile.h"
 #include "host/HostPaths.h"
 #include "package/DictFiles.h"
 #include "package/EntryNames.h"
@@ -106,6 +109,12 @@ bool CInstallManager::ScanInstalled() {
     // whether it waits to be registered) is the state table's answer.
     std::vector<CTargetFiles> targets;
     if (dir.size() + 2 >= MAX_PATH || !ListDictDataDir(dir, targets)) return true;
+    // A dictionary the host cannot see (its section lost, or never written) is not installed,
+    // whatever its files say. Without a readable configuration there is nothing to register
+    // into, and the files alone decide.
+    std::wstring hostConfig;
+    std::unordered_set<std::wstring> registered;
+    const bool hostConfigRead = GetLocalQueryCfgPath(hostConfig) && ReadRegisteredIds(hostConfig, registered);
     for (const CTargetFiles& files : targets) {
         const std::wstring datingPath = DatingPath(files);
         if (datingPath.empty()) continue;
@@ -113,7 +122,9 @@ bool CInstallManager::ScanInstalled() {
         item.fileName = LowerAscii(files.m_strTarget.substr(dir.size() + 1));
         if (!IsDictionaryName(item.fileName)) continue;
         item.filePath = files.m_strTarget;
-        item.unregistered = RuleFor(ClassifyTarget(files)).m_bSameDateInstalls;
+        const std::wstring dictId = FoldedName(item.fileName.substr(0, item.fileName.rfind(L'.')));
+        item.unregistered = RuleFor(ClassifyTarget(files)).m_bSameDateInstalls ||
+                            (hostConfigRead && registered.count(dictId) == 0);
         if (LoadVersionLibrary()) VersionLibrary().get_dict_datetime(datingPath.c_str(), &item.fileDate);
         m_installed.push_back(std::move(item));
     }

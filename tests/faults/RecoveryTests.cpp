@@ -224,30 +224,48 @@ TEST_F(FaultTest, UnsettledDictionaryIsNeverReplaced) {
     ExpectDataDir({{L"abc.dic", BEFORE}});
 }
 
-// A run killed after a dictionary took its new bytes but before it was registered leaves the
-// mark beside it: the next run installs it again from an entry of the same date, and so
-// registers it. Without the mark the same file is up to date.
-TEST_F(FaultTest, UnregisteredDictionaryIsInstalledAgain) {
+// A dictionary the host cannot see is not installed: a run killed after the file took its new
+// bytes but before they were registered leaves the mark beside it, and a host's configuration
+// can lose the section (rewritten by another installer or the host's repair). Either way the
+// next run installs it again from an entry of the same date, and so registers it. With its
+// section and no mark the same file is up to date; without a configuration to register into,
+// the files alone decide.
+TEST_F(FaultTest, DictionaryTheHostCannotSeeIsInstalledAgain) {
     PackageEntry entry = Abc(AFTER);
     entry.dateText = L"2024-01-01";
     machine->AddPackage(L"abc.dir", MakePackage({entry}));
-    for (const bool marked : {false, true}) {
-        SCOPED_TRACE(marked ? "marked" : "not marked");
+    const struct {
+        const char* name;
+        bool marked;
+        const wchar_t* hostConfig;  // null: no file at all
+        bool installsAgain;
+    } cases[] = {
+        {"registered", false, L"[other]\r\nid=other\r\n[ABC]\r\nid=abc\r\n", false},
+        {"marked, section still there", true, L"[other]\r\nid=other\r\n[abc]\r\nid=abc\r\n", true},
+        {"section lost", false, L"[other]\r\nid=other\r\n", true},
+        {"section without its id, another naming it", false, L"[abc]\r\ndesc_name=old\r\n[other]\r\nid=abc\r\n", true},
+        {"no configuration", false, nullptr, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
         machine->AddInstalled(L"abc.dic", AFTER, 2024);  // dated 2024-01-01, as the entry
-        if (marked) test::WriteFileBytes(Installed(L"abc.dic") + UNREGISTERED_SUFFIX, "");
+        if (c.marked) test::WriteFileBytes(Installed(L"abc.dic") + UNREGISTERED_SUFFIX, "");
+        DeleteFileW(machine->hostConfig.c_str());
+        if (c.hostConfig) machine->WriteHostConfig(c.hostConfig);
         Wizard wizard(machine->wizardExe);
         HWND dlg = wizard.WaitForDialog();
         ASSERT_NE(dlg, nullptr);
-        if (!marked) {
+        if (!c.installsAgain) {
             EXPECT_EQ(FirstPageText(dlg), WIZ_TEXT_UP_TO_DATE);
             Click(dlg, IDC_BTN_MAINDLG_CANCEL);
             EXPECT_EQ(wizard.WaitForExit(), 1u);
-            EXPECT_EQ(IniValue(machine->hostConfig, L"abc", L"id"), L"");
             continue;
         }
         ASSERT_EQ(FirstPageText(dlg), Welcome(L"升级《ABC英汉词典》"));
         EXPECT_EQ(InstallToTheEnd(wizard, dlg), std::vector<std::wstring>{Upgraded(ABC_NAME)});
+        EXPECT_EQ(IniValue(machine->hostConfig, L"abc", L"id"), L"abc");
         EXPECT_EQ(IniValue(machine->hostConfig, L"abc", L"desc_name"), ABC_NAME);
+        EXPECT_NE(IniValue(machine->hostConfig, L"other", L"id"), L"") << "another section was lost";
         ExpectDataDir({{L"abc.dic", AFTER}});
     }
 }
