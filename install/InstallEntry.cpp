@@ -106,6 +106,22 @@ bool KeepCompleteCopy(const std::wstring& target, CWorkFile& newFile, CWorkFile&
     return true;
 }
 
+// Nothing answers to the target's name when this is asked, so a refused rename means another
+// program holds the new file: a virus scanner or an indexer reads a file as soon as it is
+// closed. It is given a moment to let go.
+constexpr int HELD_NEW_FILE_TRIES = 10;
+constexpr DWORD HELD_NEW_FILE_WAIT_MS = 100;
+
+bool MoveNewFileToFreeName(const std::wstring& newFile, const std::wstring& target) {
+    for (int attempt = 1;; ++attempt) {
+        if (MoveDurably(newFile, target, false)) return true;
+        const DWORD error = GetLastError();
+        const bool held = error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION || error == ERROR_ACCESS_DENIED;
+        if (!held || attempt >= HELD_NEW_FILE_TRIES) return false;
+        Sleep(HELD_NEW_FILE_WAIT_MS);
+    }
+}
+
 }  // namespace
 
 EntryOutcome CInstallManager::InstallEntry(const EntryItem& entry, IInstallReporter& reporter, CPackageReader& reader) {
@@ -164,7 +180,8 @@ EntryOutcome CInstallManager::InstallEntry(const EntryItem& entry, IInstallRepor
     CWorkFile unregistered(UnregisteredMarkOf(target));
     if (!CreateMarkDurably(unregistered.path())) return failed(GetLastError());
     // A new dictionary's name is never taken over: whatever answers to it now was not planned.
-    const bool renamed = MoveDurably(newFile.path(), target, replaceTarget);
+    const bool renamed =
+        replaceTarget ? MoveDurably(newFile.path(), target, true) : MoveNewFileToFreeName(newFile.path(), target);
     if (!renamed && !replaceTarget) return failed(GetLastError());
     // From here the files beside the target are what the failure path and the next start
     // settle it by.

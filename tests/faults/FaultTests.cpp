@@ -30,6 +30,33 @@ TEST_F(FaultTest, DiskFullMidUpgradeKeepsEveryPreviousDictionary) {
     ExpectDataDir({{L"abc.dic", ABC_OLD}, {L"xyz.dic", xyzNew}});
 }
 
+// A virus scanner reads the new file the moment it appears and keeps it open, without delete
+// sharing, until a moment after the install wants to give it the dictionary's name: the rename
+// is tried again and the dictionary arrives, new or upgraded.
+TEST_F(FaultTest, NewFileHeldByAScannerForAMoment) {
+    const std::string bytes = test::PatternBytes(512 * KB, 5);
+    machine->AddPackage(L"abc.dir", MakePackage({Abc(bytes)}));
+    for (const bool upgrade : {false, true}) {
+        SCOPED_TRACE(upgrade ? "upgrade" : "new");
+        DeleteFileW(Installed(L"abc.dic").c_str());
+        if (upgrade) machine->AddInstalled(L"abc.dic", ABC_OLD, 2001);
+        qb::ScopedHandle holding(CreateEventW(nullptr, TRUE, FALSE, FAULT_HOLDER_READY_EVENT));
+        const std::wstring target = Installed(L"abc.dic");
+        Wizard scanner(test::ExeDir() + FAULT_HOLDER_EXE, L"scan \"" + NewFilePathOf(target) + L"\" " +
+                                                           FAULT_HOLDER_READY_EVENT + L" \"" +
+                                                           UnregisteredMarkOf(target) + L"\"");
+        Wizard wizard(machine->wizardExe);
+        HWND dlg = wizard.WaitForDialog();
+        ASSERT_NE(dlg, nullptr);
+        const std::vector<std::wstring> lines = InstallToTheEnd(wizard, dlg);
+        EXPECT_EQ(WaitForSingleObject(holding.get(), 0), WAIT_OBJECT_0) << "the scanner never held the new file";
+        ASSERT_FALSE(lines.empty());
+        EXPECT_EQ(lines.back(), upgrade ? Upgraded(ABC_NAME) : Format(WIZ_TEXT_INSTALL_DONE_FORMAT, ABC_NAME));
+        EXPECT_EQ(scanner.WaitForExit(), 0u);
+        ExpectDataDir({{L"abc.dic", bytes}});
+    }
+}
+
 // Another program keeps the target open, sharing reading and writing but not deletion: the
 // rename to the backup name is refused, so the new data would go over the file in place.
 // On a disk too full for the new data the previous file must survive, whether or not a
