@@ -13,6 +13,7 @@
 #include "app/WizardMessages.h"
 #include "app/WizardTexts.h"
 #include "framework/AppModule.h"
+#include "tests/app/BarPaintCheck.h"
 #include "tests/support/TestSupport.h"
 
 namespace {
@@ -353,29 +354,7 @@ TEST_F(MainDlgTest, BarShowsWhatAWholeRepaintShows) {
     ASSERT_NE(Open({Entry(L"a", ACTION_INSTALL, 2048u * total)}), nullptr);
     Send(WM_COMMAND, MAKEWPARAM(IDC_BTN_MAINDLG_NEXT, BN_CLICKED), 0);
     Send(WM_WIZ_INSTALL_BEGIN);
-    HWND bar = Item(IDC_PRG_MAINDLG_PROGRESS);
-    auto pixels = [bar] {
-        RECT client;
-        GetClientRect(bar, &client);
-        std::vector<COLORREF> seen;
-        HDC dc = GetDC(bar);
-        for (int y = 0; y < client.bottom; ++y)
-            for (int x = 0; x < client.right; ++x) seen.push_back(GetPixel(dc, x, y));
-        ReleaseDC(bar, dc);
-        return seen;
-    };
-    int position = 0;
-    for (const int steps : {1, 7, 50, 123, 400, 419}) {
-        for (int i = 0; i < steps; ++i) Send(WM_WIZ_STEP);
-        position += steps;
-        SCOPED_TRACE(position);
-        ASSERT_EQ(Pos(), position);  // also hands the held-back steps to the bar
-        const std::vector<COLORREF> shown = pixels();
-        InvalidateRect(bar, nullptr, FALSE);
-        UpdateWindow(bar);
-        EXPECT_EQ(shown, pixels());
-    }
-    EXPECT_EQ(position, total);
+    ExpectBarPaintsAsAWhole(m_dlg->m_hWnd, total);
 }
 
 // The worker's steps come before the dialog's posted messages and input. A step that finds

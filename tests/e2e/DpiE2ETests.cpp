@@ -15,6 +15,7 @@
 #include "app/WizardMessages.h"
 #include "app/resource.h"
 #include "framework/AppModule.h"
+#include "tests/app/BarPaintCheck.h"
 #include "tests/e2e/WizardDriver.h"
 #include "tests/support/TestSupport.h"
 
@@ -184,32 +185,6 @@ void ExpectTextFits(HWND dlg, const char* page) {
     const int needed = TextHeight(line), height = ClientHeight(line);
     EXPECT_LE(needed, height) << page << ": the message line cuts its text";
     std::printf("[ info     ] %s: text %d px high in a line of %d px\n", page, needed, height);
-}
-
-void ExpectBarPaintsAsAWhole(HWND dlg, int total) {
-    HWND bar = GetDlgItem(dlg, IDC_PRG_MAINDLG_PROGRESS);
-    auto pixels = [bar] {
-        RECT client;
-        GetClientRect(bar, &client);
-        std::vector<COLORREF> seen;
-        HDC dc = GetDC(bar);
-        for (int y = 0; y < client.bottom; ++y)
-            for (int x = 0; x < client.right; ++x) seen.push_back(GetPixel(dc, x, y));
-        ReleaseDC(bar, dc);
-        return seen;
-    };
-    int position = 0;
-    for (const int steps : {1, 7, 50, 123, 400, 419}) {
-        for (int i = 0; i < steps; ++i) SendMessageW(dlg, WM_WIZ_STEP, 0, 0);
-        position += steps;
-        SCOPED_TRACE(position);
-        ASSERT_EQ(SendMessageW(bar, PBM_GETPOS, 0, 0), position);  // also hands the held-back steps over
-        const std::vector<COLORREF> shown = pixels();
-        InvalidateRect(bar, nullptr, FALSE);
-        UpdateWindow(bar);
-        EXPECT_EQ(shown, pixels()) << "the partial repaint differs from a whole one";
-    }
-    EXPECT_EQ(position, total);
 }
 
 class DialogAtThisDpi : public ::testing::Test {
