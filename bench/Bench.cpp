@@ -464,7 +464,12 @@ bool RunChild(const std::wstring& exe, const wchar_t* mode, const std::wstring& 
         return false;
     qb::ScopedHandle process(info.hProcess);
     qb::ScopedHandle thread(info.hThread);
-    WaitForSingleObject(process.get(), INFINITE);
+    // The longest child, the 500 MB install, takes well under a minute natively and a few emulated.
+    if (WaitForSingleObject(process.get(), 15 * 60 * 1000) != WAIT_OBJECT_0) {
+        fwprintf(stderr, L"bench: %ls %ls did not end within 15 minutes\n", exe.c_str(), mode);
+        TerminateProcess(process.get(), 1);
+        return false;
+    }
     return true;
 }
 
@@ -776,6 +781,23 @@ bool SealPackageFile(const std::wstring& path) {
     return std::fclose(out) == 0 && written;
 }
 
+// The session says how 32-bit code runs under it. Under qemu-i386 every instruction is translated:
+// absolute figures then say little of Windows, and only ratios of two paths that are both
+// emulated carry over.
+void PrintPlatform() {
+    wchar_t how[256] = L"";
+    const DWORD got = GetEnvironmentVariableW(L"QUILLBOX_32BIT", how, 256);
+    if (got == 0 || got >= 256) {
+        std::printf("32-bit code: not said (run through scripts/bench.sh to know)\n");
+    } else if (wcsncmp(how, L"qemu", 4) == 0) {
+        std::printf("32-bit code: EMULATED by %ls\n"
+                    "  absolute figures are not comparable with a native run; only ratios of two emulated paths carry\n",
+                    how);
+    } else {
+        std::printf("32-bit code: %ls\n", how);
+    }
+}
+
 int RunBenchmark(int runs, std::wstring binDir, Selection only) {
     wchar_t temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);
@@ -785,6 +807,7 @@ int RunBenchmark(int runs, std::wstring binDir, Selection only) {
     if (binDir.back() != L'\\') binDir += L'\\';
 
     std::printf("Quillbox speed: median of %d runs, MB = 2^20 bytes\n", runs);
+    PrintPlatform();
     std::printf("laying out %ls ...\n", root.c_str());
     std::fflush(stdout);
 
@@ -1033,6 +1056,7 @@ int RunBenchmark(int runs, std::wstring binDir, Selection only) {
     const double peakDelta = MiB(peak[1] - peak[0]);
 
     std::printf("\n");
+    PrintPlatform();
     if (only.copy) {
     std::printf("1. real install path (dialog + worker, visible bar), %.0f MB in %u entries:  %8.1f MB/s  (%.2f s, %u steps, %.0f bar repaints/s)\n",
                 MiB(planBytes), REAL_ENTRIES, realRate, tReal, steps, Median(paintRates));

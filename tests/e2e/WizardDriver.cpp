@@ -2,6 +2,8 @@
 
 #include <commctrl.h>
 
+#include <cstdio>
+
 #include "host/HostPaths.h"
 #include "host/ProcessControl.h"
 #include "package/PackageWriter.h"
@@ -38,6 +40,23 @@ BOOL CALLBACK FindBox(HWND window, LPARAM param) {
     if (MessageBoxText(window).find(*search->fragment) == std::wstring::npos) return TRUE;
     search->found = window;
     return FALSE;
+}
+
+// A window of the wizard answers at once unless its thread waits for the host (the finish page
+// polls for the tray window for up to ten seconds); a window that never answers must fail
+// the test that asked, not hang it.
+LRESULT SendBounded(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    DWORD_PTR answer = 0;
+    if (SendMessageTimeoutW(window, message, wParam, lParam, SMTO_NORMAL, E2E_GENEROUS_WAIT_MS, &answer) == 0 &&
+        IsWindow(window)) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(window, &owner);
+        std::fprintf(stderr, "[driver] window %p of process %lu did not answer message 0x%04x within %d s (error %lu)\n",
+                     static_cast<void*>(window), static_cast<unsigned long>(owner), message,
+                     E2E_GENEROUS_WAIT_MS / 1000, static_cast<unsigned long>(GetLastError()));
+        return 0;
+    }
+    return static_cast<LRESULT>(answer);
 }
 
 void WriteU16(std::string& out, WORD v) { out.append(reinterpret_cast<const char*>(&v), 2); }
@@ -190,9 +209,9 @@ bool Visible(HWND dlg, int id) { return IsWindowVisible(GetDlgItem(dlg, id)) != 
 bool Enabled(HWND dlg, int id) { return IsWindowEnabled(GetDlgItem(dlg, id)) != FALSE; }
 
 std::wstring Text(HWND window) {
-    const int length = static_cast<int>(SendMessageW(window, WM_GETTEXTLENGTH, 0, 0));
+    const int length = static_cast<int>(SendBounded(window, WM_GETTEXTLENGTH, 0, 0));
     std::wstring text(length + 1, L'\0');
-    const int got = static_cast<int>(SendMessageW(window, WM_GETTEXT, length + 1, reinterpret_cast<LPARAM>(&text[0])));
+    const int got = static_cast<int>(SendBounded(window, WM_GETTEXT, length + 1, reinterpret_cast<LPARAM>(&text[0])));
     text.resize(got < 0 ? 0 : got);
     return text;
 }
@@ -202,25 +221,25 @@ std::wstring ControlText(HWND dlg, int id) { return Text(GetDlgItem(dlg, id)); }
 std::vector<std::wstring> ListLines(HWND dlg, int id) {
     HWND list = GetDlgItem(dlg, id);
     std::vector<std::wstring> lines;
-    const int count = static_cast<int>(SendMessageW(list, LB_GETCOUNT, 0, 0));
+    const int count = static_cast<int>(SendBounded(list, LB_GETCOUNT, 0, 0));
     for (int i = 0; i < count; ++i) {
-        const int length = static_cast<int>(SendMessageW(list, LB_GETTEXTLEN, i, 0));
+        const int length = static_cast<int>(SendBounded(list, LB_GETTEXTLEN, i, 0));
         std::wstring line(length + 1, L'\0');
-        SendMessageW(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(&line[0]));
+        SendBounded(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(&line[0]));
         line.resize(length);
         lines.push_back(line);
     }
     return lines;
 }
 
-int ProgressPos(HWND dlg, int id) { return static_cast<int>(SendMessageW(GetDlgItem(dlg, id), PBM_GETPOS, 0, 0)); }
+int ProgressPos(HWND dlg, int id) { return static_cast<int>(SendBounded(GetDlgItem(dlg, id), PBM_GETPOS, 0, 0)); }
 int ProgressHigh(HWND dlg, int id) {
-    return static_cast<int>(SendMessageW(GetDlgItem(dlg, id), PBM_GETRANGE, FALSE, 0));
+    return static_cast<int>(SendBounded(GetDlgItem(dlg, id), PBM_GETRANGE, FALSE, 0));
 }
 
-bool Checked(HWND dlg, int id) { return SendMessageW(GetDlgItem(dlg, id), BM_GETCHECK, 0, 0) == BST_CHECKED; }
+bool Checked(HWND dlg, int id) { return SendBounded(GetDlgItem(dlg, id), BM_GETCHECK, 0, 0) == BST_CHECKED; }
 void SetChecked(HWND dlg, int id, bool checked) {
-    SendMessageW(GetDlgItem(dlg, id), BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
+    SendBounded(GetDlgItem(dlg, id), BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
 }
 
 void Click(HWND dlg, int id) { PostMessageW(GetDlgItem(dlg, id), BM_CLICK, 0, 0); }

@@ -127,7 +127,7 @@ TEST_F(CrashTest, KilledAtEveryPointOfTheInstall) {
     for (int point = 1; point < 200; ++point) {
         const std::string where = "killed at point " + std::to_string(point);
         LayOut(dictionaries);
-        FileHolder holder(Installed(L"xyz.dic"), L"rw");
+        FileHolder holder(Installed(L"xyz.dic"), L"rw", FileHolder::ThisProcess);
         ASSERT_TRUE(holder.holding());
         SetEnvironmentVariableW(QB_CRASH_AT_VARIABLE, std::to_wstring(point).c_str());
         Wizard wizard(crashWizard);
@@ -184,7 +184,7 @@ TEST_F(CrashTest, KilledWhileSettlingAnEarlierKill) {
             if (l.newFile) test::WriteFileBytes(NewFilePathOf(target), after);
             if (l.copy) test::WriteFileBytes(CopyFilePathOf(target), before.substr(0, 50 * KB));
             std::unique_ptr<FileHolder> holder;
-            if (l.held) holder = std::make_unique<FileHolder>(target, L"rw");
+            if (l.held) holder = std::make_unique<FileHolder>(target, L"rw", FileHolder::ThisProcess);
             SetEnvironmentVariableW(QB_CRASH_AT_VARIABLE, std::to_wstring(point).c_str());
             {
                 Wizard wizard(crashWizard);
@@ -223,7 +223,7 @@ TEST_F(CrashTest, KilledAtMomentsSpreadOverLargeCopies) {
     DWORD fullMs = 0;
     {
         LayOut(dictionaries);
-        FileHolder holder(Installed(L"xyz.dic"), L"rw");
+        FileHolder holder(Installed(L"xyz.dic"), L"rw", FileHolder::ThisProcess);
         Wizard wizard(machine->wizardExe);
         HWND dlg = wizard.WaitForDialog();
         ASSERT_NE(dlg, nullptr);
@@ -243,7 +243,7 @@ TEST_F(CrashTest, KilledAtMomentsSpreadOverLargeCopies) {
                                   std::to_string(at) + " of " + std::to_string(fullMs) + " ms";
         SCOPED_TRACE(where);
         LayOut(dictionaries);
-        FileHolder holder(Installed(L"xyz.dic"), L"rw");
+        FileHolder holder(Installed(L"xyz.dic"), L"rw", FileHolder::ThisProcess);
         ASSERT_TRUE(holder.holding());
         {
             Wizard wizard(machine->wizardExe);

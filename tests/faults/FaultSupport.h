@@ -58,10 +58,26 @@ inline const size_t KB = 1024;
 inline const std::string ABC_OLD = test::PatternBytes(200 * KB, 11);
 inline const std::string XYZ_OLD = test::PatternBytes(100 * KB, 12);
 
-// Another process holding a file open until the object ends.
+// A file held open until the object ends, as the host or a virus scanner holds it: share is
+// "none", "r", "rw" or "rwd". By another process, or, where the loop of a test starts many rounds,
+// by a handle of this test process: sharing is decided per open handle, so the wizard meets the
+// same refusals either way, and each round costs one Wine process less (several times more
+// where 32-bit code is emulated).
 class FileHolder {
 public:
-    FileHolder(const std::wstring& path, const wchar_t* share) {
+    enum Where { OtherProcess, ThisProcess };
+    FileHolder(const std::wstring& path, const wchar_t* share, Where where = OtherProcess) {
+        if (where == ThisProcess) {
+            const std::wstring mode = share;
+            const DWORD sharing = mode == L"rwd"  ? FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE
+                                  : mode == L"rw" ? FILE_SHARE_READ | FILE_SHARE_WRITE
+                                  : mode == L"r"  ? FILE_SHARE_READ
+                                                  : 0;
+            m_file.reset(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, sharing, nullptr, OPEN_EXISTING, 0,
+                                     nullptr));
+            m_holding = m_file.valid();
+            return;
+        }
         qb::ScopedHandle ready(CreateEventW(nullptr, TRUE, FALSE, FAULT_HOLDER_READY_EVENT));
         const std::wstring exe = test::ExeDir() + FAULT_HOLDER_EXE;
         std::wstring commandLine = L"\"" + exe + L"\" " + share + L" \"" + path + L"\" " FAULT_HOLDER_READY_EVENT;
@@ -74,11 +90,14 @@ public:
         CloseHandle(info.hThread);
         HANDLE waits[] = {ready.get(), m_process.get()};
         m_holding = WaitForMultipleObjects(2, waits, FALSE, E2E_GENEROUS_WAIT_MS) == WAIT_OBJECT_0;
+        if (!m_holding) ADD_FAILURE() << "fault_file_holder.exe did not hold " << test::Utf8(path) << " within "
+                                      << E2E_GENEROUS_WAIT_MS / 1000 << " s";
     }
     ~FileHolder() {
         if (!m_process) return;
         TerminateProcess(m_process.get(), 0);
-        WaitForSingleObject(m_process.get(), E2E_GENEROUS_WAIT_MS);
+        if (WaitForSingleObject(m_process.get(), E2E_GENEROUS_WAIT_MS) != WAIT_OBJECT_0)
+            ADD_FAILURE() << "fault_file_holder.exe did not end within " << E2E_GENEROUS_WAIT_MS / 1000 << " s";
     }
     FileHolder(const FileHolder&) = delete;
     FileHolder& operator=(const FileHolder&) = delete;
@@ -86,6 +105,7 @@ public:
 
 private:
     qb::ScopedHandle m_process;
+    qb::ScopedHandle m_file;
     bool m_holding = false;
 };
 

@@ -268,7 +268,12 @@ ProbeRun RunProbeIn(const TempDir& scratch, size_t dirLength) {
         return run;
     qb::ScopedHandle process(info.hProcess);
     qb::ScopedHandle thread(info.hThread);
-    WaitForSingleObject(process.get(), INFINITE);
+    // The probe only writes one path and ends; a minute means it is stuck, emulated or not.
+    if (WaitForSingleObject(process.get(), 60000) != WAIT_OBJECT_0) {
+        ADD_FAILURE() << "module_dir_probe.exe did not exit within 60 s";
+        TerminateProcess(process.get(), 1);
+        return run;
+    }
     GetExitCodeProcess(process.get(), &run.exitCode);
     const std::string bytes = test::ReadFileBytes(out);
     run.moduleDir.assign(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
