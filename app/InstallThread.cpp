@@ -16,7 +16,9 @@ bool CInstallManager::RunInstall(HWND hDlg) {
     CDialogReporter reporter(hDlg);
     if (CRunLog* log = CRunLog::OfProcess()) {
         CLogReporter logged(*log, &reporter);
-        return InstallPackages(m_packages, logged);
+        const bool walked = InstallPlan(logged);
+        logged.LogResults(*this);
+        return walked;
     }
-    return InstallPackages(m_packages, reporter);
+    return InstallPlan(reporter);
 }

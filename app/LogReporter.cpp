@@ -28,16 +28,16 @@ std::wstring EntryName(const EntryItem& entry) {
     return entry.dictId + entry.fileExt + L" (" + entry.displayName + L")";
 }
 
-void LogRecovery(CRunLog& log, int settled) {
-    if (settled < 0) return;
-    log.Line(L"recovery settled " + std::to_wstring(settled) + L" dictionaries left by an interrupted run");
+void LogEntryResult(CRunLog& log, const EntryItem& entry, const wchar_t* action, const wchar_t* outcome, DWORD error) {
+    log.Line(L"entry id=" + LogValue(entry.dictId) + L" file=" + LogValue(entry.dictId + entry.fileExt) +
+             L" action=" + action + L" outcome=" + outcome + L" error=" + std::to_wstring(error));
 }
 
 int LogPlan(CRunLog& log, const CInstallManager& manager) {
     std::unordered_map<std::wstring, const InstalledDictItem*> installedAt;
-    for (const InstalledDictItem& item : manager.m_installed) installedAt.emplace(FoldedName(item.filePath), &item);
+    for (const InstalledDictItem& item : manager.Installed()) installedAt.emplace(FoldedName(item.filePath), &item);
     int planned = 0;
-    for (const PackageItem& package : manager.m_packages) {
+    for (const PackageItem& package : manager.Packages()) {
         if (!package.entries) continue;
         for (const EntryItem& entry : *package.entries) {
             const auto installed = installedAt.find(FoldedName(entry.targetPath));
@@ -70,18 +70,37 @@ void CLogReporter::OnStep() {
 }
 
 void CLogReporter::OnItemDone(const EntryItem& entry) {
+    m_results[&entry] = {true, ERROR_SUCCESS};
     m_log.Line(L"done and registered: " + EntryName(entry));
     if (m_pForward) m_pForward->OnItemDone(entry);
 }
 
 bool CLogReporter::OnItemFailed(const EntryItem& entry, DWORD error) {
     m_bFailed = true;
+    m_results[&entry] = {false, error};
     m_log.Failure(L"failed: " + EntryName(entry), error);
     return m_pForward == nullptr || m_pForward->OnItemFailed(entry, error);
 }
 
 bool CLogReporter::OnPackageBad(const std::wstring& packagePath, DWORD error) {
     m_bFailed = true;
+    m_badPackages[packagePath] = error;
     m_log.Failure(L"package cannot be read: " + packagePath, error);
     return m_pForward == nullptr || m_pForward->OnPackageBad(packagePath, error);
+}
+
+void CLogReporter::LogResults(const CInstallManager& manager) const {
+    for (const PackageItem& package : manager.Packages()) {
+        if (!package.entries) continue;
+        const auto bad = m_badPackages.find(package.filePath);
+        for (const EntryItem& entry : *package.entries) {
+            const wchar_t* action = ActionName(entry.action);
+            const auto result = m_results.find(&entry);
+            if (entry.action == ACTION_SKIP) LogEntryResult(m_log, entry, action, L"up-to-date", ERROR_SUCCESS);
+            else if (result != m_results.end())
+                LogEntryResult(m_log, entry, action, result->second.done ? L"done" : L"failed", result->second.error);
+            else if (bad != m_badPackages.end()) LogEntryResult(m_log, entry, action, L"failed", bad->second);
+            else LogEntryResult(m_log, entry, action, L"not-reached", ERROR_SUCCESS);
+        }
+    }
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <unordered_map>
 
 #include "app/RunLog.h"
 #include "install/InstallReporter.h"
@@ -11,11 +12,14 @@
 const wchar_t* ActionName(EntryAction action);
 // "abc.dic (ABC英汉词典)"
 std::wstring EntryName(const EntryItem& entry);
-// What recovery settled before the plan was read (settled: RecoverInterruptedInstall's count).
-void LogRecovery(CRunLog& log, int settled);
 // One line per entry of the plan: its action, the package's date and the installed file's.
 // Returns how many entries are to be installed or upgraded.
 int LogPlan(CRunLog& log, const CInstallManager& manager);
+
+// The line a script reads for one entry:
+//   entry id=abc file=abc.dic action=install outcome=done error=0
+// (values with a space, a quote or an equals sign in double quotes, LogValue).
+void LogEntryResult(CRunLog& log, const EntryItem& entry, const wchar_t* action, const wchar_t* outcome, DWORD error);
 
 class CLogReporter final : public IInstallReporter {
 public:
@@ -33,8 +37,18 @@ public:
     bool OnItemFailed(const EntryItem& entry, DWORD error) override;
     bool OnPackageBad(const std::wstring& packagePath, DWORD error) override;
 
+    // One result line per entry of the plan, as the install reported it: done, failed,
+    // up-to-date (skipped), or not-reached (the walk was stopped before it).
+    void LogResults(const CInstallManager& manager) const;
+
 private:
+    struct Result {
+        bool done;
+        DWORD error;
+    };
     CRunLog& m_log;
     IInstallReporter* m_pForward;
     bool m_bFailed = false;
+    std::unordered_map<const EntryItem*, Result> m_results;
+    std::unordered_map<std::wstring, DWORD> m_badPackages;
 };

@@ -243,9 +243,9 @@ void CMainDlg::ShowFirstPage() {
         return;
     }
     const int count = m_installManager.CountPlannedEntries();
+    // The start logged a plan that cannot be built.
     if (CRunLog* log = CRunLog::OfProcess()) {
-        if (count < 0) log->Line(L"plan cannot be built (a package beside the wizard cannot be read)");
-        else LogPlan(*log, m_installManager);
+        if (count >= 0) LogPlan(*log, m_installManager);
     }
     if (count >= 1) {
         m_bSingleEntry = (count == 1);

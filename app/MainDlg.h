@@ -44,8 +44,8 @@ class CMainDlg : public CDialogImpl<CMainDlg>,
                  public CMessageFilter,
                  public CIdleHandler {
 public:
-    // False when start-up found no host and so took no lock: the host-not-found page, whatever
-    // the registry says by now.
+    // False when the start (WizardStart.h) found no host and so took no lock: the
+    // host-not-found page, whatever the registry says by now.
     bool m_bHostLocked = true;
 
     enum { IDD = IDD_MAINDLG };

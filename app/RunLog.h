@@ -1,6 +1,12 @@
 // The run's log: UTF-8, one line per event, each led by the local time to the millisecond.
-// Every line reaches the file when it is written, so a log of a run that was killed ends at
-// the kill. Without a file every line is dropped.
+// Every run appends to the file behind a header line of its own, and every line reaches the
+// file when it is written, so a log of a run that was killed ends at the kill. Without a file
+// every line is dropped.
+//
+// The wizard runs elevated or as SYSTEM, so the log is never written through a name that
+// another account could have pointed elsewhere: the file is opened without following a
+// symbolic link or junction at its name, must be a plain file with one name, and the path the
+// system reached it by must be the path asked for (no link or junction on the way).
 #pragma once
 
 #include <windows.h>
@@ -9,8 +15,13 @@
 
 #include "base/ScopedWin.h"
 
-// "%TEMP%\Quillbox-YYYYMMDD-HHMMSS.log" when /LOG names no file.
-#define LOG_DEFAULT_NAME_FORMAT L"Quillbox-%04u%02u%02u-%02u%02u%02u.log"
+// "%ProgramData%\Quillbox\Logs\Quillbox-YYYYMMDD-HHMMSS.log" when /LOG names no file. Both
+// folders are made for SYSTEM and Administrators only (a protected DACL), so that no other
+// account can plant a link or a file of that name in them.
+#define LOG_FOLDER_PIECES {L"\\Quillbox", L"\\Logs"}
+#define LOG_DEFAULT_NAME_FORMAT L"\\Quillbox-%04u%02u%02u-%02u%02u%02u.log"
+#define LOG_FOLDER_SDDL L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)"
+#define LOG_RUN_HEADER L"==== Quillbox run, process "
 
 class CRunLog {
 public:
@@ -18,9 +29,12 @@ public:
     // logs its install there too.
     static CRunLog* OfProcess();
 
-    // path empty: the dated file in the temporary folder. False when it cannot be created.
-    bool Open(const std::wstring& path);
+    // path empty: the dated file in the log folder; a relative path is taken from the current
+    // directory. Writes the run's header and the log's full path. False with the Windows error
+    // when the file cannot be opened or is refused (see above).
+    bool Open(const std::wstring& path, DWORD& error);
     bool IsOpen() const { return m_file.valid(); }
+    const std::wstring& path() const { return m_strPath; }
     void Line(const std::wstring& text);
     // The line with the Windows error code and its meaning.
     void Failure(const std::wstring& text, DWORD error);
@@ -29,4 +43,9 @@ public:
 
 private:
     qb::ScopedHandle m_file;
+    std::wstring m_strPath;
 };
+
+// One value of a key=value line: as it is, or in double quotes (a quote inside doubled) when
+// it holds a space, a tab, a quote or an equals sign.
+std::wstring LogValue(const std::wstring& value);

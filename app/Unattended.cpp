@@ -3,10 +3,8 @@
 #include "app/HostNotify.h"
 #include "app/MainDlg.h"
 #include "app/WizardTexts.h"
-#include "host/HostLock.h"
-#include "host/HostPaths.h"
 #include "app/LogReporter.h"
-#include "install/Recovery.h"
+#include "app/WizardStart.h"
 #include "install/Removal.h"
 #include "package/InstallManager.h"
 #include "package/PackageReader.h"
@@ -28,55 +26,43 @@ private:
     CRunLog& m_log;
 };
 
-// What every run that changes the host does first, in the order the dialog's start-up keeps:
-// the host, then its lock, then recovery, then the plan. 0 when all went well, else the exit code.
-int PrepareHost(CRunOutput& out, qb::ScopedHandle& lock, CInstallManager& manager) {
-    CRunLog& log = out.log();
-    std::wstring hostExe;
-    if (!CheckHostEnvironment() || !GetHostExecutablePath(hostExe)) {
-        log.Line(L"host not found");
+// The start every run that changes the host makes (WizardStart.h), and what it tells the
+// user. 0 when all went well, else the exit code.
+int PrepareHost(CRunOutput& out, CWizardStart& start, CInstallManager& manager, bool requireVersionLibrary) {
+    switch (start.Run(manager, requireVersionLibrary)) {
+    case WizardStartResult::Ready: return WIZ_EXIT_SUCCESS;
+    case WizardStartResult::NoHost:
         out.Box(WIZ_TEXT_HOST_NOT_FOUND, MB_OK | MB_ICONINFORMATION);
         return WIZ_EXIT_INSTALL_FAILED;
-    }
-    log.Line(L"host found: " + hostExe);
-    DWORD error = ERROR_SUCCESS;
-    switch (AcquireHostInstallLock(lock, error)) {
-    case HostLockResult::Acquired: break;
-    case HostLockResult::Busy:
-        log.Line(L"another wizard is working on this host");
+    case WizardStartResult::NoVersionLibrary: return WIZ_EXIT_INSTALL_FAILED;
+    case WizardStartResult::Busy:
         out.Box(WIZ_TEXT_ANOTHER_INSTALL, MB_OK | MB_ICONINFORMATION);
         return WIZ_EXIT_ANOTHER_INSTALL;
-    case HostLockResult::NoHost:
-        log.Line(L"host's dictionary folder cannot be read");
-        out.Box(WIZ_TEXT_HOST_NOT_FOUND, MB_OK | MB_ICONINFORMATION);
-        return WIZ_EXIT_INSTALL_FAILED;
-    case HostLockResult::Failed:
-        log.Failure(L"host lock cannot be made", error);
+    case WizardStartResult::LockFailed:
+    case WizardStartResult::PlanFailed:
         out.Box(WIZ_TEXT_PLAN_FAILED, MB_OK);
         return WIZ_EXIT_INSTALL_FAILED;
     }
-    LogRecovery(log, RecoverInterruptedInstall());
-    if (manager.CountPlannedEntries() < 0) {
-        log.Line(L"plan cannot be built (a package beside the wizard cannot be read)");
-        out.Box(WIZ_TEXT_PLAN_FAILED, MB_OK);
-        return WIZ_EXIT_INSTALL_FAILED;
-    }
-    return WIZ_EXIT_SUCCESS;
+    return WIZ_EXIT_INSTALL_FAILED;
 }
 
 int SilentInstall(CRunOutput& out, const WizardOptions& options) {
     CRunLog& log = out.log();
-    qb::ScopedHandle lock;
+    CWizardStart start(log);
     CInstallManager manager;
-    if (const int code = PrepareHost(out, lock, manager)) return code;
-
-    if (LogPlan(log, manager) == 0) {
-        log.Line(L"nothing to install: the installed dictionaries are up to date");
-        return WIZ_EXIT_SUCCESS;
-    }
+    // Without the version library an older package would replace a newer dictionary.
+    if (const int code = PrepareHost(out, start, manager, true)) return code;
+    const bool recovered = start.unsettledOfPlan() == 0;
 
     CLogReporter reporter(log);
-    manager.InstallPackages(manager.m_packages, reporter);
+    if (LogPlan(log, manager) == 0) {
+        log.Line(L"nothing to install: the installed dictionaries are up to date");
+        reporter.LogResults(manager);
+        return recovered ? WIZ_EXIT_SUCCESS : WIZ_EXIT_INSTALL_FAILED;
+    }
+
+    manager.InstallPlan(reporter);
+    reporter.LogResults(manager);
     // As the finish button with its box ticked, but the host starts only when asked for.
     const bool enabled = manager.EnableDictionaries(options.launch);
     log.Line(enabled ? L"service stopped and dictionaries enabled" : L"dictionaries could not be enabled");
@@ -84,7 +70,7 @@ int SilentInstall(CRunOutput& out, const WizardOptions& options) {
         log.Line(AskHostToShowDictManager() ? L"host started and asked to show its dictionary manager"
                                             : L"host started; its tray window never came");
     }
-    return reporter.failed() || !enabled ? WIZ_EXIT_INSTALL_FAILED : WIZ_EXIT_SUCCESS;
+    return reporter.failed() || !enabled || !recovered ? WIZ_EXIT_INSTALL_FAILED : WIZ_EXIT_SUCCESS;
 }
 
 struct RemovalItem {
@@ -95,7 +81,7 @@ struct RemovalItem {
 
 std::vector<RemovalItem> MatchAll(CInstallManager& manager, CRunLog& log, bool& failed) {
     std::vector<RemovalItem> items;
-    for (const PackageItem& package : manager.m_packages) {
+    for (const PackageItem& package : manager.Packages()) {
         if (!package.entries) continue;
         CPackageReader reader;
         if (!reader.Open(package.filePath.c_str())) {
@@ -128,9 +114,9 @@ std::wstring ItemList(const std::vector<RemovalItem>& items, InstalledMatch matc
 
 int Removal(CRunOutput& out) {
     CRunLog& log = out.log();
-    qb::ScopedHandle lock;
+    CWizardStart start(log);
     CInstallManager manager;
-    if (const int code = PrepareHost(out, lock, manager)) return code;
+    if (const int code = PrepareHost(out, start, manager, false)) return code;
 
     bool failed = false;
     const std::vector<RemovalItem> found = MatchAll(manager, log, failed);
@@ -150,18 +136,32 @@ int Removal(CRunOutput& out) {
         }
     }
 
+    struct RemovalResult {
+        const EntryItem* entry;
+        const wchar_t* outcome;
+        DWORD error;
+    };
+    std::vector<RemovalResult> results;
     for (const RemovalItem& item : found) {
         const EntryItem& entry = *item.entry;
         DWORD error = item.error;
+        const wchar_t* outcome = L"failed";
         switch (item.match) {
-        case InstalledMatch::Absent: log.Line(L"not installed: " + EntryName(entry)); break;
-        case InstalledMatch::Different: log.Line(L"left, a different build: " + entry.targetPath); break;
+        case InstalledMatch::Absent:
+            outcome = L"not-installed";
+            log.Line(L"not installed: " + EntryName(entry));
+            break;
+        case InstalledMatch::Different:
+            outcome = L"left";
+            log.Line(L"left, a different build: " + entry.targetPath);
+            break;
         case InstalledMatch::Unreadable:
             failed = true;
             log.Failure(L"cannot be compared: " + entry.targetPath, error);
             break;
         case InstalledMatch::Same:
             if (RemoveInstalledEntry(entry, error)) {
+                outcome = L"removed";
                 log.Line(L"removed and unregistered: " + entry.targetPath);
             } else {
                 failed = true;
@@ -169,7 +169,9 @@ int Removal(CRunOutput& out) {
             }
             break;
         }
+        results.push_back({&entry, outcome, error});
     }
+    for (const RemovalResult& result : results) LogEntryResult(log, *result.entry, L"remove", result.outcome, result.error);
     if (!goes.empty()) out.Box(failed ? WIZ_TEXT_REMOVE_FAILED : WIZ_TEXT_REMOVE_DONE,
                                MB_OK | (failed ? MB_ICONERROR : MB_ICONINFORMATION));
     return failed ? WIZ_EXIT_INSTALL_FAILED : WIZ_EXIT_SUCCESS;
@@ -188,10 +190,6 @@ int RunWithoutDialog(const WizardOptions& options, bool switchesKnown, CRunLog& 
         log.Line(WIZ_TEXT_USAGE);
         out.Box(WIZ_TEXT_USAGE, MB_OK | (switchesKnown ? MB_ICONINFORMATION : MB_ICONWARNING));
         return log.Exit(switchesKnown ? WIZ_EXIT_SUCCESS : WIZ_EXIT_BAD_SWITCH);
-    }
-    if (options.silent) {
-        // Nothing may wait for a click: no box for a missing disk or a crash either.
-        SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
     }
     log.Line(options.uninstall ? L"removal begins" : L"silent install begins");
     return log.Exit(options.uninstall ? Removal(out) : SilentInstall(out, options));

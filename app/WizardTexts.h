@@ -40,11 +40,11 @@
 #define WIZ_TEXT_USAGE                                                                                   \
     L"用法：Quillbox.exe [/S] [/LOG[=路径]] [/LAUNCH] [/UNINSTALL] [/?]\r\n\r\n"                           \
     L"/S\t静默安装，不显示任何窗口（也可写作 /SILENT、/VERYSILENT、/quiet、/qn）\r\n"                        \
-    L"/LOG[=路径]\t把运行过程写入UTF-8日志；不给路径时写到 %TEMP%\\Quillbox-日期-时间.log\r\n"              \
+    L"/LOG[=路径]\t把运行过程写入UTF-8日志；不给路径时写到 %ProgramData%\\Quillbox\\Logs\\Quillbox-日期-时间.log\r\n"              \
     L"/LAUNCH\t与 /S 同用：安装结束后启动Lexora并打开词典管理器\r\n"                                         \
     L"/UNINSTALL\t删除本安装向导安装的词典\r\n"                                                             \
     L"/?、/h、/help\t显示本说明\r\n\r\n"                                                                    \
-    L"退出码：0 成功；1603 失败；1618 另一个词典安装向导正在运行；87 参数错误；1602 您取消了删除。"
+    L"退出码：0 成功；1603 失败；1618 另一个词典安装向导正在运行；87 参数错误；1622 日志无法打开；1602 您取消了删除。"
 
 // Removal: the question, with what goes and what stays, and its outcome.
 #define WIZ_TEXT_REMOVE_LIST L"词典安装向导将从您的电脑上删除以下本地词典数据：\r\n"

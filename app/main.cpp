@@ -2,14 +2,12 @@
 #include <commctrl.h>
 #include <objbase.h>
 
-#include "app/LogReporter.h"
+#include "app/Desktop.h"
 #include "app/MainDlg.h"
 #include "app/Unattended.h"
+#include "app/WizardStart.h"
 #include "app/WizardTexts.h"
 #include "framework/AppModule.h"
-#include "host/HostLock.h"
-#include "host/HostPaths.h"
-#include "install/Recovery.h"
 
 // One dialog handle for every process started from this executable file: GCC marks the
 // section shared and ld keeps it so (characteristics 0xD0000040), so a second start finds
@@ -55,17 +53,33 @@ bool WaitForSameWizardDialog() {
     return false;
 }
 
-int Run(LPWSTR /*lpCmdLine*/, int nCmdShow, bool hostLocked) {
+// The dialog's start: the one start of every run (WizardStart.h), then the dialog on the page
+// it found. Busy and a lock that cannot be made end the run before any window.
+int Run(int nCmdShow, CRunLog& log) {
     CMessageLoop theLoop;
     g_appModule.AddMessageLoop(&theLoop);
     // Destroyed on return, with the plan it holds: only after the loop has left the module.
     CMainDlg dlgMain;
-    dlgMain.m_bHostLocked = hostLocked;
+    CWizardStart start(log);
+    // A second start of this executable that finds the lock taken waits for this dialog.
+    const WizardStartResult started =
+        start.Run(dlgMain.GetInstallManager(), false, [] { g_dwLockHolderPid = ::GetCurrentProcessId(); });
+    dlgMain.m_bHostLocked = start.locked();
 
-    int result = 0;
-    if (dlgMain.Create(nullptr, 0) == nullptr) {
+    int result = WIZ_EXIT_CANCELLED;
+    if (started == WizardStartResult::Busy) {
+        if (WaitForSameWizardDialog()) {
+            log.Line(L"this wizard's dialog is open already: brought forward");
+            result = WIZ_EXIT_ALREADY_RUNNING;
+        } else {
+            ::MessageBoxW(nullptr, WIZ_TEXT_ANOTHER_INSTALL, WIZ_TEXT_TITLE, MB_OK | MB_ICONINFORMATION);
+        }
+    } else if (started == WizardStartResult::LockFailed) {
+        ::MessageBoxW(nullptr, WIZ_TEXT_PLAN_FAILED, nullptr, MB_OK);
+    } else if (dlgMain.Create(nullptr, 0) == nullptr) {
         // A dialog that ended itself while initialising (the plan could not be built) has
         // posted its quit code already; that code, not "no dialog", is the outcome.
+        result = 0;
         MSG quit;
         if (::PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) result = static_cast<int>(quit.wParam);
     } else {
@@ -75,78 +89,53 @@ int Run(LPWSTR /*lpCmdLine*/, int nCmdShow, bool hostLocked) {
     }
 
     g_appModule.RemoveMessageLoop();
+    // The lock goes with the process; the next start of this executable must not wait for
+    // a dialog that no longer exists.
+    if (start.locked()) g_dwLockHolderPid = 0;
     return result;
 }
 
 }  // namespace
 
 // The wizard as it runs with no switch: its dialog, and exit codes 0, 1 and 2.
-static int RunWizard(HINSTANCE hInstance, LPWSTR lpCmdLine, int nCmdShow, CRunLog& log) {
+static int RunWizard(HINSTANCE hInstance, int nCmdShow, CRunLog& log) {
     if (BringForwardExistingDialog()) {
         log.Line(L"this wizard's dialog is open already: brought forward");
         return WIZ_EXIT_ALREADY_RUNNING;
     }
-
-    // Nothing in the host's folders is touched before the host is known to be there: without
-    // it the dialog only says so. With it, one wizard at a time works on the host, whatever
-    // folder it was started from, and the one that holds the lock first settles what a
-    // wizard killed earlier left behind.
-    qb::ScopedHandle hostLock;
-    if (CheckHostEnvironment()) {
-        std::wstring hostExe;
-        GetHostExecutablePath(hostExe);
-        log.Line(L"host found: " + hostExe);
-        DWORD error = ERROR_SUCCESS;
-        switch (AcquireHostInstallLock(hostLock, error)) {
-            case HostLockResult::Acquired:
-                g_dwLockHolderPid = ::GetCurrentProcessId();
-                LogRecovery(log, RecoverInterruptedInstall());
-                break;
-            case HostLockResult::Busy:
-                if (WaitForSameWizardDialog()) {
-                    log.Line(L"this wizard's dialog is open already: brought forward");
-                    return WIZ_EXIT_ALREADY_RUNNING;
-                }
-                log.Line(L"another wizard is working on this host");
-                ::MessageBoxW(nullptr, WIZ_TEXT_ANOTHER_INSTALL, WIZ_TEXT_TITLE, MB_OK | MB_ICONINFORMATION);
-                return WIZ_EXIT_CANCELLED;
-            case HostLockResult::Failed:
-                log.Failure(L"host lock cannot be made", error);
-                ::MessageBoxW(nullptr, WIZ_TEXT_PLAN_FAILED, nullptr, MB_OK);
-                return WIZ_EXIT_CANCELLED;
-            case HostLockResult::NoHost:
-                log.Line(L"host's dictionary folder cannot be read");
-                break;  // the dialog shows the host-not-found page
-        }
-    } else {
-        log.Line(L"host not found");
-    }
-
     ::CoInitialize(nullptr);
     INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_BAR_CLASSES};
     ::InitCommonControlsEx(&icc);
     g_appModule.Init(nullptr, hInstance);
 
-    const int result = Run(lpCmdLine, nCmdShow, hostLock.valid());
+    const int result = Run(nCmdShow, log);
 
     g_appModule.Term();
     ::CoUninitialize();
-    // The lock goes with the process; the next start of this executable must not wait for
-    // a dialog that no longer exists.
-    if (hostLock) g_dwLockHolderPid = 0;
     return result;
 }
 
-int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE /*hPrevInstance*/, LPWSTR lpCmdLine, int nCmdShow) {
+int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE /*hPrevInstance*/, LPWSTR /*lpCmdLine*/, int nCmdShow) {
     // The switches; a mistyped one ends the run at once.
     WizardOptions options;
     const bool switchesKnown = ParseArguments(CommandLineArguments(::GetCommandLineW()), options);
-    // The log, when asked for, records every kind of run.
+    // Where no one can see a window, no one could close the dialog: the run is silent.
+    std::wstring noDesktop;
+    const bool unseen = !options.silent && NoOneCanSeeWindows(noDesktop);
+    if (unseen) options.silent = true;
+    // Before any file is touched, the log included: a silent run never waits on a box for a
+    // missing disk or a crash.
+    if (options.silent) ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
+    // The log, when asked for, records every kind of run. A silent run that cannot keep the
+    // log it was asked for changes nothing.
     CRunLog log;
-    if (options.log) log.Open(options.logPath);
+    DWORD logError = ERROR_SUCCESS;
+    if (options.log && !log.Open(options.logPath, logError) && options.silent && switchesKnown)
+        return WIZ_EXIT_LOG_FAILED;
+    if (unseen) log.Line(L"no one can see a window here (" + noDesktop + L"): the run is silent, as with /S");
     // The usage, a silent install and a removal never open the wizard's dialog.
     if (RunsWithoutDialog(options, switchesKnown)) return RunWithoutDialog(options, switchesKnown, log);
     // Otherwise the wizard runs as it always has.
     log.Line(L"wizard runs with its dialog");
-    return log.Exit(RunWizard(hInstance, lpCmdLine, nCmdShow, log));
+    return log.Exit(RunWizard(hInstance, nCmdShow, log));
 }

@@ -24,6 +24,19 @@ bool WaitUntilGone(const wchar_t* exeName) {
     return false;
 }
 
+// Hands a program to the shell without any box of the shell's own (a missing file, an
+// unknown association): no one may have to answer one in a silent run.
+void OpenWithShell(const std::wstring& file, const wchar_t* parameters) {
+    SHELLEXECUTEINFOW info = {};
+    info.cbSize = sizeof info;
+    info.fMask = SEE_MASK_FLAG_NO_UI | SEE_MASK_NOASYNC;
+    info.lpVerb = SHELL_VERB_OPEN;
+    info.lpFile = file.c_str();
+    info.lpParameters = parameters;
+    info.nShow = SW_SHOWNORMAL;
+    ShellExecuteExW(&info);
+}
+
 }  // namespace
 
 void SetPollIntervalForTesting(DWORD milliseconds) { g_pollIntervalMs = milliseconds; }
@@ -77,7 +90,7 @@ bool StopProcessWithRepairTool(const wchar_t* exeName) {
     if (!FindProcessByName(exeName, processId)) return true;
     std::wstring tool;
     if (!GetRepairToolPath(tool) || !PathExists(tool)) return false;
-    ShellExecuteW(nullptr, SHELL_VERB_OPEN, tool.c_str(), REPAIR_TOOL_PARAMETERS, nullptr, SW_SHOWNORMAL);
+    OpenWithShell(tool, REPAIR_TOOL_PARAMETERS);
     return WaitUntilGone(exeName);
 }
 
@@ -91,6 +104,6 @@ bool StopDictService() {
 bool LaunchHostExecutable() {
     std::wstring host;
     if (!GetHostExecutablePath(host) || !PathExists(host)) return false;
-    ShellExecuteW(nullptr, SHELL_VERB_OPEN, host.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    OpenWithShell(host, nullptr);
     return true;
 }

@@ -146,6 +146,16 @@ bool CopyForEditing(const std::wstring& path, const std::wstring& copy, DWORD& e
     }
 }
 
+// A read-only file is not written: its attributes are the host's, and a change has not
+// reached it.
+bool HostConfigWritable(const std::wstring& path, DWORD& error) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY)) return true;
+    error = ERROR_ACCESS_DENIED;
+    SetLastError(error);
+    return false;
+}
+
 bool HasUnicodeMark(const std::wstring& path) {
     qb::ScopedHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -227,16 +237,22 @@ bool CInstallManager::RegisterDictionary(const EntryItem& entry) {
 
 bool CInstallManager::RegisterDictionary(const EntryItem& entry, DWORD& writeError) {
     writeError = ERROR_SUCCESS;
-    if (entry.dictId.empty()) return false;
-    std::wstring hostConfig;
-    if (!GetLocalQueryCfgPath(hostConfig) || !PathExists(hostConfig)) return false;
-    // A read-only file is not written; its attributes are the host's, and the registration
-    // has not reached it.
-    const DWORD attributes = GetFileAttributesW(hostConfig.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
-        writeError = ERROR_ACCESS_DENIED;
+    if (entry.dictId.empty()) {
+        writeError = ERROR_INVALID_NAME;
         return false;
     }
+    // The host owns its file and the wizard never makes it: without it the host cannot see
+    // the dictionary, and the registration has failed.
+    std::wstring hostConfig;
+    if (!GetLocalQueryCfgPath(hostConfig)) {
+        writeError = ERROR_PATH_NOT_FOUND;
+        return false;
+    }
+    if (!PathExists(hostConfig)) {
+        writeError = ERROR_FILE_NOT_FOUND;
+        return false;
+    }
+    if (!HostConfigWritable(hostConfig, writeError)) return false;
 
     std::wstring wizardConfig;
     const bool haveWizardConfig = WizardConfigPath(wizardConfig) && PathExists(wizardConfig);
@@ -261,16 +277,21 @@ bool CInstallManager::EnableDictionaries(bool launchHost) {
     // The host owns this file: without it there is nothing to enable, and a file made here
     // would hold sections without their ids. The host is still started as asked. Keys that
     // could not be written are a failure as a service that would not stop is: the host is
-    // not started by this operation.
+    // not started by this operation. Only a section the host can see (it names its
+    // dictionary with "id") is enabled; none is ever made here.
     if (PathExists(hostConfig)) {
-        SetFileAttributesW(hostConfig.c_str(), AttributesForRename(hostConfig.c_str()));
+        DWORD error = ERROR_SUCCESS;
+        std::unordered_set<std::wstring> registered;
+        if (!HostConfigWritable(hostConfig, error) || !ReadRegisteredIds(hostConfig, registered)) return false;
         std::vector<CConfigEdit> edits;
         for (const PackageItem& package : m_packages) {
             if (!package.entries) continue;
-            for (const EntryItem& entry : *package.entries) edits.push_back({entry.dictId, CFG_KEY_ENABLE, CFG_VALUE_ENABLED});
+            for (const EntryItem& entry : *package.entries) {
+                if (entry.dictId.empty() || registered.count(FoldedName(entry.dictId)) == 0) continue;
+                edits.push_back({entry.dictId, CFG_KEY_ENABLE, CFG_VALUE_ENABLED});
+            }
         }
-        DWORD error = ERROR_SUCCESS;
-        if (!ReplaceHostConfigVerified(hostConfig, edits, error)) return false;
+        if (!edits.empty() && !ReplaceHostConfigVerified(hostConfig, edits, error)) return false;
     }
     return !launchHost || LaunchHostExecutable();
 }

@@ -3,6 +3,10 @@
 #include "package/InstallManager.h"
 #include "package/PackageReader.h"
 
+bool CInstallManager::InstallPlan(IInstallReporter& reporter) {
+    return EnsurePlanned() && InstallPackages(m_packages, reporter);
+}
+
 bool CInstallManager::InstallPackages(const std::list<PackageItem>& packages, IInstallReporter& reporter) {
     reporter.OnInstallBegin();
     for (const PackageItem& package : packages) {

@@ -54,16 +54,18 @@ bool SettleTarget(const std::wstring& target) {
     return false;
 }
 
-int RecoverDictData(const std::wstring& dataDir) {
+void RecoverDictData(const std::wstring& dataDir, CRecoveryResult& result) {
     std::vector<CTargetFiles> targets;
     ListDictDataDir(dataDir, targets);
-    int count = 0;
     for (const CTargetFiles& files : targets) {
         if (!files.AnyWorkFile()) continue;
-        SettleTarget(files.m_strTarget);
-        ++count;
+        // Another installer's leftover, or a registration to come: the table keeps them as
+        // they are, so nothing is settled.
+        const bool needsNothing = !files.m_bCopy && RuleFor(ClassifyTarget(files)).m_nSettle == SETTLE_NOTHING;
+        if (needsNothing) result.m_left.push_back(files.m_strTarget);
+        else if (SettleTarget(files.m_strTarget)) result.m_settled.push_back(files.m_strTarget);
+        else result.m_unsettled.push_back(files.m_strTarget);
     }
-    return count;
 }
 
 void RecoverHostConfig(const std::wstring& configPath) {
@@ -74,10 +76,12 @@ void RecoverHostConfig(const std::wstring& configPath) {
     DeleteWorkFile(copy);
 }
 
-int RecoverInterruptedInstall() {
+CRecoveryResult RecoverInterruptedInstall() {
+    CRecoveryResult result;
     std::wstring dataDir, configPath;
-    if (!GetDictDataDir(dataDir) || !GetLocalQueryCfgPath(configPath)) return -1;
-    const int settled = RecoverDictData(dataDir);
+    if (!GetDictDataDir(dataDir) || !GetLocalQueryCfgPath(configPath)) return result;
+    result.m_bHostKnown = true;
+    RecoverDictData(dataDir, result);
     RecoverHostConfig(configPath);
-    return settled;
+    return result;
 }

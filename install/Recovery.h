@@ -9,14 +9,21 @@
 #pragma once
 
 #include <string>
+#include <vector>
+
+// What the start's recovery did to the dictionaries that had the engine's files beside them.
+struct CRecoveryResult {
+    bool m_bHostKnown = false;               // false: the host's paths cannot be read, nothing done
+    std::vector<std::wstring> m_settled;     // changed into a state that needs nothing more
+    std::vector<std::wstring> m_left;        // needed nothing by the table (an install puts them whole)
+    std::vector<std::wstring> m_unsettled;   // a step failed: left in a state of the table
+};
 
 // Settles one dictionary by the table until its state needs nothing more; false when a step
 // failed (another program holds a file), the dictionary then left in a state of the table.
 bool SettleTarget(const std::wstring& target);
-// Settles every dictionary of the directory that has one of the engine's files beside it;
-// returns how many had.
-int RecoverDictData(const std::wstring& dataDir);
+// Settles every dictionary of the directory that has one of the engine's files beside it.
+void RecoverDictData(const std::wstring& dataDir, CRecoveryResult& result);
 void RecoverHostConfig(const std::wstring& configPath);
-// Both, for the host found in the registry: how many dictionaries were settled, or -1 when
-// the host's paths cannot be read.
-int RecoverInterruptedInstall();
+// Both, for the host found in the registry.
+CRecoveryResult RecoverInterruptedInstall();

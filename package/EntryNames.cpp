@@ -38,6 +38,8 @@ bool EndsLikeWorkFile(const std::wstring& name) {
 }  // namespace
 
 bool IsSafeEntryName(const std::wstring& dictId, const std::wstring& fileExt) {
+    // The id names the dictionary's section and picture too: it cannot be left out.
+    if (dictId.empty()) return false;
     const std::wstring name = dictId + fileExt;
     for (wchar_t c : name)
         if (IsForbiddenUnit(c)) return false;

@@ -5,7 +5,7 @@
 
 #include <string>
 
-// False for a name that holds a path separator, a drive colon, a character Windows forbids
+// False for an empty id, for a name that holds a path separator, a drive colon, a character Windows forbids
 // in file names, that is empty or only dots and spaces ("." and ".." among them), that ends
 // in a dot or a space (Windows would drop them and write another file), that ends like one
 // of the engine's own files beside another dictionary (its backup, or a file still being

@@ -78,17 +78,25 @@ public:
 
     // Thread-side entry: builds the plan if needed, then installs it reporting to hDlg.
     bool RunInstall(HWND hDlg);
+    // The same to any reporter: false when the plan cannot be built or the walk was stopped.
+    bool InstallPlan(IInstallReporter& reporter);
+
+    // What callers outside the engine read of the plan.
+    const std::list<PackageItem>& Packages() const { return m_packages; }
+    const std::list<InstalledDictItem>& Installed() const { return m_installed; }
 
     // Install engine.
     bool InstallPackages(const std::list<PackageItem>& packages, IInstallReporter& reporter);
     bool OnEntryFailed(IInstallReporter& reporter, const EntryItem& entry, const EntryOutcome& outcome);
     EntryOutcome InstallEntry(const EntryItem& entry, IInstallReporter& reporter, CPackageReader& reader);
     bool RegisterDictionary(const EntryItem& entry);
-    // writeError: the Windows error code when the host's file exists but did not take the
-    // registration (ERROR_SUCCESS otherwise, also when there was nothing to write into).
+    // writeError: ERROR_SUCCESS when the registration reached the host's file (also when the
+    // wizard has no dictconfig.ini and only the id was written), else why it did not: no id,
+    // no host file, a read-only one, or a replacement that failed.
     bool RegisterDictionary(const EntryItem& entry, DWORD& writeError);
-    // Stops the service and writes "enable" for every planned dictionary; then starts the host
-    // when asked (a run with nobody to see the host leaves it).
+    // Stops the service and writes "enable" into the section of every planned dictionary that
+    // the host can see (it names itself with "id"); then starts the host when asked (a run with
+    // nobody to see the host leaves it). A read-only host file is a failure.
     bool EnableDictionaries(bool launchHost = true);
     bool CopyDictionaryImage(const wchar_t* dictId);
 

@@ -27,13 +27,24 @@ TEST(CommandLine, SwitchesInEveryWrittenForm) {
         {L"/log=C:\\logs\\qb.log /S", true, true, false, false, false, true, L"C:\\logs\\qb.log", L""},
         {L"\"/LOG=C:\\my logs\\qb.log\"", true, false, false, false, false, true, L"C:\\my logs\\qb.log", L""},
         {L"/LOG=\"C:\\my logs\\a=b.log\"", true, false, false, false, false, true, L"C:\\my logs\\a=b.log", L""},
-        // Words that are not switches are ignored; a switch not known is refused.
-        {L"hello C:\\folder", true, false, false, false, false, false, L"", L""},
+        // Every argument not understood is refused: a word, a switch not known.
+        {L"hello C:\\folder", false, false, false, false, false, false, L"", L"hello"},
+        {L"\"\"", false, false, false, false, false, false, L"", L"\"\""},
         {L"/S /SILENTLY", false, true, false, false, false, false, L"", L"/SILENTLY"},
         {L"-x /y", false, false, false, false, false, false, L"", L"-x"},
         {L"/", false, false, false, false, false, false, L"", L"/"},
         {L"/LOGFILE=x", false, false, false, false, false, false, L"", L"/LOGFILE=x"},
         {L"/S=1", false, false, false, false, false, false, L"", L"/S=1"},
+        // Refused, but still silent: a dash or slash that only looks like one, and a quote
+        // after a backslash that made one argument of a log folder and the /S behind it.
+        {L"\u2013S", false, true, false, false, false, false, L"", L"\u2013S"},
+        {L"\uFF0FS /LOG", false, true, false, false, false, true, L"", L"\uFF0FS"},
+        {L"\\S", false, true, false, false, false, false, L"", L"\\S"},
+        {L"\u2014quiet", false, true, false, false, false, false, L"", L"\u2014quiet"},
+        {L"\"/LOG=C:\\Logs\\\" /S", false, true, false, false, false, false, L"", L"/LOG=C:\\Logs\" /S"},
+        {L"/LOG=C:\\Logs\\\" /S\"", false, true, false, false, false, false, L"", L"/LOG=C:\\Logs\""},
+        {L"/LOG=a|b.log", false, false, false, false, false, false, L"", L"/LOG=a|b.log"},
+        {L"\u2013X", false, false, false, false, false, false, L"", L"\u2013X"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(test::Utf8(c.line));

@@ -7,10 +7,14 @@
 #include <thread>
 
 #include "app/CommandLine.h"
+#include "app/Desktop.h"
+#include "app/RunLog.h"
 #include "app/WizardTexts.h"
 #include "app/resource.h"
 #include "host/ProcessControl.h"
+#include "base/WorkFileNames.h"
 #include "standins/lexora/LexoraStandin.h"
+#include "tests/faults/UnixMount.h"
 #include "tests/e2e/WizardDriver.h"
 #include "tests/support/TestSupport.h"
 
@@ -19,6 +23,8 @@ using namespace e2e;
 namespace {
 
 #define WATCH_INTERVAL_MS 50
+// A run that should end at once and has not after this long is waiting for someone.
+#define HANG_LIMIT_MS 30000
 
 std::wstring BinDir() {
     wchar_t full[MAX_PATH];
@@ -41,6 +47,7 @@ struct Outcome {
     DWORD exitCode = STILL_ACTIVE;
     int visibleLooks = 0;  // looks that found a visible window of the process
     int looks = 0;
+    DWORD tookMs = 0;
     std::string log;
 };
 
@@ -67,19 +74,31 @@ protected:
         KillProcessByName(DICT_SERVICE_NAME);
     }
 
-    // The wizard with these switches and /LOG, a watcher looking for a visible window of it
+    // The wizard with /LOG and these switches, a watcher looking for a visible window of it
     // every 50 ms until it ends.
     Outcome Run(const std::wstring& switches) {
         DeleteFileW(logPath.c_str());
+        return RunAsIs(L"\"/LOG=" + logPath + L"\" " + switches);
+    }
+
+    // The wizard with exactly these arguments, watched the same way; ended after
+    // HANG_LIMIT_MS (exit code STILL_ACTIVE) when it waits for someone.
+    Outcome RunAsIs(const std::wstring& arguments) {
         Outcome outcome;
-        Wizard wizard(machine->wizardExe, switches + L" \"/LOG=" + logPath + L"\"");
+        const DWORD start = GetTickCount();
+        Wizard wizard(machine->wizardExe, arguments);
         EXPECT_TRUE(wizard.started());
-        while (wizard.Running()) {
+        while (wizard.Running() && GetTickCount() - start < HANG_LIMIT_MS) {
             std::pair<DWORD, bool> watch(wizard.processId(), false);
             EnumWindows(CountVisible, reinterpret_cast<LPARAM>(&watch));
             ++outcome.looks;
             if (watch.second) ++outcome.visibleLooks;
             Sleep(WATCH_INTERVAL_MS);
+        }
+        outcome.tookMs = GetTickCount() - start;
+        if (wizard.Running()) {
+            ADD_FAILURE() << "still running after " << HANG_LIMIT_MS << " ms: " << test::Utf8(arguments);
+            wizard.Terminate();
         }
         outcome.exitCode = wizard.WaitForExit();
         outcome.log = test::ReadFileBytes(logPath);
@@ -347,6 +366,150 @@ TEST_F(UnattendedE2E, LogOfARunByHand) {
     ExpectLogHas(outcome, L"service stopped, dictionaries enabled, host started");
     ExpectLogHas(outcome, L"host asked to show its dictionary manager");
     ExpectLogHas(outcome, L"exit code 1\r\n");
+}
+
+// Runs that waited for someone who is not there: each now ends at once with its code and
+// without a window. A refused argument that still says silent shows no usage box; started
+// where no one can see a window, the wizard runs as /S would.
+TEST_F(UnattendedE2E, NothingWaitsWhereNobodyCanAnswer) {
+    machine->Register();
+    machine->AddPackage(L"abc.dir", MakePackage({Abc(ABC)}));
+    const struct {
+        const char* name;
+        const wchar_t* switches;
+        bool noDesktop;
+        DWORD exitCode;
+        const wchar_t* logged;
+    } cases[] = {
+        {"en dash", L"\u2013S", false, WIZ_EXIT_BAD_SWITCH, L"unknown switch: \u2013S"},
+        {"full-width slash", L"\uFF0FS", false, WIZ_EXIT_BAD_SWITCH, L"unknown switch: \uFF0FS"},
+        {"backslash", L"\\S", false, WIZ_EXIT_BAD_SWITCH, L"unknown switch: \\S"},
+        {"log folder's quote swallows /S", L"\"/LOG=C:\\Logs\\\" /S", false, WIZ_EXIT_BAD_SWITCH,
+         L"unknown switch: /LOG=C:\\Logs\" /S"},
+        {"stray word", L"/S install", false, WIZ_EXIT_BAD_SWITCH, L"unknown switch: install"},
+        {"usage with no one to see it", L"/?", true, WIZ_EXIT_SUCCESS, L"/UNINSTALL"},
+        {"no switch with no one to see it", L"", true, WIZ_EXIT_SUCCESS, L"done and registered: abc.dic"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.noDesktop) SetEnvironmentVariableW(WIZ_ENV_ASSUME_NO_DESKTOP, L"1");
+        const Outcome outcome = Run(c.switches);
+        SetEnvironmentVariableW(WIZ_ENV_ASSUME_NO_DESKTOP, nullptr);
+        ExpectSilentEnd(outcome, c.exitCode);
+        ExpectLogHas(outcome, c.logged);
+        if (c.noDesktop) ExpectLogHas(outcome, L"no one can see a window here (" WIZ_ENV_ASSUME_NO_DESKTOP L"=1)");
+        std::cout << "[ figure ] " << c.name << ": ended after " << outcome.tookMs << " ms\n";
+    }
+    EXPECT_EQ(test::ReadFileBytes(Installed(L"abc.dic")), ABC);
+}
+
+// Each run appends behind a header of its own; a relative path is the current directory's
+// (the wizard's folder, as the driver starts it) and the log names it in full; /LOG alone writes into the wizard's own folder under
+// %ProgramData%; the last lines say per entry what happened, in key=value form.
+TEST_F(UnattendedE2E, LogIsAppendedAndReadableByScripts) {
+    machine->Register();
+    machine->AddPackage(L"abc.dir", MakePackage({Abc(ABC)}));
+    logPath = machine->wizardDir + L"\\run.log";
+    const Outcome first = RunAsIs(L"/S /LOG=run.log");
+    const Outcome second = RunAsIs(L"/S /LOG=run.log");
+    ExpectSilentEnd(first, 0u);
+    ExpectSilentEnd(second, 0u);
+    const std::string log = second.log;
+    const size_t header = log.find(test::Utf8(LOG_RUN_HEADER));
+    ASSERT_NE(header, std::string::npos) << log;
+    EXPECT_NE(log.find(test::Utf8(LOG_RUN_HEADER), header + 1), std::string::npos) << "the first run was erased:\n" << log;
+    ExpectLogHas(second, L"log: " + logPath);
+    ExpectLogHas(first, L"entry id=abc file=abc.dic action=install outcome=done error=0\r\n");
+    ExpectLogHas(second, L"entry id=abc file=abc.dic action=skip outcome=up-to-date error=0\r\n");
+
+    wchar_t common[MAX_PATH];
+    ASSERT_NE(GetEnvironmentVariableW(L"ProgramData", common, MAX_PATH), 0u);
+    const std::wstring folder = std::wstring(common) + L"\\Quillbox\\Logs";
+    ExpectSilentEnd(RunAsIs(L"/S /LOG"), 0u);
+    WIN32_FIND_DATAW found;
+    qb::ScopedFindHandle logs(FindFirstFileW((folder + L"\\Quillbox-*.log").c_str(), &found));
+    EXPECT_TRUE(logs.valid()) << "no log in " << test::Utf8(folder);
+}
+
+// A log that cannot be opened, or only through a link planted at its name or on its way,
+// ends a silent run with 1622 before anything changes; nothing is written through the link.
+TEST_F(UnattendedE2E, LogThatCannotBeOpenedSafelyEndsBeforeAnyChange) {
+    machine->Register();
+    machine->AddPackage(L"abc.dir", MakePackage({Abc(ABC)}));
+    const std::wstring victim = dir.path() + L"\\victim.txt";
+    const std::wstring realDir = dir.path() + L"\\real";
+    ASSERT_TRUE(test::WriteFileBytes(victim, "not a log"));
+    ASSERT_TRUE(CreateDirectoryW(realDir.c_str(), nullptr));
+    const std::wstring fileLink = dir.path() + L"\\linked.log";
+    const std::wstring dirLink = dir.path() + L"\\linkdir";
+    ASSERT_EQ(faults::RunShell("ln -s '" + faults::UnixPath(victim) + "' '" + faults::UnixPath(dir.path()) +
+                                   "/linked.log' && ln -s '" + faults::UnixPath(realDir) + "' '" +
+                                   faults::UnixPath(dir.path()) + "/linkdir'",
+                               dir.path() + L"\\shell"),
+              0);
+    const struct {
+        const char* name;
+        std::wstring arguments;
+    } cases[] = {
+        {"missing folder", L"/S \"/LOG=" + dir.path() + L"\\no such folder\\x.log\""},
+        {"a folder as the log", L"/S \"/LOG=" + dir.path() + L"\\\\\""},
+        {"a link at its name", L"/S \"/LOG=" + fileLink + L"\""},
+        {"a link on its way", L"/S \"/LOG=" + dirLink + L"\\x.log\""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Outcome outcome = RunAsIs(c.arguments);
+        EXPECT_EQ(outcome.exitCode, static_cast<DWORD>(WIZ_EXIT_LOG_FAILED));
+        EXPECT_EQ(outcome.visibleLooks, 0);
+    }
+    EXPECT_EQ(test::ReadFileBytes(victim), "not a log");
+    EXPECT_FALSE(test::FileExists(realDir + L"\\x.log"));
+    EXPECT_FALSE(test::FileExists(Installed(L"abc.dic")));
+}
+
+// Results that tell the truth: without the version library a silent run cannot tell an older
+// package from a newer dictionary and changes nothing; a dictionary this setup folder carries
+// that recovery cannot settle fails the run.
+TEST_F(UnattendedE2E, SilentRunsEndInFailureWhereTheyCannotKnow) {
+    machine->Register();
+    machine->AddPackage(L"abc.dir", MakePackage({Abc(ABC)}));
+    machine->AddInstalled(L"abc.dic", "newer", 2025);
+    ASSERT_TRUE(DeleteFileW((machine->wizardDir + L"\\dict_ver.dll").c_str()));
+    const Outcome noLibrary = Run(L"/S");
+    ExpectSilentEnd(noLibrary, static_cast<DWORD>(WIZ_EXIT_INSTALL_FAILED));
+    ExpectLogHas(noLibrary, L"dict_ver.dll cannot be loaded");
+    EXPECT_EQ(test::ReadFileBytes(Installed(L"abc.dic")), "newer");
+    EXPECT_EQ(IniValue(machine->hostConfig, L"abc", L"id"), L"");
+    ASSERT_TRUE(CopyFileW((BinDir() + L"dict_ver.dll").c_str(), (machine->wizardDir + L"\\dict_ver.dll").c_str(), FALSE));
+
+    // An upgrade cut off while rewriting a target that is read-only now: its backup cannot
+    // take its place. The backup's date is later than the package's, so nothing else fails.
+    machine->AddInstalled(L"abc.dic" BACKUP_SUFFIX, "complete previous", 2025);
+    ASSERT_TRUE(test::WriteFileBytes(Installed(L"abc.dic" NEW_FILE_SUFFIX), "part"));
+    ASSERT_TRUE(SetFileAttributesW(Installed(L"abc.dic").c_str(), FILE_ATTRIBUTE_READONLY));
+    const Outcome unsettled = Run(L"/S");
+    SetFileAttributesW(Installed(L"abc.dic").c_str(), FILE_ATTRIBUTE_NORMAL);
+    ExpectSilentEnd(unsettled, static_cast<DWORD>(WIZ_EXIT_INSTALL_FAILED));
+    ExpectLogHas(unsettled, L"recovery settled 0 ");
+    ExpectLogHas(unsettled, L"failed: recovery could not settle " + Installed(L"abc.dic"));
+    EXPECT_EQ(test::ReadFileBytes(Installed(L"abc.dic" BACKUP_SUFFIX)), "complete previous");
+}
+
+// A dictionary that could not be registered is not enabled either: enabling never makes a
+// section, so the host's file never holds a section without its id.
+TEST_F(UnattendedE2E, EnablingNeverMakesASection) {
+    machine->Register();
+    machine->AddPackage(L"dicts.dir", MakePackage({Abc(ABC), Xyz(XYZ)}));
+    machine->AddInstalled(L"xyz.dic", "old", 2001);
+    qb::ScopedHandle held(CreateFileW(Installed(L"xyz.dic").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(held.valid());
+    const Outcome outcome = Run(L"/S");
+    held.reset();
+    ExpectSilentEnd(outcome, static_cast<DWORD>(WIZ_EXIT_INSTALL_FAILED));
+    ExpectLogHas(outcome, L"entry id=xyz file=xyz.dic action=upgrade outcome=failed error=32\r\n");
+    EXPECT_EQ(IniValue(machine->hostConfig, L"abc", L"enable"), L"1");
+    EXPECT_EQ(test::ReadFileBytes(machine->hostConfig).find("[xyz]"), std::string::npos);
+    EXPECT_EQ(ReadUtf16File(machine->hostConfig).find(L"[xyz]"), std::wstring::npos);
 }
 
 }  // namespace

@@ -83,26 +83,79 @@ TEST_F(DictConfigTest, RegisterLeavesAttributesAlone) {
     EXPECT_NE(GetFileAttributesW(host.configPath.c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
 }
 
-TEST_F(DictConfigTest, EnableMarksEveryPlannedDictionaryAndStartsHost) {
+// Whatever its action (skipped, installed, upgraded, failed), a planned dictionary is enabled
+// where the host can see it: in a section that names it with its id. No section is ever made,
+// and a section without its id (a registration that failed) stays without "enable".
+TEST_F(DictConfigTest, EnableMarksEveryRegisteredDictionaryAndStartsHost) {
     AddPackage(L"a.dir", {{L"skipped", "s", ACTION_SKIP}, {L"installed", "i", ACTION_INSTALL}});
     AddPackageWithoutEntries(L"empty.dir");
-    AddPackage(L"b.dir", {{L"upgraded", "u", ACTION_UPGRADE}, {L"failed", "f", ACTION_INSTALL}, {L"", "e", ACTION_INSTALL}});
-    ASSERT_TRUE(SetFileAttributesW(host.configPath.c_str(), FILE_ATTRIBUTE_READONLY));
+    AddPackage(L"b.dir", {{L"upgraded", "u", ACTION_UPGRADE},
+                          {L"failed", "f", ACTION_INSTALL},
+                          {L"noid", "n", ACTION_INSTALL},
+                          {L"otherid", "o", ACTION_INSTALL},
+                          {L"", "e", ACTION_INSTALL}});
+    ASSERT_TRUE(test::WriteFileBytes(host.configPath,
+                                     "[other]\r\nid=other\r\n[Skipped]\r\nid = skipped\r\n[installed]\r\nid=installed\r\n"
+                                     "[upgraded]\r\nID=Upgraded\r\n[noid]\r\ndesc_name=n\r\n[otherid]\r\nid=other\r\n"));
     auto service = test::StartService();
 
     EXPECT_TRUE(manager.EnableDictionaries());
 
     EXPECT_FALSE(service->running());
-    EXPECT_EQ(GetFileAttributesW(host.configPath.c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
-    for (const wchar_t* id : {L"skipped", L"installed", L"upgraded", L"failed"}) {
+    for (const wchar_t* id : {L"skipped", L"installed", L"upgraded"}) {
         EXPECT_EQ(HostValue(id, L"enable"), L"1") << test::Utf8(id);
     }
-    EXPECT_EQ(HostValue(L"other", L"id"), L"other");
-    // An entry without an id is enabled too: the profile functions keep a section without a
-    // name as keys ahead of the first section, which no other section reads.
-    EXPECT_EQ(HostValue(L"", L"enable"), L"1");
-    EXPECT_EQ(ReadFileBytes(host.configPath).rfind("enable=1\r\n[", 0), 0u) << ReadFileBytes(host.configPath);
+    for (const wchar_t* id : {L"failed", L"noid", L"otherid", L"", L"other"}) {
+        EXPECT_EQ(HostValue(id, L"enable"), L"") << test::Utf8(id);
+    }
+    const std::string text = ReadFileBytes(host.configPath);
+    EXPECT_EQ(text.find("[failed]"), std::string::npos) << text;
+    EXPECT_EQ(text.rfind("[other]", 0), 0u) << "keys ahead of the first section:\n" << text;
     EXPECT_TRUE(test::WaitUntilRunning(TEST_HOST_EXECUTABLE));
+}
+
+// A read-only host file is the host's to keep so, in the registration and at the finish alike:
+// nothing is written, the bit stays, and the host is not started.
+TEST_F(DictConfigTest, ReadOnlyHostFileFailsRegistrationAndEnabling) {
+    AddPackage(L"a.dir", {{L"abc", "a", ACTION_INSTALL}});
+    ASSERT_TRUE(test::WriteFileBytes(host.configPath, "[abc]\r\nid=abc\r\n"));
+    ASSERT_TRUE(SetFileAttributesW(host.configPath.c_str(), FILE_ATTRIBUTE_READONLY));
+    const std::string before = ReadFileBytes(host.configPath);
+
+    DWORD error = ERROR_SUCCESS;
+    EXPECT_FALSE(manager.RegisterDictionary(Entry(L"abc"), error));
+    EXPECT_EQ(error, static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_FALSE(manager.EnableDictionaries());
+
+    EXPECT_NE(GetFileAttributesW(host.configPath.c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+    SetFileAttributesW(host.configPath.c_str(), FILE_ATTRIBUTE_NORMAL);
+    EXPECT_EQ(ReadFileBytes(host.configPath), before);
+    DWORD id = 0;
+    EXPECT_FALSE(FindProcessByName(TEST_HOST_EXECUTABLE, id));
+}
+
+// A registration that cannot reach the host's file is a failure with its reason, never
+// "registered": no host file, no id.
+TEST_F(DictConfigTest, RegistrationThatReachesNothingFails) {
+    WriteWizardConfig("[abc]\r\ndesc_name=Name\r\n");
+    const struct {
+        const char* name;
+        const wchar_t* id;
+        bool deleteHostFile;
+        DWORD error;
+    } cases[] = {
+        {"no host file", L"abc", true, ERROR_FILE_NOT_FOUND},
+        {"no id", L"", false, ERROR_INVALID_NAME},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(test::WriteFileBytes(host.configPath, "[other]\r\nid=other\r\n"));
+        if (c.deleteHostFile) ASSERT_TRUE(DeleteFileW(host.configPath.c_str()));
+        DWORD error = ERROR_SUCCESS;
+        EXPECT_FALSE(manager.RegisterDictionary(Entry(c.id), error));
+        EXPECT_EQ(error, c.error);
+        EXPECT_EQ(test::FileExists(host.configPath), !c.deleteHostFile);
+    }
 }
 
 TEST_F(DictConfigTest, EnableGivesUpWhileTheServiceRuns) {
@@ -272,6 +325,7 @@ TEST_F(DictConfigTest, ReplacementKeepsTheFilesPermissions) {
 // is: false, and the host is not started.
 TEST_F(DictConfigTest, EnableThatCannotWriteDoesNotStartTheHost) {
     AddPackage(L"a.dir", {{L"abc", "a", ACTION_INSTALL}});
+    ASSERT_TRUE(test::WriteFileBytes(host.configPath, "[abc]\r\nid=abc\r\n"));  // a section to enable
     const std::string before = ReadFileBytes(host.configPath);
     qb::ScopedHandle held(
         CreateFileW(host.configPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));

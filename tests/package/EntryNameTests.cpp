@@ -22,7 +22,7 @@ INSTANTIATE_TEST_SUITE_P(
     Names, EntryNameTest,
     ::testing::Values(NameCase{L"abc", L".dic", true}, NameCase{L"ABC", L".DIP", true},
                       NameCase{L"\x82f1\x6c49", L".dic", true}, NameCase{L"a.b", L".dic", true},
-                      NameCase{L"abc", L"", true}, NameCase{L"", L".dic", true},
+                      NameCase{L"abc", L"", true}, NameCase{L"", L".dic", false},
                       NameCase{L"console", L".dic", true}, NameCase{L"com10", L".dic", true},
                       NameCase{L"..\\..\\evil", L".dic", false}, NameCase{L"../evil", L".dic", false},
                       NameCase{L"abc", L".dic\\x", false}, NameCase{L"abc", L"/x", false},

@@ -1,0 +1,77 @@
+#include "app/WizardStart.h"
+
+#include "app/LogReporter.h"
+#include "base/NameFolding.h"
+#include "host/HostLock.h"
+#include "host/HostPaths.h"
+#include "install/Recovery.h"
+#include "package/VersionLibrary.h"
+
+namespace {
+
+bool IsPlanTarget(const CInstallManager& manager, const std::wstring& target) {
+    for (const PackageItem& package : manager.Packages()) {
+        if (!package.entries) continue;
+        for (const EntryItem& entry : *package.entries)
+            if (SameFileName(entry.targetPath, target)) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+WizardStartResult CWizardStart::Run(CInstallManager& manager, bool requireVersionLibrary,
+                                    const std::function<void()>& onLocked) {
+    std::wstring hostExe;
+    if (!CheckHostEnvironment() || !GetHostExecutablePath(hostExe)) {
+        m_log.Line(L"host not found");
+        return WizardStartResult::NoHost;
+    }
+    m_log.Line(L"host found: " + hostExe);
+    if (!LoadVersionLibrary()) {
+        if (requireVersionLibrary) {
+            m_log.Line(L"version library " VERSION_LIBRARY_NAME L" cannot be loaded beside the wizard: nothing changed");
+            return WizardStartResult::NoVersionLibrary;
+        }
+        m_log.Line(L"version library " VERSION_LIBRARY_NAME
+                   L" cannot be loaded: every installed dictionary of a package is upgraded");
+    }
+    switch (AcquireHostInstallLock(m_lock, m_dwError)) {
+    case HostLockResult::Acquired: break;
+    case HostLockResult::Busy:
+        m_log.Line(L"another wizard is working on this host");
+        return WizardStartResult::Busy;
+    case HostLockResult::NoHost:
+        m_log.Line(L"host's dictionary folder cannot be read");
+        return WizardStartResult::NoHost;
+    case HostLockResult::Failed:
+        m_log.Failure(L"host lock cannot be made", m_dwError);
+        return WizardStartResult::LockFailed;
+    }
+    if (onLocked) onLocked();
+    const CRecoveryResult recovery = RecoverInterruptedInstall();
+    const bool planned = manager.CountPlannedEntries() >= 0;
+    LogRecovery(manager, recovery);
+    if (!planned) {
+        m_log.Line(L"plan cannot be built (a package beside the wizard cannot be read)");
+        return WizardStartResult::PlanFailed;
+    }
+    return WizardStartResult::Ready;
+}
+
+void CWizardStart::LogRecovery(const CInstallManager& manager, const CRecoveryResult& result) {
+    if (!result.m_bHostKnown) return;
+    m_log.Line(L"recovery settled " + std::to_wstring(result.m_settled.size()) +
+               L" dictionaries left by an interrupted run");
+    for (const std::wstring& target : result.m_settled) m_log.Line(L"recovery settled: " + target);
+    for (const std::wstring& target : result.m_left)
+        m_log.Line(L"recovery left as it is (another installer's backup, or a registration to come): " + target);
+    for (const std::wstring& target : result.m_unsettled) {
+        if (IsPlanTarget(manager, target)) {
+            ++m_nUnsettledOfPlan;
+            m_log.Line(L"failed: recovery could not settle " + target);
+        } else {
+            m_log.Line(L"recovery could not settle (not of this setup folder): " + target);
+        }
+    }
+}
