@@ -6,10 +6,10 @@
 #include "host/HostLock.h"
 #include "host/HostPaths.h"
 #include "app/LogReporter.h"
+#include "install/InstallReporter.h"
 #include "install/Recovery.h"
 #include "install/Removal.h"
 #include "package/InstallManager.h"
-#include "package/PackageReader.h"
 
 namespace {
 
@@ -87,42 +87,50 @@ int SilentInstall(CRunOutput& out, const WizardOptions& options) {
     return reporter.failed() || !enabled ? WIZ_EXIT_INSTALL_FAILED : WIZ_EXIT_SUCCESS;
 }
 
-struct RemovalItem {
-    const EntryItem* entry;
-    InstalledMatch match;
-    DWORD error;
+// The removal engine's reports as log lines.
+class CRemovalLog final : public IRemovalReporter {
+public:
+    explicit CRemovalLog(CRunLog& log) : m_log(log) {}
+    void OnRemovalItem(const CRemovalItem& item) override {
+        const DWORD error = item.m_nError;
+        switch (item.m_nOutcome) {
+        case RemovalOutcome::Removed: m_log.Line(L"removed and unregistered: " + item.m_strPath); break;
+        case RemovalOutcome::NotInstalled: m_log.Line(L"not installed: " + RecordName(*item.m_pRecord)); break;
+        case RemovalOutcome::LeftDifferent: m_log.Line(L"left, a different build: " + item.m_strPath); break;
+        case RemovalOutcome::LeftWithDictionary:
+            m_log.Line(L"left with its dictionary, another file of which stays: " + item.m_strPath);
+            break;
+        case RemovalOutcome::Held: m_log.Failure(L"left, held by another program: " + item.m_strPath, error); break;
+        case RemovalOutcome::Unreadable: m_log.Failure(L"cannot be compared: " + item.m_strPath, error); break;
+        case RemovalOutcome::Unsettled:
+            m_log.Line(L"left, not complete after recovery: " + item.m_strPath);
+            break;
+        case RemovalOutcome::ForeignBackup:
+            m_log.Failure(L"left, beside a backup that is not ours: " + item.m_strPath, error);
+            break;
+        case RemovalOutcome::Failed: m_log.Failure(L"removal failed: " + item.m_strPath, error); break;
+        }
+    }
+    void OnRemovalPackageBad(const std::wstring& packagePath, DWORD error) override {
+        m_log.Failure(L"package cannot be read: " + packagePath, error);
+    }
+
+    static std::wstring RecordName(const CRemovalRecord& record) {
+        return record.m_strFileName + L" (" + record.m_strDisplayName + L")";
+    }
+
+private:
+    CRunLog& m_log;
 };
 
-std::vector<RemovalItem> MatchAll(CInstallManager& manager, CRunLog& log, bool& failed) {
-    std::vector<RemovalItem> items;
-    for (const PackageItem& package : manager.m_packages) {
-        if (!package.entries) continue;
-        CPackageReader reader;
-        if (!reader.Open(package.filePath.c_str())) {
-            failed = true;
-            log.Failure(L"package cannot be read: " + package.filePath, GetLastError());
-            continue;
-        }
-        for (const EntryItem& entry : *package.entries) {
-            DWORD error = ERROR_SUCCESS;
-            items.push_back({&entry, MatchInstalledEntry(entry, reader, error), error});
-        }
-    }
-    // A dictionary's files share one section: while any of them is a different build, the
-    // section and every file of that dictionary stay.
-    for (RemovalItem& item : items) {
-        if (item.match != InstalledMatch::Same) continue;
-        for (const RemovalItem& other : items)
-            if (other.match == InstalledMatch::Different && other.entry->dictId == item.entry->dictId)
-                item.match = InstalledMatch::Different;
-    }
-    return items;
-}
-
-std::wstring ItemList(const std::vector<RemovalItem>& items, InstalledMatch match) {
+std::wstring ItemList(const std::vector<CRemovalItem>& items, bool goes) {
     std::wstring list;
-    for (const RemovalItem& item : items)
-        if (item.match == match) list += FormatWizardText(WIZ_TEXT_REMOVE_ITEM_FORMAT, item.entry->displayName.c_str());
+    for (const CRemovalItem& item : items) {
+        const bool listed = goes ? item.m_nOutcome == RemovalOutcome::Removed
+                                 : item.m_nOutcome != RemovalOutcome::Removed &&
+                                       item.m_nOutcome != RemovalOutcome::NotInstalled;
+        if (listed) list += FormatWizardText(WIZ_TEXT_REMOVE_ITEM_FORMAT, item.m_pRecord->m_strDisplayName.c_str());
+    }
     return list;
 }
 
@@ -132,14 +140,18 @@ int Removal(CRunOutput& out) {
     CInstallManager manager;
     if (const int code = PrepareHost(out, lock, manager)) return code;
 
-    bool failed = false;
-    const std::vector<RemovalItem> found = MatchAll(manager, log, failed);
-    const std::wstring goes = ItemList(found, InstalledMatch::Same);
+    CRemovalLog reporter(log);
+    std::vector<CRemovalRecord> records;
+    bool failed = !RemovalRecordsOf(manager, records, reporter);
+    // By hand the question lists what would go now; every file is matched again as it goes.
+    std::wstring goes;
     if (!out.silent()) {
+        const std::vector<CRemovalItem> preview = PreviewRemoval(records);
+        goes = ItemList(preview, true);
         if (goes.empty()) {
             out.Box(WIZ_TEXT_NOTHING_TO_REMOVE, MB_OK | MB_ICONINFORMATION);
         } else {
-            const std::wstring stays = ItemList(found, InstalledMatch::Different);
+            const std::wstring stays = ItemList(preview, false);
             const std::wstring question = WIZ_TEXT_REMOVE_LIST + goes + L"\r\n" +
                                           (stays.empty() ? L"" : WIZ_TEXT_LEAVE_LIST + stays + L"\r\n") +
                                           WIZ_TEXT_REMOVE_QUESTION;
@@ -149,27 +161,7 @@ int Removal(CRunOutput& out) {
             }
         }
     }
-
-    for (const RemovalItem& item : found) {
-        const EntryItem& entry = *item.entry;
-        DWORD error = item.error;
-        switch (item.match) {
-        case InstalledMatch::Absent: log.Line(L"not installed: " + EntryName(entry)); break;
-        case InstalledMatch::Different: log.Line(L"left, a different build: " + entry.targetPath); break;
-        case InstalledMatch::Unreadable:
-            failed = true;
-            log.Failure(L"cannot be compared: " + entry.targetPath, error);
-            break;
-        case InstalledMatch::Same:
-            if (RemoveInstalledEntry(entry, error)) {
-                log.Line(L"removed and unregistered: " + entry.targetPath);
-            } else {
-                failed = true;
-                log.Failure(L"removal failed: " + entry.targetPath, error);
-            }
-            break;
-        }
-    }
+    if (!RemoveInstalledDictionaries(records, reporter)) failed = true;
     if (!goes.empty()) out.Box(failed ? WIZ_TEXT_REMOVE_FAILED : WIZ_TEXT_REMOVE_DONE,
                                MB_OK | (failed ? MB_ICONERROR : MB_ICONINFORMATION));
     return failed ? WIZ_EXIT_INSTALL_FAILED : WIZ_EXIT_SUCCESS;
