@@ -61,9 +61,9 @@ inline const std::string XYZ_OLD = test::PatternBytes(100 * KB, 12);
 // Another process holding a file open until the object ends.
 class FileHolder {
 public:
-    FileHolder(const std::wstring& path, const wchar_t* share) {
+    // exe: the holder under another name (the host's service's, to be stopped as it is).
+    FileHolder(const std::wstring& path, const wchar_t* share, std::wstring exe = test::ExeDir() + FAULT_HOLDER_EXE) {
         qb::ScopedHandle ready(CreateEventW(nullptr, TRUE, FALSE, FAULT_HOLDER_READY_EVENT));
-        const std::wstring exe = test::ExeDir() + FAULT_HOLDER_EXE;
         std::wstring commandLine = L"\"" + exe + L"\" " + share + L" \"" + path + L"\" " FAULT_HOLDER_READY_EVENT;
         STARTUPINFOW startup = {};
         startup.cb = sizeof startup;
