@@ -28,9 +28,14 @@ std::wstring EntryName(const EntryItem& entry) {
     return entry.dictId + entry.fileExt + L" (" + entry.displayName + L")";
 }
 
+void LogEntryResult(CRunLog& log, const std::wstring& dictId, const std::wstring& fileName, const wchar_t* action,
+                    const wchar_t* outcome, DWORD error) {
+    log.Line(L"entry id=" + LogValue(dictId) + L" file=" + LogValue(fileName) + L" action=" + action +
+             L" outcome=" + outcome + L" error=" + std::to_wstring(error));
+}
+
 void LogEntryResult(CRunLog& log, const EntryItem& entry, const wchar_t* action, const wchar_t* outcome, DWORD error) {
-    log.Line(L"entry id=" + LogValue(entry.dictId) + L" file=" + LogValue(entry.dictId + entry.fileExt) +
-             L" action=" + action + L" outcome=" + outcome + L" error=" + std::to_wstring(error));
+    LogEntryResult(log, entry.dictId, entry.dictId + entry.fileExt, action, outcome, error);
 }
 
 int LogPlan(CRunLog& log, const CInstallManager& manager) {

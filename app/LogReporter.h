@@ -20,6 +20,8 @@ int LogPlan(CRunLog& log, const CInstallManager& manager);
 //   entry id=abc file=abc.dic action=install outcome=done error=0
 // (values with a space, a quote or an equals sign in double quotes, LogValue).
 void LogEntryResult(CRunLog& log, const EntryItem& entry, const wchar_t* action, const wchar_t* outcome, DWORD error);
+void LogEntryResult(CRunLog& log, const std::wstring& dictId, const std::wstring& fileName, const wchar_t* action,
+                    const wchar_t* outcome, DWORD error);
 
 class CLogReporter final : public IInstallReporter {
 public:

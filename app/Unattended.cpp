@@ -5,9 +5,9 @@
 #include "app/WizardTexts.h"
 #include "app/LogReporter.h"
 #include "app/WizardStart.h"
+#include "install/InstallReporter.h"
 #include "install/Removal.h"
 #include "package/InstallManager.h"
-#include "package/PackageReader.h"
 
 namespace {
 
@@ -73,42 +73,77 @@ int SilentInstall(CRunOutput& out, const WizardOptions& options) {
     return reporter.failed() || !enabled || !recovered ? WIZ_EXIT_INSTALL_FAILED : WIZ_EXIT_SUCCESS;
 }
 
-struct RemovalItem {
-    const EntryItem* entry;
-    InstalledMatch match;
-    DWORD error;
+// The removal engine's reports as log lines.
+class CRemovalLog final : public IRemovalReporter {
+public:
+    explicit CRemovalLog(CRunLog& log) : m_log(log) {}
+    void OnRemovalItem(const CRemovalItem& item) override {
+        m_results.push_back({item.m_pRecord->m_strDictId, item.m_pRecord->m_strFileName, OutcomeName(item.m_nOutcome),
+                             item.m_nError});
+        const DWORD error = item.m_nError;
+        switch (item.m_nOutcome) {
+        case RemovalOutcome::Removed: m_log.Line(L"removed and unregistered: " + item.m_strPath); break;
+        case RemovalOutcome::NotInstalled: m_log.Line(L"not installed: " + RecordName(*item.m_pRecord)); break;
+        case RemovalOutcome::LeftDifferent: m_log.Line(L"left, a different build: " + item.m_strPath); break;
+        case RemovalOutcome::LeftWithDictionary:
+            m_log.Line(L"left with its dictionary, another file of which stays: " + item.m_strPath);
+            break;
+        case RemovalOutcome::Held: m_log.Failure(L"left, held by another program: " + item.m_strPath, error); break;
+        case RemovalOutcome::Unreadable: m_log.Failure(L"cannot be compared: " + item.m_strPath, error); break;
+        case RemovalOutcome::Unsettled:
+            m_log.Line(L"left, not complete after recovery: " + item.m_strPath);
+            break;
+        case RemovalOutcome::ForeignBackup:
+            m_log.Failure(L"left, beside a backup that is not ours: " + item.m_strPath, error);
+            break;
+        case RemovalOutcome::Failed: m_log.Failure(L"removal failed: " + item.m_strPath, error); break;
+        }
+    }
+    void OnRemovalPackageBad(const std::wstring& packagePath, DWORD error) override {
+        m_log.Failure(L"package cannot be read: " + packagePath, error);
+    }
+
+    static std::wstring RecordName(const CRemovalRecord& record) {
+        return record.m_strFileName + L" (" + record.m_strDisplayName + L")";
+    }
+
+    // The key=value lines at the end, one per file, as the install writes its own.
+    void LogResults() const {
+        for (const Result& r : m_results) LogEntryResult(m_log, r.dictId, r.fileName, L"remove", r.outcome, r.error);
+    }
+
+private:
+    struct Result {
+        std::wstring dictId, fileName;
+        const wchar_t* outcome;
+        DWORD error;
+    };
+    static const wchar_t* OutcomeName(RemovalOutcome outcome) {
+        switch (outcome) {
+        case RemovalOutcome::Removed: return L"removed";
+        case RemovalOutcome::NotInstalled: return L"not-installed";
+        case RemovalOutcome::LeftDifferent:
+        case RemovalOutcome::LeftWithDictionary: return L"left";
+        case RemovalOutcome::Held: return L"held";
+        case RemovalOutcome::Unreadable: return L"unreadable";
+        case RemovalOutcome::Unsettled: return L"unsettled";
+        case RemovalOutcome::ForeignBackup: return L"left-foreign-backup";
+        case RemovalOutcome::Failed: break;
+        }
+        return L"failed";
+    }
+    CRunLog& m_log;
+    std::vector<Result> m_results;
 };
 
-std::vector<RemovalItem> MatchAll(CInstallManager& manager, CRunLog& log, bool& failed) {
-    std::vector<RemovalItem> items;
-    for (const PackageItem& package : manager.Packages()) {
-        if (!package.entries) continue;
-        CPackageReader reader;
-        if (!reader.Open(package.filePath.c_str())) {
-            failed = true;
-            log.Failure(L"package cannot be read: " + package.filePath, GetLastError());
-            continue;
-        }
-        for (const EntryItem& entry : *package.entries) {
-            DWORD error = ERROR_SUCCESS;
-            items.push_back({&entry, MatchInstalledEntry(entry, reader, error), error});
-        }
-    }
-    // A dictionary's files share one section: while any of them is a different build, the
-    // section and every file of that dictionary stay.
-    for (RemovalItem& item : items) {
-        if (item.match != InstalledMatch::Same) continue;
-        for (const RemovalItem& other : items)
-            if (other.match == InstalledMatch::Different && other.entry->dictId == item.entry->dictId)
-                item.match = InstalledMatch::Different;
-    }
-    return items;
-}
-
-std::wstring ItemList(const std::vector<RemovalItem>& items, InstalledMatch match) {
+std::wstring ItemList(const std::vector<CRemovalItem>& items, bool goes) {
     std::wstring list;
-    for (const RemovalItem& item : items)
-        if (item.match == match) list += FormatWizardText(WIZ_TEXT_REMOVE_ITEM_FORMAT, item.entry->displayName.c_str());
+    for (const CRemovalItem& item : items) {
+        const bool listed = goes ? item.m_nOutcome == RemovalOutcome::Removed
+                                 : item.m_nOutcome != RemovalOutcome::Removed &&
+                                       item.m_nOutcome != RemovalOutcome::NotInstalled;
+        if (listed) list += FormatWizardText(WIZ_TEXT_REMOVE_ITEM_FORMAT, item.m_pRecord->m_strDisplayName.c_str());
+    }
     return list;
 }
 
@@ -118,14 +153,18 @@ int Removal(CRunOutput& out) {
     CInstallManager manager;
     if (const int code = PrepareHost(out, start, manager, false)) return code;
 
-    bool failed = false;
-    const std::vector<RemovalItem> found = MatchAll(manager, log, failed);
-    const std::wstring goes = ItemList(found, InstalledMatch::Same);
+    CRemovalLog reporter(log);
+    std::vector<CRemovalRecord> records;
+    bool failed = !RemovalRecordsOf(manager, records, reporter);
+    // By hand the question lists what would go now; every file is matched again as it goes.
+    std::wstring goes;
     if (!out.silent()) {
+        const std::vector<CRemovalItem> preview = PreviewRemoval(records);
+        goes = ItemList(preview, true);
         if (goes.empty()) {
             out.Box(WIZ_TEXT_NOTHING_TO_REMOVE, MB_OK | MB_ICONINFORMATION);
         } else {
-            const std::wstring stays = ItemList(found, InstalledMatch::Different);
+            const std::wstring stays = ItemList(preview, false);
             const std::wstring question = WIZ_TEXT_REMOVE_LIST + goes + L"\r\n" +
                                           (stays.empty() ? L"" : WIZ_TEXT_LEAVE_LIST + stays + L"\r\n") +
                                           WIZ_TEXT_REMOVE_QUESTION;
@@ -135,43 +174,8 @@ int Removal(CRunOutput& out) {
             }
         }
     }
-
-    struct RemovalResult {
-        const EntryItem* entry;
-        const wchar_t* outcome;
-        DWORD error;
-    };
-    std::vector<RemovalResult> results;
-    for (const RemovalItem& item : found) {
-        const EntryItem& entry = *item.entry;
-        DWORD error = item.error;
-        const wchar_t* outcome = L"failed";
-        switch (item.match) {
-        case InstalledMatch::Absent:
-            outcome = L"not-installed";
-            log.Line(L"not installed: " + EntryName(entry));
-            break;
-        case InstalledMatch::Different:
-            outcome = L"left";
-            log.Line(L"left, a different build: " + entry.targetPath);
-            break;
-        case InstalledMatch::Unreadable:
-            failed = true;
-            log.Failure(L"cannot be compared: " + entry.targetPath, error);
-            break;
-        case InstalledMatch::Same:
-            if (RemoveInstalledEntry(entry, error)) {
-                outcome = L"removed";
-                log.Line(L"removed and unregistered: " + entry.targetPath);
-            } else {
-                failed = true;
-                log.Failure(L"removal failed: " + entry.targetPath, error);
-            }
-            break;
-        }
-        results.push_back({&entry, outcome, error});
-    }
-    for (const RemovalResult& result : results) LogEntryResult(log, *result.entry, L"remove", result.outcome, result.error);
+    if (!RemoveInstalledDictionaries(records, reporter)) failed = true;
+    reporter.LogResults();
     if (!goes.empty()) out.Box(failed ? WIZ_TEXT_REMOVE_FAILED : WIZ_TEXT_REMOVE_DONE,
                                MB_OK | (failed ? MB_ICONERROR : MB_ICONINFORMATION));
     return failed ? WIZ_EXIT_INSTALL_FAILED : WIZ_EXIT_SUCCESS;

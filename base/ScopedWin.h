@@ -74,6 +74,12 @@ struct ScreenDCTraits {
     static void Close(HDC dc) { ::ReleaseDC(nullptr, dc); }
 };
 
+struct LocalMemoryTraits {
+    static void* Invalid() { return nullptr; }
+    static bool IsValid(void* p) { return p != nullptr; }
+    static void Close(void* p) { ::LocalFree(p); }
+};
+
 // Files, threads, processes, snapshots, events.
 using ScopedHandle = ScopedResource<HANDLE, KernelHandleTraits>;
 using ScopedFindHandle = ScopedResource<HANDLE, FindHandleTraits>;
@@ -81,5 +87,6 @@ using ScopedRegKey = ScopedResource<HKEY, RegKeyTraits>;
 using ScopedLibrary = ScopedResource<HMODULE, LibraryTraits>;
 using ScopedIcon = ScopedResource<HICON, IconTraits>;  // loaded with LoadImageW, not shared
 using ScopedScreenDC = ScopedResource<HDC, ScreenDCTraits>;  // GetDC(nullptr)
+using ScopedLocalMemory = ScopedResource<void*, LocalMemoryTraits>;  // from LocalAlloc, or a call that uses it
 
 }  // namespace qb

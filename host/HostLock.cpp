@@ -1,5 +1,7 @@
 #include "host/HostLock.h"
 
+#include <sddl.h>
+
 #include <cstdint>
 #include <cwchar>
 #include <vector>
@@ -62,9 +64,25 @@ HostLockResult AcquireHostInstallLock(qb::ScopedHandle& lock, DWORD& error) {
     error = ERROR_SUCCESS;
     std::wstring dataDir;
     if (!GetDictDataDir(dataDir)) return HostLockResult::NoHost;
-    qb::ScopedHandle mutex(CreateMutexW(nullptr, FALSE, HostLockName(dataDir).c_str()));
+    return AcquireHostLockNamed(HostLockName(dataDir), lock, error);
+}
+
+HostLockResult AcquireHostLockNamed(const std::wstring& name, qb::ScopedHandle& lock, DWORD& error) {
+    error = ERROR_SUCCESS;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(HOST_LOCK_SDDL, SDDL_REVISION_1, &descriptor, nullptr)) {
+        error = GetLastError();
+        return HostLockResult::Failed;
+    }
+    qb::ScopedLocalMemory owned(descriptor);
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
+    // Only the rights a wizard needs are asked for, so that a lock made by another account opens.
+    qb::ScopedHandle mutex(CreateMutexExW(&attributes, name.c_str(), 0, HOST_LOCK_ACCESS));
     if (!mutex) {
         error = GetLastError();
+        // The name is held by a lock this account may not open: another account's wizard made
+        // it (an earlier build gave it its maker's default permissions).
+        if (error == ERROR_ACCESS_DENIED) return HostLockResult::Busy;
         return HostLockResult::Failed;
     }
     // A wizard that was killed leaves the lock abandoned; its work is recovered by whoever

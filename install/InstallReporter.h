@@ -25,3 +25,17 @@ public:
 protected:
     ~IInstallReporter() = default;
 };
+
+struct CRemovalItem;
+
+// What the removal engine (install/Removal.h) tells whoever watches it.
+class IRemovalReporter {
+public:
+    // One file of the records: what became of it.
+    virtual void OnRemovalItem(const CRemovalItem& item) = 0;
+    // A package of the setup folder could not be read; its entries are not removed.
+    virtual void OnRemovalPackageBad(const std::wstring& packagePath, DWORD error) = 0;
+
+protected:
+    ~IRemovalReporter() = default;
+};

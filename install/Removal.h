@@ -1,32 +1,84 @@
-// Removing what a setup folder's packages installed, and only that: a dictionary goes only
-// when its bytes are exactly its entry's. The order of the steps keeps every moment safe
-// against a kill: the unregistered mark first (so an install after a kill registers the
-// dictionary again), then its section, then its picture, then the file, then the mark. A kill
-// leaves it installed and registered, installed and unregistered with its mark, or removed
-// and unregistered; the next removal or install settles the middle one.
+// Removing installed dictionaries, and only what is exactly ours, at the moment it is taken.
+//
+// The engine works from records: a file's name in the host's data directory, its size and
+// SHA-256, its dictionary id and the SHA-256 of the dictionary's picture. A setup folder's
+// packages give them (RemovalRecordsOf); so can a record kept on the machine after the setup
+// folder is gone. Files that share a dictionary id share one section of the host's file.
+//
+// One dictionary at a time:
+//   1. each file is settled by the state table (package/DictFiles.h), as the start does; a
+//      file not complete after it (held by another program) is left, and so is its dictionary;
+//   2. each file is opened for deletion, sharing reading only, so that nothing can change or
+//      replace it from here until it is gone; a file that another program holds gets what an
+//      install gives it: the host's service stopped, then one more try. Its bytes are hashed
+//      through that handle and compared with the record. A dictionary keeps every file, its
+//      section and its picture while any file of it is another build, unreadable, held, not
+//      settled, or not named by a record at all;
+//   3. a backup of the dictionary left by another installer (T + B, none of the engine's
+//      evidence) goes first when its bytes are ours too, so that no later start can put it
+//      back; a backup that is not ours keeps the whole dictionary;
+//   4. an empty unregistered mark beside every file (flushed), then the section out of the
+//      host's file (the proven whole-file replacement), then the picture when its bytes are
+//      the record's, then each file through its own handle, then its mark.
+// A kill leaves each dictionary installed and registered, installed and unregistered with its
+// mark (the next install registers it again; the next removal takes it), or removed and
+// unregistered.
 #pragma once
 
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
-struct EntryItem;
-class CPackageReader;
+#include "package/PackageSeal.h"
 
-enum class InstalledMatch {
-    Absent,     // nothing answers to the entry's target
-    Same,       // the installed bytes are the entry's
-    Different,  // another build (newer, older, or changed): left alone
-    Unreadable, // the installed file or the entry could not be read (error: why)
+class CInstallManager;
+class IRemovalReporter;
+
+struct CRemovalRecord {
+    std::wstring m_strFileName;  // "abc.dic": the file's name in the data directory
+    uint64_t m_nSize = 0;
+    EntryDigest m_digest{};      // SHA-256 of the file's bytes
+    std::wstring m_strDictId;    // its section in the host's file
+    std::wstring m_strDisplayName;  // for the reports; may be empty
+    bool m_bHasPicture = false;     // the setup folder had a picture for the dictionary
+    EntryDigest m_pictureDigest{};
 };
 
-// The seal's SHA-256 where the package is sealed, a byte comparison with the entry otherwise.
-InstalledMatch MatchInstalledEntry(const EntryItem& entry, CPackageReader& reader, DWORD& error);
+enum class RemovalOutcome {
+    Removed,             // gone (in a preview: would go)
+    NotInstalled,        // nothing answers to its name
+    LeftDifferent,       // another build, or changed since it was matched: left as it is
+    LeftWithDictionary,  // ours, kept with its dictionary: another file of it stays
+    Held,                // another program holds it, the host's service stopped or not (error)
+    Unreadable,          // it could not be read (error)
+    Unsettled,           // recovery could not make it complete: left as it is
+    ForeignBackup,       // a backup that is not ours lies beside it: both stay
+    Failed,              // a step failed (error): left installed and unregistered, its mark beside it
+};
 
-// Removes the entry's installed dictionary, its section of the host's file and its picture
-// when the picture's bytes are the setup folder's. Call only after MatchInstalledEntry said
-// Same. False with the Windows error code of the step that failed.
-bool RemoveInstalledEntry(const EntryItem& entry, DWORD& error);
+// True for the outcomes that mean a dictionary of ours may still be on the machine.
+bool IsRemovalFailure(RemovalOutcome outcome);
 
-// True when both files can be read and hold the same bytes.
-bool SameFileBytes(const std::wstring& first, const std::wstring& second);
+struct CRemovalItem {
+    const CRemovalRecord* m_pRecord = nullptr;
+    std::wstring m_strPath;  // the file in the data directory, its letter case as found
+    RemovalOutcome m_nOutcome = RemovalOutcome::NotInstalled;
+    DWORD m_nError = ERROR_SUCCESS;
+};
+
+// The records of the setup folder's packages: each entry's size and SHA-256 (the seal's, or
+// hashed from the package) and the SHA-256 of the setup folder's picture. A package that
+// cannot be read is reported and gives no record; false then.
+bool RemovalRecordsOf(const CInstallManager& manager, std::vector<CRemovalRecord>& records,
+                      IRemovalReporter& reporter);
+
+// What a removal would do with the files as they stand, changing nothing: for the question
+// asked before a removal by hand. A held file shows as one that goes: the removal will stop
+// the host's service for it, as an install does.
+std::vector<CRemovalItem> PreviewRemoval(const std::vector<CRemovalRecord>& records);
+
+// Removes what the records name, dictionary by dictionary as above, one report per file.
+// True when no dictionary of ours was left behind (a different build left counts as done).
+bool RemoveInstalledDictionaries(const std::vector<CRemovalRecord>& records, IRemovalReporter& reporter);

@@ -14,7 +14,7 @@ std::wstring UnregisteredMarkOf(const std::wstring& target) { return target + UN
 bool FileExistsAt(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 // Windows refuses to open a file whose delete waits (access denied): only "not found" is gone.
-static bool NameIsFree(const std::wstring& path) {
+bool NameIsFree(const std::wstring& path) {
     if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) return false;
     const DWORD error = GetLastError();
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;

@@ -15,6 +15,8 @@ std::wstring CopyFilePathOf(const std::wstring& target);
 std::wstring UnregisteredMarkOf(const std::wstring& target);
 
 bool FileExistsAt(const std::wstring& path);
+// Nothing answers to the name any more: a delete that only waits for another program leaves it.
+bool NameIsFree(const std::wstring& path);
 // Deletes a file of the engine's own, read-only or not; true when its name is gone. A delete
 // that only waits (another program holds the file open with delete sharing, so the name stays
 // until it lets go) is not done.

@@ -66,7 +66,23 @@ inline const std::string XYZ_OLD = test::PatternBytes(100 * KB, 12);
 class FileHolder {
 public:
     enum Where { OtherProcess, ThisProcess };
-    FileHolder(const std::wstring& path, const wchar_t* share, Where where = OtherProcess) {
+    FileHolder(const std::wstring& path, const wchar_t* share, Where where = OtherProcess)
+        : FileHolder(path, share, where, test::ExeDir() + FAULT_HOLDER_EXE) {}
+    // exe: the holder under another name (the host's service's, to be stopped as it is).
+    FileHolder(const std::wstring& path, const wchar_t* share, const std::wstring& exe)
+        : FileHolder(path, share, OtherProcess, exe) {}
+    ~FileHolder() {
+        if (!m_process) return;
+        TerminateProcess(m_process.get(), 0);
+        if (WaitForSingleObject(m_process.get(), E2E_GENEROUS_WAIT_MS) != WAIT_OBJECT_0)
+            ADD_FAILURE() << "fault_file_holder.exe did not end within " << E2E_GENEROUS_WAIT_MS / 1000 << " s";
+    }
+    FileHolder(const FileHolder&) = delete;
+    FileHolder& operator=(const FileHolder&) = delete;
+    bool holding() const { return m_holding; }
+
+private:
+    FileHolder(const std::wstring& path, const wchar_t* share, Where where, const std::wstring& exe) {
         if (where == ThisProcess) {
             const std::wstring mode = share;
             const DWORD sharing = mode == L"rwd"  ? FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE
@@ -79,7 +95,6 @@ public:
             return;
         }
         qb::ScopedHandle ready(CreateEventW(nullptr, TRUE, FALSE, FAULT_HOLDER_READY_EVENT));
-        const std::wstring exe = test::ExeDir() + FAULT_HOLDER_EXE;
         std::wstring commandLine = L"\"" + exe + L"\" " + share + L" \"" + path + L"\" " FAULT_HOLDER_READY_EVENT;
         STARTUPINFOW startup = {};
         startup.cb = sizeof startup;
@@ -93,17 +108,6 @@ public:
         if (!m_holding) ADD_FAILURE() << "fault_file_holder.exe did not hold " << test::Utf8(path) << " within "
                                       << E2E_GENEROUS_WAIT_MS / 1000 << " s";
     }
-    ~FileHolder() {
-        if (!m_process) return;
-        TerminateProcess(m_process.get(), 0);
-        if (WaitForSingleObject(m_process.get(), E2E_GENEROUS_WAIT_MS) != WAIT_OBJECT_0)
-            ADD_FAILURE() << "fault_file_holder.exe did not end within " << E2E_GENEROUS_WAIT_MS / 1000 << " s";
-    }
-    FileHolder(const FileHolder&) = delete;
-    FileHolder& operator=(const FileHolder&) = delete;
-    bool holding() const { return m_holding; }
-
-private:
     qb::ScopedHandle m_process;
     qb::ScopedHandle m_file;
     bool m_holding = false;

@@ -150,7 +150,9 @@ TEST_F(DictConfigTest, RegistrationThatReachesNothingFails) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         ASSERT_TRUE(test::WriteFileBytes(host.configPath, "[other]\r\nid=other\r\n"));
-        if (c.deleteHostFile) ASSERT_TRUE(DeleteFileW(host.configPath.c_str()));
+        if (c.deleteHostFile) {
+            ASSERT_TRUE(DeleteFileW(host.configPath.c_str()));
+        }
         DWORD error = ERROR_SUCCESS;
         EXPECT_FALSE(manager.RegisterDictionary(Entry(c.id), error));
         EXPECT_EQ(error, c.error);
