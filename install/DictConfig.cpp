@@ -4,6 +4,7 @@
 
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <unordered_set>
 #include <vector>
 
@@ -71,14 +72,52 @@ bool CopyIsProven(const std::wstring& original, const std::wstring& copy, const 
     return true;
 }
 
+// The keys a batch sets in one section the copy does not have yet, in the order first set.
+struct CNewSection {
+    std::wstring m_strName;
+    std::vector<std::pair<std::wstring, std::wstring>> m_keys;
+};
+
+// Every profile write rewrites the whole file, so a section the copy does not have yet (a
+// dictionary registered for the first time) is written whole in one call; the rest key by key.
 bool ApplyEdits(const std::wstring& copy, const std::vector<CConfigEdit>& edits, DWORD& error) {
+    std::wstring text;
+    if (!ReadProfileText(copy, text, error)) return false;
+    const CProfileItems had = ParseProfile(text);
+    std::unordered_set<std::wstring> touchedByRemoval;
+    for (const CConfigEdit& edit : edits)
+        if (edit.m_bRemoveSection) touchedByRemoval.insert(FoldedName(edit.m_strSection));
+    std::vector<CNewSection> newSections;
+    std::unordered_map<std::wstring, size_t> newAt;
     for (const CConfigEdit& edit : edits) {
-        const BOOL written =
-            edit.m_bRemoveSection
-                ? WritePrivateProfileStringW(edit.m_strSection.c_str(), nullptr, nullptr, copy.c_str())
-                : WritePrivateProfileStringW(edit.m_strSection.c_str(), edit.m_strKey.c_str(), edit.m_strValue.c_str(),
-                                             copy.c_str());
+        const std::wstring folded = FoldedName(edit.m_strSection);
+        const bool whole = !edit.m_bRemoveSection && had.sections.count(folded) == 0 &&
+                           touchedByRemoval.count(folded) == 0;
+        BOOL written = TRUE;
+        if (whole) {
+            const auto at = newAt.emplace(folded, newSections.size());
+            if (at.second) newSections.push_back({edit.m_strSection, {}});
+            auto& keys = newSections[at.first->second].m_keys;
+            auto same = keys.begin();
+            while (same != keys.end() && FoldedName(same->first) != FoldedName(edit.m_strKey)) ++same;
+            if (same != keys.end()) same->second = edit.m_strValue;
+            else keys.emplace_back(edit.m_strKey, edit.m_strValue);
+        } else if (edit.m_bRemoveSection) {
+            written = WritePrivateProfileStringW(edit.m_strSection.c_str(), nullptr, nullptr, copy.c_str());
+        } else {
+            written = WritePrivateProfileStringW(edit.m_strSection.c_str(), edit.m_strKey.c_str(),
+                                                 edit.m_strValue.c_str(), copy.c_str());
+        }
         if (!written) {
+            error = ErrorOr(ERROR_WRITE_FAULT);
+            return false;
+        }
+    }
+    for (const CNewSection& section : newSections) {
+        std::wstring lines;  // "key=value\0key=value\0\0"
+        for (const auto& key : section.m_keys) lines += key.first + L'=' + key.second + L'\0';
+        lines += L'\0';
+        if (!WritePrivateProfileSectionW(section.m_strName.c_str(), lines.c_str(), copy.c_str())) {
             error = ErrorOr(ERROR_WRITE_FAULT);
             return false;
         }
