@@ -57,6 +57,7 @@ bool CInstallManager::PlaceEntries(const std::list<PackageItem>& packages, IInst
 }
 
 bool CInstallManager::RegisterPlacedEntries(const std::vector<PlacedEntry>& placed, IInstallReporter& reporter) {
+    if (placed.empty()) return true;
     std::vector<const EntryItem*> entries;
     for (const PlacedEntry& item : placed) entries.push_back(item.entry);
     std::vector<DWORD> errors;
