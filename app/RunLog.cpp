@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/NameFolding.h"
+#include "base/WaitLog.h"
 
 namespace {
 
@@ -38,6 +39,11 @@ DWORD ErrorOr(DWORD fallback) {
 }
 
 CRunLog* g_processLog = nullptr;
+
+// What the lower layers waited for, in the run's log.
+void LogWait(const std::wstring& line) {
+    if (g_processLog != nullptr) g_processLog->Line(line);
+}
 
 // A folder that only SYSTEM and Administrators may change: made so, or, when it is there
 // already (made by anyone), a real folder that is given those permissions now.
@@ -170,6 +176,12 @@ std::wstring LogValue(const std::wstring& value) {
 
 CRunLog* CRunLog::OfProcess() { return g_processLog; }
 
+CRunLog::~CRunLog() {
+    if (g_processLog != this) return;
+    qb::SetWaitSink(nullptr);
+    g_processLog = nullptr;
+}
+
 bool CRunLog::Open(const std::wstring& path, DWORD& error) {
     error = ERROR_SUCCESS;
     std::wstring file = path;
@@ -194,6 +206,7 @@ bool CRunLog::Open(const std::wstring& path, DWORD& error) {
     m_file = std::move(handle);
     m_strPath = file;
     g_processLog = this;
+    qb::SetWaitSink(LogWait);
     Line(LOG_RUN_HEADER + std::to_wstring(GetCurrentProcessId()) + L": " + GetCommandLineW());
     Line(L"log: " + m_strPath);
     return true;

@@ -29,6 +29,11 @@ public:
     // logs its install there too.
     static CRunLog* OfProcess();
 
+    CRunLog() = default;
+    CRunLog(const CRunLog&) = delete;
+    CRunLog& operator=(const CRunLog&) = delete;
+    ~CRunLog();
+
     // path empty: the dated file in the log folder; a relative path is taken from the current
     // directory. Writes the run's header and the log's full path. False with the Windows error
     // when the file cannot be opened or is refused (see above).

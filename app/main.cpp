@@ -7,6 +7,7 @@
 #include "app/Unattended.h"
 #include "app/WizardStart.h"
 #include "app/WizardTexts.h"
+#include "base/WaitLog.h"
 #include "framework/AppModule.h"
 
 // One dialog handle for every process started from this executable file: GCC marks the
@@ -40,7 +41,7 @@ bool ProcessIsRunning(DWORD pid) {
 
 // The lock is held: by another start of this same executable (its dialog comes forward) or
 // by a wizard from another folder. True when the dialog of this executable came forward.
-bool WaitForSameWizardDialog() {
+bool LooksForSameWizardDialog() {
     for (DWORD waited = 0; waited < SAME_WIZARD_WAIT_MS; waited += SAME_WIZARD_POLL_MS) {
         if (BringForwardExistingDialog()) return true;
         const DWORD holder = g_dwLockHolderPid;
@@ -51,6 +52,14 @@ bool WaitForSameWizardDialog() {
         ::Sleep(SAME_WIZARD_POLL_MS);
     }
     return false;
+}
+
+bool WaitForSameWizardDialog() {
+    const DWORD start = ::GetTickCount();
+    const bool came = LooksForSameWizardDialog();
+    qb::ReportWait(L"the dialog of the wizard that holds the host's lock", start,
+                   came ? WAIT_OUTCOME_CAME : WAIT_OUTCOME_NEVER_CAME);
+    return came;
 }
 
 // The dialog's start: the one start of every run (WizardStart.h), then the dialog on the page

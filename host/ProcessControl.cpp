@@ -7,6 +7,7 @@
 
 #include "base/NameFolding.h"
 #include "base/ScopedWin.h"
+#include "base/WaitLog.h"
 #include "host/HostPaths.h"
 
 namespace {
@@ -16,11 +17,17 @@ DWORD g_pollIntervalMs = POLL_INTERVAL_MS;
 // True as soon as no process of that name is found; false when it is still there after
 // the last poll.
 bool WaitUntilGone(const wchar_t* exeName) {
+    const DWORD start = GetTickCount();
+    const std::wstring what = std::wstring(exeName) + L" to end";
     for (int poll = 0; poll < POLL_COUNT; ++poll) {
         WaitAnsweringSentMessages(g_pollIntervalMs);
         DWORD processId = 0;
-        if (!FindProcessByName(exeName, processId)) return true;
+        if (!FindProcessByName(exeName, processId)) {
+            qb::ReportWait(what, start, WAIT_OUTCOME_ENDED);
+            return true;
+        }
     }
+    qb::ReportWait(what, start, WAIT_OUTCOME_STILL_RUNNING);
     return false;
 }
 

@@ -4,11 +4,13 @@
 
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <unordered_set>
 #include <vector>
 
 #include "base/CrashPoint.h"
 #include "base/NameFolding.h"
+#include "base/WaitLog.h"
 #include "base/ScopedWin.h"
 #include "host/HostConfigFile.h"
 #include "host/HostPaths.h"
@@ -70,14 +72,52 @@ bool CopyIsProven(const std::wstring& original, const std::wstring& copy, const 
     return true;
 }
 
+// The keys a batch sets in one section the copy does not have yet, in the order first set.
+struct CNewSection {
+    std::wstring m_strName;
+    std::vector<std::pair<std::wstring, std::wstring>> m_keys;
+};
+
+// Every profile write rewrites the whole file, so a section the copy does not have yet (a
+// dictionary registered for the first time) is written whole in one call; the rest key by key.
 bool ApplyEdits(const std::wstring& copy, const std::vector<CConfigEdit>& edits, DWORD& error) {
+    std::wstring text;
+    if (!ReadProfileText(copy, text, error)) return false;
+    const CProfileItems had = ParseProfile(text);
+    std::unordered_set<std::wstring> touchedByRemoval;
+    for (const CConfigEdit& edit : edits)
+        if (edit.m_bRemoveSection) touchedByRemoval.insert(FoldedName(edit.m_strSection));
+    std::vector<CNewSection> newSections;
+    std::unordered_map<std::wstring, size_t> newAt;
     for (const CConfigEdit& edit : edits) {
-        const BOOL written =
-            edit.m_bRemoveSection
-                ? WritePrivateProfileStringW(edit.m_strSection.c_str(), nullptr, nullptr, copy.c_str())
-                : WritePrivateProfileStringW(edit.m_strSection.c_str(), edit.m_strKey.c_str(), edit.m_strValue.c_str(),
-                                             copy.c_str());
+        const std::wstring folded = FoldedName(edit.m_strSection);
+        const bool whole = !edit.m_bRemoveSection && had.sections.count(folded) == 0 &&
+                           touchedByRemoval.count(folded) == 0;
+        BOOL written = TRUE;
+        if (whole) {
+            const auto at = newAt.emplace(folded, newSections.size());
+            if (at.second) newSections.push_back({edit.m_strSection, {}});
+            auto& keys = newSections[at.first->second].m_keys;
+            auto same = keys.begin();
+            while (same != keys.end() && FoldedName(same->first) != FoldedName(edit.m_strKey)) ++same;
+            if (same != keys.end()) same->second = edit.m_strValue;
+            else keys.emplace_back(edit.m_strKey, edit.m_strValue);
+        } else if (edit.m_bRemoveSection) {
+            written = WritePrivateProfileStringW(edit.m_strSection.c_str(), nullptr, nullptr, copy.c_str());
+        } else {
+            written = WritePrivateProfileStringW(edit.m_strSection.c_str(), edit.m_strKey.c_str(),
+                                                 edit.m_strValue.c_str(), copy.c_str());
+        }
         if (!written) {
+            error = ErrorOr(ERROR_WRITE_FAULT);
+            return false;
+        }
+    }
+    for (const CNewSection& section : newSections) {
+        std::wstring lines;  // "key=value\0key=value\0\0"
+        for (const auto& key : section.m_keys) lines += key.first + L'=' + key.second + L'\0';
+        lines += L'\0';
+        if (!WritePrivateProfileSectionW(section.m_strName.c_str(), lines.c_str(), copy.c_str())) {
             error = ErrorOr(ERROR_WRITE_FAULT);
             return false;
         }
@@ -121,15 +161,20 @@ bool CopySecurity(const std::wstring& from, const std::wstring& to, DWORD& error
 // with its name. A host that holds the file without delete sharing keeps it from being
 // replaced: tried again for a short while.
 bool SwapIntoPlace(const std::wstring& path, const std::wstring& copy, DWORD& error) {
+    const DWORD start = GetTickCount();
     for (int attempt = 1;; ++attempt) {
-        if (ReplaceFileW(path.c_str(), copy.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr))
-            return true;
-        error = ErrorOr(ERROR_UNABLE_TO_REMOVE_REPLACED);
-        // ReplaceFileW without a backup name may remove the file and then fail to rename the
-        // copy: the proven copy is then the only whole one, and takes the name by itself.
-        if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT && !FileExistsAt(path) && MoveDurably(copy, path, false))
-            return true;
-        if (attempt >= CONFIG_SWAP_TRIES) return false;
+        bool swapped =
+            ReplaceFileW(path.c_str(), copy.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr) != FALSE;
+        if (!swapped) {
+            error = ErrorOr(ERROR_UNABLE_TO_REMOVE_REPLACED);
+            // ReplaceFileW without a backup name may remove the file and then fail to rename
+            // the copy: the proven copy is then the only whole one, and takes the name by itself.
+            swapped = error == ERROR_UNABLE_TO_MOVE_REPLACEMENT && !FileExistsAt(path) && MoveDurably(copy, path, false);
+        }
+        if (swapped || attempt >= CONFIG_SWAP_TRIES) {
+            if (attempt > 1) qb::ReportHeldFileWait(path, start, swapped);
+            return swapped;
+        }
         Sleep(CONFIG_SWAP_WAIT_MS);
     }
 }
@@ -137,11 +182,15 @@ bool SwapIntoPlace(const std::wstring& path, const std::wstring& copy, DWORD& er
 // A host that holds its file without read sharing keeps it from being copied: tried again for
 // the same short while as the swap.
 bool CopyForEditing(const std::wstring& path, const std::wstring& copy, DWORD& error) {
+    const DWORD start = GetTickCount();
     for (int attempt = 1;; ++attempt) {
-        if (DeleteWorkFile(copy) && CopyDurably(path, copy, CREATE_NEW)) return true;
-        error = ErrorOr(ERROR_WRITE_FAULT);
-        const bool held = error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
-        if (!held || attempt >= CONFIG_SWAP_TRIES) return false;
+        const bool copied = DeleteWorkFile(copy) && CopyDurably(path, copy, CREATE_NEW);
+        if (!copied) error = ErrorOr(ERROR_WRITE_FAULT);
+        const bool held = !copied && (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION);
+        if (!held || attempt >= CONFIG_SWAP_TRIES) {
+            if (attempt > 1) qb::ReportHeldFileWait(path, start, copied);
+            return copied;
+        }
         Sleep(CONFIG_SWAP_WAIT_MS);
     }
 }
@@ -198,6 +247,7 @@ bool ReplaceHostConfigVerified(const std::wstring& path, const std::vector<CConf
     }
     CWorkFile copy(NewFilePathOf(path));
     if (!CopyForEditing(path, copy.path(), error)) return false;
+    error = ERROR_SUCCESS;  // an attempt that failed before the host let go is not the outcome
     if (!ApplyEdits(copy.path(), edits, error)) return false;
     QB_CRASH_POINT();
     {
@@ -236,29 +286,41 @@ bool CInstallManager::RegisterDictionary(const EntryItem& entry) {
 }
 
 bool CInstallManager::RegisterDictionary(const EntryItem& entry, DWORD& writeError) {
-    writeError = ERROR_SUCCESS;
-    if (entry.dictId.empty()) {
-        writeError = ERROR_INVALID_NAME;
-        return false;
-    }
+    std::vector<DWORD> errors;
+    RegisterDictionaries({&entry}, errors);
+    writeError = errors[0];
+    std::wstring wizardConfig;
+    return writeError == ERROR_SUCCESS && WizardConfigPath(wizardConfig) && PathExists(wizardConfig);
+}
+
+void CInstallManager::RegisterDictionaries(const std::vector<const EntryItem*>& entries, std::vector<DWORD>& errors) {
+    errors.assign(entries.size(), ERROR_SUCCESS);
+    if (entries.empty()) return;
     // The host owns its file and the wizard never makes it: without it the host cannot see
-    // the dictionary, and the registration has failed.
+    // the dictionaries, and their registration has failed.
     std::wstring hostConfig;
-    if (!GetLocalQueryCfgPath(hostConfig)) {
-        writeError = ERROR_PATH_NOT_FOUND;
-        return false;
+    DWORD error = ERROR_SUCCESS;
+    if (!GetLocalQueryCfgPath(hostConfig)) error = ERROR_PATH_NOT_FOUND;
+    else if (!PathExists(hostConfig)) error = ERROR_FILE_NOT_FOUND;
+    else HostConfigWritable(hostConfig, error);
+    if (error != ERROR_SUCCESS) {
+        for (size_t i = 0; i < entries.size(); ++i) errors[i] = entries[i]->dictId.empty() ? ERROR_INVALID_NAME : error;
+        return;
     }
-    if (!PathExists(hostConfig)) {
-        writeError = ERROR_FILE_NOT_FOUND;
-        return false;
-    }
-    if (!HostConfigWritable(hostConfig, writeError)) return false;
 
     std::wstring wizardConfig;
     const bool haveWizardConfig = WizardConfigPath(wizardConfig) && PathExists(wizardConfig);
-    const wchar_t* section = entry.dictId.c_str();
-    std::vector<CConfigEdit> edits = {{section, CFG_KEY_ID, section}};
-    if (haveWizardConfig) {
+    std::vector<CConfigEdit> edits;
+    size_t registering = 0;
+    for (size_t i = 0; i < entries.size(); ++i) {
+        if (entries[i]->dictId.empty()) {
+            errors[i] = ERROR_INVALID_NAME;
+            continue;
+        }
+        ++registering;
+        const wchar_t* section = entries[i]->dictId.c_str();
+        edits.push_back({section, CFG_KEY_ID, section});
+        if (!haveWizardConfig) continue;
         for (const wchar_t* key : CFG_COPIED_KEYS) {
             wchar_t value[CFG_VALUE_UNITS] = {};
             GetPrivateProfileStringW(section, key, L"", value, CFG_VALUE_UNITS, wizardConfig.c_str());
@@ -266,8 +328,20 @@ bool CInstallManager::RegisterDictionary(const EntryItem& entry, DWORD& writeErr
             if (value[0] != L'\0') edits.push_back({section, key, value});
         }
     }
-    if (!ReplaceHostConfigVerified(hostConfig, edits, writeError)) return false;
-    return haveWizardConfig;
+    if (registering == 0 || ReplaceHostConfigVerified(hostConfig, edits, error)) return;
+    // A copy that could not be proven may hold one entry's value that the file's encoding
+    // cannot keep: each entry is then tried alone, so that it fails only its own.
+    if (error == ERROR_FILE_CORRUPT && registering > 1) {
+        for (size_t i = 0; i < entries.size(); ++i) {
+            if (errors[i] != ERROR_SUCCESS) continue;
+            std::vector<DWORD> alone;
+            RegisterDictionaries({entries[i]}, alone);
+            errors[i] = alone[0];
+        }
+        return;
+    }
+    for (DWORD& each : errors)
+        if (each == ERROR_SUCCESS) each = error;
 }
 
 bool CInstallManager::EnableDictionaries(bool launchHost) {

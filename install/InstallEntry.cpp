@@ -8,6 +8,7 @@
 // the sealed one.
 #include "base/CrashPoint.h"
 #include "base/NameFolding.h"
+#include "base/WaitLog.h"
 #include "dictver/DictDate.h"
 #include "install/DictConfig.h"
 #include "install/EntryHasher.h"
@@ -113,11 +114,17 @@ constexpr int HELD_NEW_FILE_TRIES = 10;
 constexpr DWORD HELD_NEW_FILE_WAIT_MS = 100;
 
 bool MoveNewFileToFreeName(const std::wstring& newFile, const std::wstring& target) {
+    const DWORD start = GetTickCount();
     for (int attempt = 1;; ++attempt) {
-        if (MoveDurably(newFile, target, false)) return true;
+        const bool moved = MoveDurably(newFile, target, false);
         const DWORD error = GetLastError();
-        const bool held = error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION || error == ERROR_ACCESS_DENIED;
-        if (!held || attempt >= HELD_NEW_FILE_TRIES) return false;
+        const bool held = !moved && (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
+                                     error == ERROR_ACCESS_DENIED);
+        if (!held || attempt >= HELD_NEW_FILE_TRIES) {
+            if (attempt > 1) qb::ReportHeldFileWait(newFile, start, moved);
+            SetLastError(error);
+            return moved;
+        }
         Sleep(HELD_NEW_FILE_WAIT_MS);
     }
 }
@@ -199,15 +206,8 @@ EntryOutcome CInstallManager::InstallEntry(const EntryItem& entry, IInstallRepor
     // The target holds the complete new bytes and the mark says so: the backup is stale.
     DeleteWorkFile(BackupPathOf(target));
     QB_CRASH_POINT();
-    // A registration that did not reach the host's file fails the entry; the dictionary is
-    // complete and stays, and its mark makes the next run install and register it again.
-    DWORD registrationError = ERROR_SUCCESS;
-    RegisterDictionary(entry, registrationError);
-    if (registrationError != ERROR_SUCCESS) return failed(registrationError);
-    QB_CRASH_POINT();
-    DeleteWorkFile(unregistered.path());
-    CopyDictionaryImage(entry.dictId.c_str());
-    reporter.OnItemDone(entry);
+    // The mark stays until the run's registration has reached the host's file.
     outcome.done = true;
+    outcome.mark = unregistered.path();
     return outcome;
 }

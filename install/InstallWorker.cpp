@@ -1,5 +1,7 @@
+#include "base/CrashPoint.h"
 #include "install/InstallReporter.h"
 #include "install/Recovery.h"
+#include "install/WorkFiles.h"
 #include "package/InstallManager.h"
 #include "package/PackageReader.h"
 
@@ -7,8 +9,24 @@ bool CInstallManager::InstallPlan(IInstallReporter& reporter) {
     return EnsurePlanned() && InstallPackages(m_packages, reporter);
 }
 
+// Registration costs one proven replacement of the host's whole file, however many entries
+// there are: each entry is first put in place with its unregistered mark (a kill from there on
+// leaves it complete, and the next run registers it), and after the last one every section is
+// written in one replacement. Only then does an entry count as done: its mark goes, its
+// picture is copied and it is reported.
 bool CInstallManager::InstallPackages(const std::list<PackageItem>& packages, IInstallReporter& reporter) {
     reporter.OnInstallBegin();
+    std::vector<PlacedEntry> placed;
+    const bool walked = PlaceEntries(packages, reporter, placed);
+    // Also after a stop: what is in place stays, and the host is to see it.
+    const bool reported = RegisterPlacedEntries(placed, reporter);
+    if (!walked || !reported) return false;
+    reporter.OnInstallEnd();
+    return true;
+}
+
+bool CInstallManager::PlaceEntries(const std::list<PackageItem>& packages, IInstallReporter& reporter,
+                                   std::vector<PlacedEntry>& placed) {
     for (const PackageItem& package : packages) {
         if (!package.entries) continue;
         CPackageReader reader;
@@ -23,8 +41,11 @@ bool CInstallManager::InstallPackages(const std::list<PackageItem>& packages, II
         }
         for (const EntryItem& entry : *package.entries) {
             if (entry.action == ACTION_SKIP) continue;
-            const EntryOutcome outcome = InstallEntry(entry, reporter, reader);
-            if (outcome.done) continue;
+            EntryOutcome outcome = InstallEntry(entry, reporter, reader);
+            if (outcome.done) {
+                placed.push_back({&entry, std::move(outcome.mark)});
+                continue;
+            }
             if (!OnEntryFailed(reporter, entry, outcome)) {
                 reader.Close();
                 return false;
@@ -32,8 +53,31 @@ bool CInstallManager::InstallPackages(const std::list<PackageItem>& packages, II
         }
         reader.Close();
     }
-    reporter.OnInstallEnd();
     return true;
+}
+
+bool CInstallManager::RegisterPlacedEntries(const std::vector<PlacedEntry>& placed, IInstallReporter& reporter) {
+    if (placed.empty()) return true;
+    std::vector<const EntryItem*> entries;
+    for (const PlacedEntry& item : placed) entries.push_back(item.entry);
+    std::vector<DWORD> errors;
+    RegisterDictionaries(entries, errors);
+    QB_CRASH_POINT();
+    bool goOn = true;
+    for (size_t i = 0; i < placed.size(); ++i) {
+        const EntryItem& entry = *placed[i].entry;
+        if (errors[i] != ERROR_SUCCESS) {
+            // The dictionary is complete and stays; its mark makes the next run install and
+            // register it again.
+            if (goOn) goOn = OnEntryFailed(reporter, entry, {false, errors[i], {}});
+            continue;
+        }
+        DeleteWorkFile(placed[i].mark);
+        QB_CRASH_POINT();
+        CopyDictionaryImage(entry.dictId.c_str());
+        if (goOn) reporter.OnItemDone(entry);
+    }
+    return goOn;
 }
 
 // The install removed the work files it made that meant nothing yet; what is left beside

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <memory>
 #include <thread>
 
@@ -510,6 +511,63 @@ TEST_F(UnattendedE2E, EnablingNeverMakesASection) {
     EXPECT_EQ(IniValue(machine->hostConfig, L"abc", L"enable"), L"1");
     EXPECT_EQ(test::ReadFileBytes(machine->hostConfig).find("[xyz]"), std::string::npos);
     EXPECT_EQ(ReadUtf16File(machine->hostConfig).find(L"[xyz]"), std::wstring::npos);
+}
+
+
+// The seconds of the log's line "waited N.N s for WHAT (OUTCOME)", or -1 without one.
+double WaitedSeconds(const std::string& log, const std::wstring& whatAndOutcome) {
+    const std::string tail = " s for " + test::Utf8(whatAndOutcome) + "\r\n";
+    const size_t at = log.find(tail);
+    if (at == std::string::npos) return -1;
+    const size_t lead = log.rfind("waited ", at);
+    if (lead == std::string::npos || log.find('\n', lead) < at) return -1;
+    return std::atof(log.c_str() + lead + 7);
+}
+
+// Every wait on something outside the wizard has its bound, and the log says what it waited
+// for, how long and how the wait ended: the service stopped by the repair tool, the host's
+// tray window after the host was started, the host's file held without sharing (tried again
+// for a while, then the registration fails).
+TEST_F(UnattendedE2E, LogSaysWhatEachWaitWaitedForAndHowLong) {
+    machine->Register();
+    machine->AddPackage(L"abc.dir", MakePackage({Abc(ABC)}));
+    const struct {
+        const char* name;
+        const wchar_t* switches;
+        bool service;         // lxdsvc.exe runs and is stopped before enabling
+        bool holdHostConfig;  // another program holds localquerydictcfg.ini without sharing
+        DWORD exitCode;
+        std::wstring waitedFor;
+        double atLeast, below;  // seconds
+    } cases[] = {
+        {"service", L"/S", true, false, 0, DICT_SERVICE_NAME L" to end (ended)", 0.0, 10.0},
+        {"tray window", L"/S /LAUNCH", false, false, 0, L"the host's tray window LXTray (came)", 0.0, 10.0},
+        {"held host file", L"/S", false, true, static_cast<DWORD>(WIZ_EXIT_INSTALL_FAILED),
+         machine->hostConfig + L" to be let go (still held)", 1.5, 10.0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        DeleteFileW(Installed(L"abc.dic").c_str());
+        DeleteFileW(Installed(L"abc.dic" UNREGISTERED_SUFFIX).c_str());
+        std::unique_ptr<Wizard> service;
+        if (c.service) {
+            service = std::make_unique<Wizard>(machine->serviceExe);
+            ASSERT_TRUE(WaitUntil([] { DWORD id; return FindProcessByName(DICT_SERVICE_NAME, id); }));
+        }
+        qb::ScopedHandle held;
+        if (c.holdHostConfig) {
+            held.reset(CreateFileW(machine->hostConfig.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+            ASSERT_TRUE(held.valid());
+        }
+        const Outcome outcome = Run(c.switches);
+        held.reset();
+        KillProcessByName(L"Lexora.exe");
+        ExpectSilentEnd(outcome, c.exitCode);
+        const double waited = WaitedSeconds(outcome.log, c.waitedFor);
+        EXPECT_GE(waited, c.atLeast) << "no line \"waited N s for " << test::Utf8(c.waitedFor) << "\" in\n"
+                                     << outcome.log;
+        EXPECT_LT(waited, c.below);
+    }
 }
 
 }  // namespace

@@ -212,9 +212,10 @@ TEST_F(WizardE2E, TwoEntriesInstallAndTheTickedBoxStartsTheHost) {
     Click(dlg, IDC_BTN_MAINDLG_NEXT);
     ASSERT_TRUE(WaitUntil([&] { return OnFinishedPage(dlg); }));
 
+    // Each entry is done once the host can see it: after both are in place.
     const std::vector<std::wstring> expected = {
-        L"正在为您安装《ABC英汉词典》，请稍候 ...", L"已为您成功安装《ABC英汉词典》。",
-        L"正在升级您本地的《XYZ汉英词典》，请稍候 ...", L"已为您成功升级《XYZ汉英词典》到最新的版本。"};
+        L"正在为您安装《ABC英汉词典》，请稍候 ...", L"正在升级您本地的《XYZ汉英词典》，请稍候 ...",
+        L"已为您成功安装《ABC英汉词典》。", L"已为您成功升级《XYZ汉英词典》到最新的版本。"};
     EXPECT_EQ(ListLines(dlg, IDC_LST_MAINDLG_INFO), expected);
     EXPECT_TRUE(Visible(dlg, IDC_LST_MAINDLG_INFO));
     EXPECT_FALSE(Visible(dlg, IDC_STC_MAINDLG_TIPINFO));

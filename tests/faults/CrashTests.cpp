@@ -43,7 +43,7 @@ protected:
     }
 
     // What a kill may leave: each dictionary whole at its name, or its previous bytes under
-    // the backup name. A file held open by another program cannot be renamed, so it is
+    // the backup name; new bytes at the name are registered or carry their mark. A file held open by another program cannot be renamed, so it is
     // rewritten where it is; while that runs, its complete previous bytes are the backup and
     // the complete new file beside it marks it as being rewritten.
     void ExpectWholeAfterKill(const std::vector<Dictionary>& dictionaries, const std::string& where) {
@@ -54,6 +54,12 @@ protected:
             const std::string now = test::ReadFileBytes(target);
             const std::string backup = test::ReadFileBytes(BackupPathOf(target));
             const bool targetWhole = test::FileExists(target) && (now == d.after || (!d.before.empty() && now == d.before));
+            // New bytes at the name are either marked unregistered or named by the host's file.
+            if (test::FileExists(target) && now == d.after && !test::FileExists(UnregisteredMarkOf(target))) {
+                const std::wstring id = d.name.substr(0, d.name.find(L'.'));
+                EXPECT_EQ(IniValue(machine->hostConfig, id.c_str(), L"id"), id)
+                    << "the new dictionary lost its mark before it was registered";
+            }
             if (d.before.empty()) {
                 EXPECT_TRUE(!test::FileExists(target) || now == d.after) << "a new dictionary is partial";
             } else if (!targetWhole) {

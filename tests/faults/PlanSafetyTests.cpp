@@ -76,7 +76,8 @@ TEST_F(PlanSafetyTest, AnotherCaseOfAnInstalledNameIsThatDictionary) {
         } else {
             const std::vector<std::wstring> lines = Install();
             ASSERT_EQ(lines.size(), 8u);
-            for (size_t i = 0; i < 4; ++i) EXPECT_EQ(lines[2 * i + 1], Upgraded((L"词典" + std::wstring(ids[i])).c_str()));
+            // Each entry's line once all four are in place and registered.
+            for (size_t i = 0; i < 4; ++i) EXPECT_EQ(lines[4 + i], Upgraded((L"词典" + std::wstring(ids[i])).c_str()));
             ExpectDataDir(after);
         }
         for (const wchar_t* name : installedNames) DeleteFileW(Installed(name).c_str());

@@ -5,7 +5,9 @@
 #include "app/WizardMessages.h"
 #include "host/ProcessControl.h"
 #include "install/InstallEngine.h"
+#include "install/DictConfig.h"
 #include "install/ReplaceTarget.h"
+#include "install/WorkFiles.h"
 #include "package/PackageFormat.h"
 #include "tests/install/InstallFixture.h"
 
@@ -14,10 +16,21 @@ namespace {
 using test::PatternBytes;
 using test::ReadFileBytes;
 
-std::string EntryMessages(const std::string& name, int action, size_t steps, const char* last) {
-    std::string out = "ITEM_BEGIN(" + name + "," + std::to_string(action) + ")";
+// One entry's message, e.g. "ITEM_DONE(D-abc,1)".
+std::string EntryMessage(const char* message, const std::string& name, int action) {
+    return std::string(message) + "(" + name + "," + std::to_string(action) + ")";
+}
+
+// An entry put in place: its begin and one step per chunk. Its outcome comes after every
+// entry is in place, once the registration of all of them has reached the host's file.
+std::string PlacedMessages(const std::string& name, int action, size_t steps) {
+    std::string out = EntryMessage("ITEM_BEGIN", name, action);
     for (size_t i = 0; i < steps; ++i) out += " STEP";
-    return out + " " + last + "(" + name + "," + std::to_string(action) + ")";
+    return out;
+}
+
+std::string EntryMessages(const std::string& name, int action, size_t steps, const char* last) {
+    return PlacedMessages(name, action, steps) + " " + EntryMessage(last, name, action);
 }
 
 class InstallWorkerTest : public test::InstallFixture {
@@ -32,11 +45,13 @@ TEST_F(InstallWorkerTest, EveryChunkIsOneStep) {
         size_t steps;
     } cases[] = {{L"empty", 0, 1}, {L"one", CHUNK_SIZE, 1}, {L"over", CHUNK_SIZE + 1, 2}, {L"three", 5000, 3}};
     std::vector<test::PlannedEntry> entries;
-    std::string expected = "BEGIN";
+    std::string expected = "BEGIN", outcomes;
     for (const SizeCase& c : cases) {
         entries.push_back({c.id, PatternBytes(c.size, static_cast<unsigned>(c.size)), ACTION_INSTALL});
-        expected += " " + EntryMessages("D-" + test::Utf8(c.id), 1, c.steps, "ITEM_DONE");
+        expected += " " + PlacedMessages("D-" + test::Utf8(c.id), 1, c.steps);
+        outcomes += " " + EntryMessage("ITEM_DONE", "D-" + test::Utf8(c.id), 1);
     }
+    expected += outcomes;
     AddPackage(L"a.dir", entries);
 
     EXPECT_TRUE(manager.InstallPackages(manager.m_packages, recorder.reporter()));
@@ -49,6 +64,69 @@ TEST_F(InstallWorkerTest, EveryChunkIsOneStep) {
         EXPECT_EQ(HostValue(c.id, L"id"), c.id);
     }
 }
+
+enum class HostFile { Plain, ReadOnly, AnsiWithAValueItCannotHold };
+
+struct RegistrationCase {
+    const char* name;
+    HostFile hostFile;
+    std::vector<bool> registered;  // abc, qrs, xyz
+    friend void PrintTo(const RegistrationCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class RegistrationTest : public InstallWorkerTest, public ::testing::WithParamInterface<RegistrationCase> {};
+
+// Many dictionaries in one run: each is put in place beside its unregistered mark, and only
+// after the last one does the host's file name them, all in one replacement. An entry is
+// reported done once the host can see it; failed, with its mark kept, when it cannot. A value
+// the host's ANSI file cannot hold fails only its own entry.
+TEST_P(RegistrationTest, EntriesAreRegisteredTogetherAfterTheLastIsInPlace) {
+    const RegistrationCase& c = GetParam();
+    const wchar_t* unheld = L"\u8BCD\u5178";
+    if (c.hostFile == HostFile::AnsiWithAValueItCannotHold && TextFitsCodePage(unheld, GetACP()))
+        GTEST_SKIP() << "the system's code page holds the value";
+    const std::vector<std::wstring> ids = {L"abc", L"qrs", L"xyz"};
+    const std::wstring xyzName = c.hostFile == HostFile::AnsiWithAValueItCannotHold ? unheld : L"XYZ";
+    const std::wstring wizardConfig =
+        L"\xFEFF[abc]\r\ndesc_name=ABC\r\n[qrs]\r\ndesc_name=QRS\r\n[xyz]\r\ndesc_name=" + xyzName + L"\r\n";
+    WriteWizardConfig(std::string(reinterpret_cast<const char*>(wizardConfig.data()), wizardConfig.size() * 2));
+    std::vector<test::PlannedEntry> entries;
+    for (const std::wstring& id : ids) entries.push_back({id, "data of " + test::Utf8(id), ACTION_INSTALL});
+    AddPackage(L"a.dir", entries);
+    if (c.hostFile == HostFile::ReadOnly) ASSERT_TRUE(SetFileAttributesW(host.configPath.c_str(), FILE_ATTRIBUTE_READONLY));
+    int registeredEarly = 0;
+    recorder.onMessage = [&](const test::RecordedMessage& message) {
+        if (message.message != WM_WIZ_ITEM_BEGIN && message.message != WM_WIZ_STEP) return;
+        for (const std::wstring& id : ids) registeredEarly += HostValue(id, L"id").empty() ? 0 : 1;
+    };
+
+    EXPECT_TRUE(manager.InstallPackages(manager.m_packages, recorder.reporter()));
+    SetFileAttributesW(host.configPath.c_str(), FILE_ATTRIBUTE_NORMAL);
+
+    std::string expected = "BEGIN", outcomes;
+    for (size_t i = 0; i < ids.size(); ++i) {
+        const std::string name = "D-" + test::Utf8(ids[i]);
+        expected += " " + PlacedMessages(name, 1, 1);
+        outcomes += " " + EntryMessage(c.registered[i] ? "ITEM_DONE" : "ITEM_FAILED", name, 1);
+    }
+    EXPECT_EQ(recorder.Sequence(), expected + outcomes + " END");
+    EXPECT_EQ(registeredEarly, 0) << "a dictionary was registered before the last one was in place";
+    for (size_t i = 0; i < ids.size(); ++i) {
+        SCOPED_TRACE(test::Utf8(ids[i]));
+        EXPECT_EQ(ReadFileBytes(TargetOf(ids[i])), "data of " + test::Utf8(ids[i]));
+        EXPECT_EQ(HostValue(ids[i], L"id"), c.registered[i] ? ids[i] : L"");
+        EXPECT_EQ(test::FileExists(UnregisteredMarkOf(TargetOf(ids[i]))), !c.registered[i]);
+    }
+    EXPECT_EQ(HostValue(L"other", L"id"), L"other");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    HostFiles, RegistrationTest,
+    ::testing::Values(RegistrationCase{"plain", HostFile::Plain, {true, true, true}},
+                      RegistrationCase{"read_only", HostFile::ReadOnly, {false, false, false}},
+                      RegistrationCase{"ansi_cannot_hold_one_value", HostFile::AnsiWithAValueItCannotHold,
+                                       {true, true, false}}),
+    [](const ::testing::TestParamInfo<RegistrationCase>& info) { return std::string(info.param.name); });
 
 TEST_F(InstallWorkerTest, EmptyPlanStillBeginsAndEnds) {
     EXPECT_TRUE(manager.InstallPackages(manager.m_packages, recorder.reporter()));
@@ -150,12 +228,18 @@ TEST_P(FailedEntryTest, PreviousFileIsBackAndNothingPartialStays) {
 
     const bool walked = manager.InstallPackages(manager.m_packages, recorder.reporter());
 
-    std::string expected = "BEGIN " + EntryMessages("D-ok", 1, 2, "ITEM_DONE") + " " +
-                           EntryMessages("D-bad", c.action, c.stepsBeforeFailure, "ITEM_FAILED");
-    if (c.answer == 1) expected += " " + EntryMessages("D-later", 1, 1, "ITEM_DONE") + " END";
+    // What was in place before a stop stays, and is registered all the same.
+    std::string expected = "BEGIN " + PlacedMessages("D-ok", 1, 2) + " " +
+                           EntryMessages("D-bad", c.action, c.stepsBeforeFailure, "ITEM_FAILED") + " ";
+    if (c.answer == 1)
+        expected += PlacedMessages("D-later", 1, 1) + " ITEM_DONE(D-ok,1) ITEM_DONE(D-later,1) END";
+    else
+        expected += "ITEM_DONE(D-ok,1)";
     EXPECT_EQ(recorder.Sequence(), expected);
     EXPECT_EQ(walked, c.answer == 1);
     EXPECT_EQ(test::FileExists(TargetOf(L"later")), c.answer == 1);
+    EXPECT_EQ(HostValue(L"ok", L"id"), L"ok");
+    EXPECT_FALSE(test::FileExists(UnregisteredMarkOf(TargetOf(L"ok"))));
 
     if (c.action == ACTION_UPGRADE) {
         EXPECT_TRUE(ReadFileBytes(TargetOf(L"bad")) == previous) << "previous dictionary not restored";
