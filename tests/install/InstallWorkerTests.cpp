@@ -93,7 +93,9 @@ TEST_P(RegistrationTest, EntriesAreRegisteredTogetherAfterTheLastIsInPlace) {
     std::vector<test::PlannedEntry> entries;
     for (const std::wstring& id : ids) entries.push_back({id, "data of " + test::Utf8(id), ACTION_INSTALL});
     AddPackage(L"a.dir", entries);
-    if (c.hostFile == HostFile::ReadOnly) ASSERT_TRUE(SetFileAttributesW(host.configPath.c_str(), FILE_ATTRIBUTE_READONLY));
+    if (c.hostFile == HostFile::ReadOnly) {
+        ASSERT_TRUE(SetFileAttributesW(host.configPath.c_str(), FILE_ATTRIBUTE_READONLY));
+    }
     int registeredEarly = 0;
     recorder.onMessage = [&](const test::RecordedMessage& message) {
         if (message.message != WM_WIZ_ITEM_BEGIN && message.message != WM_WIZ_STEP) return;
