@@ -2,6 +2,7 @@
 
 #include "app/DialogReporter.h"
 #include "app/LogReporter.h"
+#include "install/RecordKeeper.h"
 #include "package/InstallManager.h"
 
 DWORD WINAPI InstallThreadProc(LPVOID parameter) {
@@ -14,9 +15,15 @@ bool CInstallManager::RunInstall(HWND hDlg) {
     if (hDlg == nullptr || !IsWindow(hDlg)) return false;
     if (!EnsurePlanned()) return false;
     CDialogReporter reporter(hDlg);
-    if (CRunLog* log = CRunLog::OfProcess()) {
+    CRunLog* log = CRunLog::OfProcess();
+    const RecordNote note = [log](const std::wstring& line) {
+        if (log) log->Line(line);
+    };
+    if (log) {
         CLogReporter logged(*log, &reporter);
-        return InstallPackages(m_packages, logged);
+        CRecordKeeper keeper(logged, m_packages, note);
+        return InstallPackages(m_packages, keeper);
     }
-    return InstallPackages(m_packages, reporter);
+    CRecordKeeper keeper(reporter, m_packages, note);
+    return InstallPackages(m_packages, keeper);
 }

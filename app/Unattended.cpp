@@ -1,11 +1,13 @@
 #include "app/Unattended.h"
 
 #include "app/HostNotify.h"
+#include "app/KeptCopy.h"
 #include "app/MainDlg.h"
 #include "app/WizardTexts.h"
 #include "host/HostLock.h"
 #include "host/HostPaths.h"
 #include "app/LogReporter.h"
+#include "install/RecordKeeper.h"
 #include "install/Recovery.h"
 #include "install/Removal.h"
 #include "package/InstallManager.h"
@@ -70,13 +72,16 @@ int SilentInstall(CRunOutput& out, const WizardOptions& options) {
     CInstallManager manager;
     if (const int code = PrepareHost(out, lock, manager)) return code;
 
+    const RecordNote note = [&log](const std::wstring& line) { log.Line(line); };
     if (LogPlan(log, manager) == 0) {
         log.Line(L"nothing to install: the installed dictionaries are up to date");
+        SettlePendingRecord(manager.m_packages, note);
         return WIZ_EXIT_SUCCESS;
     }
 
     CLogReporter reporter(log);
-    manager.InstallPackages(manager.m_packages, reporter);
+    CRecordKeeper keeper(reporter, manager.m_packages, note);
+    manager.InstallPackages(manager.m_packages, keeper);
     // As the finish button with its box ticked, but the host starts only when asked for.
     const bool enabled = manager.EnableDictionaries(options.launch);
     log.Line(enabled ? L"service stopped and dictionaries enabled" : L"dictionaries could not be enabled");
@@ -170,6 +175,7 @@ int Removal(CRunOutput& out) {
             break;
         }
     }
+    SettleRecordAfterRemoval(manager.m_packages, [&log](const std::wstring& line) { log.Line(line); });
     if (!goes.empty()) out.Box(failed ? WIZ_TEXT_REMOVE_FAILED : WIZ_TEXT_REMOVE_DONE,
                                MB_OK | (failed ? MB_ICONERROR : MB_ICONINFORMATION));
     return failed ? WIZ_EXIT_INSTALL_FAILED : WIZ_EXIT_SUCCESS;
@@ -193,6 +199,8 @@ int RunWithoutDialog(const WizardOptions& options, bool switchesKnown, CRunLog& 
         // Nothing may wait for a click: no box for a missing disk or a crash either.
         SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
     }
+    // The copy an install kept removes from its record, not from packages beside it.
+    if (options.uninstall && IsKeptCopy()) return log.Exit(RemoveKeptSetup(options.silent, log));
     log.Line(options.uninstall ? L"removal begins" : L"silent install begins");
     return log.Exit(options.uninstall ? Removal(out) : SilentInstall(out, options));
 }
