@@ -60,12 +60,17 @@ bool ProtectFolder(const std::wstring& path, PSECURITY_DESCRIPTOR descriptor, DW
     BYTE admins[SECURITY_MAX_SID_SIZE];
     DWORD adminsSize = sizeof admins;
     CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, admins, &adminsSize);
-    std::wstring name = path;
+    qb::ScopedHandle folder(CreateFileW(path.c_str(), READ_CONTROL | WRITE_DAC | WRITE_OWNER,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!folder) {
+        error = GetLastError();
+        return false;
+    }
     // The owner could give itself the folder back; Administrators take it over.
-    SetNamedSecurityInfoW(&name[0], SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, admins, nullptr, nullptr, nullptr);
-    error = SetNamedSecurityInfoW(&name[0], SE_FILE_OBJECT,
-                                  DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                                  dacl, nullptr);
+    SetSecurityInfo(folder.get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, admins, nullptr, nullptr, nullptr);
+    error = SetSecurityInfo(folder.get(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                            nullptr, nullptr, dacl, nullptr);
     return error == ERROR_SUCCESS;
 }
 
@@ -322,6 +327,10 @@ std::wstring KeptWizardPath(const std::wstring& folder) { return folder + KEPT_W
 
 bool RemoveRecordFolder(const std::wstring& folder, DWORD& error) {
     SweepRemoved();
+    // A folder that is a process's current directory cannot be removed; the kept copy starts
+    // in its own.
+    wchar_t system[MAX_PATH] = {};
+    if (GetSystemDirectoryW(system, MAX_PATH)) SetCurrentDirectoryW(system);
     error = ERROR_SUCCESS;
     for (const wchar_t* name : {RECORD_FILE_NAME RECORD_NEW_SUFFIX, RECORD_FILE_NAME, RECORD_PENDING_NAME}) {
         if (!DeleteWorkFile(folder + name)) {
