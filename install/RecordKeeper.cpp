@@ -152,9 +152,16 @@ void SettlePendingRecord(const std::list<PackageItem>& packages, const RecordNot
 void SettleRecordAfterRemoval(const std::list<PackageItem>& packages, const RecordNote& note) {
     std::wstring folder, dataDir;
     RemovalRecord record;
-    if (!RecordFolderOf(IdentityOfSetup(packages).id, folder) || !ReadRemovalRecord(folder, record)) return;
-    GetDictDataDir(dataDir);
+    const std::wstring id = IdentityOfSetup(packages).id;
+    if (!RecordFolderOf(id, folder) || !FileExistsAt(folder)) return;
     DWORD error = ERROR_SUCCESS;
+    if (!ReadRemovalRecord(folder, record)) {
+        // A folder whose record is gone or unreadable can remove nothing: it goes.
+        if (RemoveUninstallEntry(id, error) && RemoveRecordFolder(folder, error))
+            note(L"a removal record's folder without its record removed: " + folder);
+        return;
+    }
+    GetDictDataDir(dataDir);
     SettleRecord(folder, record, dataDir, note, error);
     if (error != ERROR_SUCCESS) note(L"the removal record could not be settled (error " + std::to_wstring(error) + L")");
 }

@@ -332,27 +332,31 @@ bool RemoveRecordFolder(const std::wstring& folder, DWORD& error) {
     wchar_t system[MAX_PATH] = {};
     if (GetSystemDirectoryW(system, MAX_PATH)) SetCurrentDirectoryW(system);
     error = ERROR_SUCCESS;
-    for (const wchar_t* name : {RECORD_FILE_NAME RECORD_NEW_SUFFIX, RECORD_FILE_NAME, RECORD_PENDING_NAME}) {
-        if (!DeleteWorkFile(folder + name)) {
-            error = GetLastError();
-            return false;
-        }
-        QB_CRASH_POINT();
-    }
+    // The copies first and the record last: while the record is there, the folder is a
+    // setup's that the next removal or install settles; a copy without it would not know
+    // itself.
     std::wstring running;
     ModulePath(running);
     WIN32_FIND_DATAW data;
     qb::ScopedFindHandle find(FindFirstFileW((folder + L"*").c_str(), &data));
     if (find) {
         do {
-            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-            const std::wstring path = folder + data.cFileName;
+            const std::wstring name = data.cFileName;
+            if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || name == RECORD_FILE_NAME) continue;
+            const std::wstring path = folder + name;
             // The running copy is never deleted in place, whatever the system would allow.
             const bool runs = CompareStringOrdinal(path.c_str(), -1, running.c_str(), -1, TRUE) == CSTR_EQUAL;
             if (!runs && DeleteWorkFile(path)) continue;
             if (!MoveOutForReboot(path, error)) return false;
+            QB_CRASH_POINT();
         } while (FindNextFileW(find.get(), &data));
     }
+    QB_CRASH_POINT();
+    if (!DeleteWorkFile(folder + RECORD_FILE_NAME)) {
+        error = GetLastError();
+        return false;
+    }
+    QB_CRASH_POINT();
     find.reset();
     if (!RemoveDirectoryW(folder.c_str())) {
         error = GetLastError();

@@ -61,7 +61,7 @@ bool WriteRemovalRecord(const std::wstring& folder, const RemovalRecord& record,
 // The running wizard and the version library beside it, copied into folder.
 bool KeepWizardCopy(const std::wstring& folder, DWORD& error);
 std::wstring KeptWizardPath(const std::wstring& folder);
-// The record, the copies and the folder. A copy that is running (the removal's own) cannot be
+// The copies, then the record, then the folder. A copy that is running (the removal's own) cannot be
 // deleted: it is moved out of the folder into %ProgramData%\Quillbox\Removed\ under a name of
 // its own and deleted when Windows next starts (MOVEFILE_DELAY_UNTIL_REBOOT), so the folder
 // goes now and a later install may make it again.
