@@ -7,6 +7,7 @@
 
 #include "app/CommandLine.h"
 #include "app/WizardTexts.h"
+#include "app/resource.h"
 #include "host/ProcessControl.h"
 #include "install/SetupIdentity.h"
 #include "tests/e2e/InstalledAppsSupport.h"
@@ -65,13 +66,25 @@ protected:
                              std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t)));
     }
 
-    void InstallBoth() {
+    // Silently, or through the dialog: next, then the finish page closed without the host.
+    void InstallBoth(bool byHand = false) {
         machine->AddPackage(L"abc.dir", MakePackage({Abc(ABC)}, true));
         machine->AddPackage(L"xyz.dir", MakePackage({Xyz(XYZ)}));
         machine->AddPicture(L"abc", "BMabc");
         machine->AddPicture(L"xyz", "BMxyz");
         WriteSetupInfo(machine->wizardDir, SETUP_ID, L"", L"Acme Dictionaries Ltd.");
-        ASSERT_EQ(RunSilently(machine->wizardExe, L"/S"), 0u);
+        if (!byHand) {
+            ASSERT_EQ(RunSilently(machine->wizardExe, L"/S"), 0u);
+            return;
+        }
+        Wizard wizard(machine->wizardExe);
+        HWND dlg = wizard.WaitForDialog();
+        ASSERT_NE(dlg, nullptr);
+        Click(dlg, IDC_BTN_MAINDLG_NEXT);
+        ASSERT_TRUE(WaitUntil([&] { return Visible(dlg, IDC_CHK_MAINDLG_LAUNCH); })) << "no finish page";
+        SetChecked(dlg, IDC_CHK_MAINDLG_LAUNCH, false);
+        Click(dlg, IDC_BTN_MAINDLG_CANCEL);
+        ASSERT_EQ(wizard.WaitForExit(), 1u);
     }
 
     // The command of the entry's value, run as the control panel does, with a log.
@@ -107,13 +120,13 @@ protected:
     std::unique_ptr<Machine> machine;
 };
 
-// An install writes the entry and the record; with the setup folder deleted, the entry's
-// command, by hand with Yes and quietly, removes every dictionary, section and picture of
+// An install (through the dialog, and silent) writes the entry and the record; with the setup
+// folder deleted, the entry's command, by hand with Yes and quietly, removes every dictionary, section and picture of
 // the setup, then the entry and the record, and ends 0.
 TEST_F(InstalledAppsE2E, EntryRemovesTheSetupAfterItsFolderIsGone) {
     for (const bool byHand : {true, false}) {
         SCOPED_TRACE(byHand ? "by hand" : "quietly");
-        InstallBoth();
+        InstallBoth(byHand);
         const std::wstring kept = RecordFolder(SETUP_ID) + L"\\Quillbox.exe";
         EXPECT_EQ(UninstallEntries(), std::vector<std::wstring>{SETUP_ID});
         EXPECT_EQ(EntryValue(SETUP_ID, L"DisplayName"), L"ABC英汉词典、XYZ汉英词典");
