@@ -119,9 +119,11 @@ bool ParseEntry(const std::wstring& line, RecordedEntry& entry) {
     if (entry.hasPicture && !ParseDigest(fields[4], entry.pictureSha)) return false;
     entry.dateText = fields[5];
     entry.displayName = fields[6];
-    // A name that is not a plain file name in the data folder is never acted on.
-    return entry.targetName.find_first_of(L"\\/:") == std::wstring::npos && entry.targetName != L"." &&
-           entry.targetName != L"..";
+    // A name that is not a plain file name in the data folder (nor, as the picture, in the
+    // image folder) is never acted on.
+    for (const std::wstring* name : {&entry.targetName, &entry.dictId})
+        if (name->find_first_of(L"\\/:") != std::wstring::npos || *name == L"." || *name == L"..") return false;
+    return true;
 }
 
 bool StartsWith(const std::wstring& text, const wchar_t* prefix, std::wstring& rest) {
