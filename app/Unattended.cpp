@@ -1,11 +1,13 @@
 #include "app/Unattended.h"
 
 #include "app/HostNotify.h"
+#include "app/KeptCopy.h"
 #include "app/MainDlg.h"
 #include "app/WizardTexts.h"
 #include "app/LogReporter.h"
 #include "app/WizardStart.h"
 #include "install/InstallReporter.h"
+#include "install/RecordKeeper.h"
 #include "install/Removal.h"
 #include "package/InstallManager.h"
 
@@ -54,14 +56,17 @@ int SilentInstall(CRunOutput& out, const WizardOptions& options) {
     if (const int code = PrepareHost(out, start, manager, true)) return code;
     const bool recovered = start.unsettledOfPlan() == 0;
 
+    const RecordNote note = [&log](const std::wstring& line) { log.Line(line); };
     CLogReporter reporter(log);
     if (LogPlan(log, manager) == 0) {
         log.Line(L"nothing to install: the installed dictionaries are up to date");
+        SettlePendingRecord(manager.Packages(), note);
         reporter.LogResults(manager);
         return recovered ? WIZ_EXIT_SUCCESS : WIZ_EXIT_INSTALL_FAILED;
     }
 
-    manager.InstallPlan(reporter);
+    CRecordKeeper keeper(reporter, manager.Packages(), note);
+    manager.InstallPlan(keeper);
     reporter.LogResults(manager);
     // As the finish button with its box ticked, but the host starts only when asked for.
     const bool enabled = manager.EnableDictionaries(options.launch);
@@ -176,6 +181,7 @@ int Removal(CRunOutput& out) {
     }
     if (!RemoveInstalledDictionaries(records, reporter)) failed = true;
     reporter.LogResults();
+    SettleRecordAfterRemoval(manager.Packages(), [&log](const std::wstring& line) { log.Line(line); });
     if (!goes.empty()) out.Box(failed ? WIZ_TEXT_REMOVE_FAILED : WIZ_TEXT_REMOVE_DONE,
                                MB_OK | (failed ? MB_ICONERROR : MB_ICONINFORMATION));
     return failed ? WIZ_EXIT_INSTALL_FAILED : WIZ_EXIT_SUCCESS;
@@ -195,6 +201,8 @@ int RunWithoutDialog(const WizardOptions& options, bool switchesKnown, CRunLog& 
         out.Box(WIZ_TEXT_USAGE, MB_OK | (switchesKnown ? MB_ICONINFORMATION : MB_ICONWARNING));
         return log.Exit(switchesKnown ? WIZ_EXIT_SUCCESS : WIZ_EXIT_BAD_SWITCH);
     }
+    // The copy an install kept removes from its record, not from packages beside it.
+    if (options.uninstall && IsKeptCopy()) return log.Exit(RemoveKeptSetup(options.silent, log));
     log.Line(options.uninstall ? L"removal begins" : L"silent install begins");
     return log.Exit(options.uninstall ? Removal(out) : SilentInstall(out, options));
 }
