@@ -43,16 +43,19 @@ void Put(RemovalRecord& record, const RecordedEntry& recorded) {
     record.entries.push_back(recorded);
 }
 
-// The setup's entries whose installed bytes are exactly the package's.
+// The setup's entries whose installed bytes are exactly the package's: the installed file
+// hashed once (nothing to hash where none is installed), its digest compared with the seal's,
+// or with the entry's own where the package is not sealed.
 void RecordMatchingEntries(const std::list<PackageItem>& packages, RemovalRecord& record) {
     for (const PackageItem& package : packages) {
         if (!package.entries) continue;
         CPackageReader reader;
         if (!reader.Open(package.filePath.c_str())) continue;
         for (const EntryItem& entry : *package.entries) {
-            DWORD error = ERROR_SUCCESS;
             RecordedEntry recorded;
-            if (MatchInstalledEntry(entry, reader, error) == InstalledMatch::Same && RecordInstalled(entry, recorded))
+            EntryDigest packaged{};
+            if (RecordInstalled(entry, recorded) && recorded.size == entry.size &&
+                EntryDigestOf(entry, reader, packaged) && recorded.sha == packaged)
                 Put(record, recorded);
         }
     }

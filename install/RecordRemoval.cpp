@@ -8,35 +8,8 @@
 #include "install/Removal.h"
 #include "install/UninstallEntry.h"
 #include "install/WorkFiles.h"
-#include "package/InstallManager.h"
 
 namespace {
-
-RecordedMatch MatchOne(const RecordedEntry& entry, const std::wstring& dataDir, DWORD& error) {
-    error = ERROR_SUCCESS;
-    const std::wstring target = RecordedTargetPath(entry, dataDir);
-    if (target.empty() || !FileExistsAt(target)) return RecordedMatch::Absent;
-    uint64_t size = 0;
-    EntryDigest digest{};
-    if (!FileDigest(target, size, digest)) {
-        error = GetLastError();
-        return RecordedMatch::Unreadable;
-    }
-    return size == entry.size && digest == entry.sha ? RecordedMatch::Same : RecordedMatch::Different;
-}
-
-// The entry as the removal's steps take it.
-EntryItem AsEntryItem(const RecordedEntry& recorded, const std::wstring& dataDir) {
-    EntryItem entry;
-    entry.size = static_cast<uint32_t>(recorded.size);
-    entry.dictId = recorded.dictId;
-    entry.displayName = recorded.displayName;
-    entry.dateText = recorded.dateText;
-    entry.targetPath = RecordedTargetPath(recorded, dataDir);
-    const size_t dot = recorded.targetName.find_last_of(L'.');
-    if (dot != std::wstring::npos) entry.fileExt = recorded.targetName.substr(dot);
-    return entry;
-}
 
 bool PictureIsRecorded(const RecordedEntry& entry, std::wstring& path) {
     const std::wstring name = entry.dictId + DICT_IMAGE_EXTENSION;
@@ -53,32 +26,20 @@ std::wstring RecordedTargetPath(const RecordedEntry& entry, const std::wstring& 
     return dataDir + (dataDir.back() == L'\\' ? L"" : L"\\") + entry.targetName;
 }
 
-std::vector<RecordedRemoval> MatchRecordedEntries(const std::vector<RecordedEntry>& entries, const std::wstring& dataDir) {
-    std::vector<RecordedRemoval> found;
-    for (const RecordedEntry& entry : entries) {
-        RecordedRemoval item;
-        item.entry = entry;
-        item.match = MatchOne(entry, dataDir, item.error);
-        found.push_back(item);
+std::vector<CRemovalRecord> RemovalRecordsOf(const RemovalRecord& record) {
+    std::vector<CRemovalRecord> records;
+    for (const RecordedEntry& entry : record.entries) {
+        CRemovalRecord one;
+        one.m_strFileName = entry.targetName;
+        one.m_nSize = entry.size;
+        one.m_digest = entry.sha;
+        one.m_strDictId = entry.dictId;
+        one.m_strDisplayName = entry.displayName;
+        one.m_bHasPicture = entry.hasPicture;
+        one.m_pictureDigest = entry.pictureSha;
+        records.push_back(std::move(one));
     }
-    // A dictionary's files share one section: while any of them is not ours, all stay.
-    for (RecordedRemoval& item : found) {
-        if (item.match != RecordedMatch::Same) continue;
-        for (const RecordedRemoval& other : found)
-            if (other.entry.dictId == item.entry.dictId &&
-                (other.match == RecordedMatch::Different || other.match == RecordedMatch::Unreadable))
-                item.match = RecordedMatch::Different;
-    }
-    return found;
-}
-
-std::vector<RecordedRemoval> RemoveRecordedEntries(const std::vector<RecordedEntry>& entries, const std::wstring& dataDir) {
-    std::vector<RecordedRemoval> found = MatchRecordedEntries(entries, dataDir);
-    for (RecordedRemoval& item : found) {
-        if (item.match != RecordedMatch::Same) continue;
-        item.removed = RemoveInstalledEntry(AsEntryItem(item.entry, dataDir), item.error);
-    }
-    return found;
+    return records;
 }
 
 bool SettleRecord(const std::wstring& folder, RemovalRecord& record, const std::wstring& dataDir,

@@ -1,8 +1,8 @@
-// Removing what a removal record names, without the setup folder: a file goes only when its
-// bytes still have the recorded SHA-256; a dictionary with any file changed, unreadable or
-// held keeps all its files and its section. The files themselves go through the removal's
-// own steps (install/Removal.h); the picture goes with the dictionary's last file, when its
-// bytes are the recorded ones.
+// Removing what a removal record names, without the setup folder. The files go through the
+// removal engine (install/Removal.h) exactly as a setup folder's do: settled by the state
+// table, matched with the recorded SHA-256 through the handle that deletes them, a dictionary
+// only whole and only when every file of it is ours, its section and picture with its last
+// file. What is left of the setup afterwards is settled here.
 #pragma once
 
 #include <windows.h>
@@ -11,28 +11,13 @@
 #include <string>
 #include <vector>
 
+#include "install/Removal.h"
 #include "install/RemovalRecord.h"
-
-enum class RecordedMatch {
-    Absent,      // nothing answers to the recorded name
-    Same,        // the recorded bytes
-    Different,   // changed since, or another file of its dictionary is: left
-    Unreadable,  // could not be read (error: why): left
-};
-
-struct RecordedRemoval {
-    RecordedEntry entry;
-    RecordedMatch match = RecordedMatch::Absent;
-    bool removed = false;
-    DWORD error = ERROR_SUCCESS;
-};
 
 // The full path of a recorded file in the host's data folder; empty without one.
 std::wstring RecordedTargetPath(const RecordedEntry& entry, const std::wstring& dataDir);
-std::vector<RecordedRemoval> MatchRecordedEntries(const std::vector<RecordedEntry>& entries, const std::wstring& dataDir);
-// The one way the record's dictionaries are removed: matched again at this moment and
-// removed by the removal's steps. One result per entry, in order.
-std::vector<RecordedRemoval> RemoveRecordedEntries(const std::vector<RecordedEntry>& entries, const std::wstring& dataDir);
+// The record's files as the removal engine takes them.
+std::vector<CRemovalRecord> RemovalRecordsOf(const RemovalRecord& record);
 
 // What is left of the setup after a removal: entries whose file is gone leave the record
 // (with the picture, when its bytes are the recorded ones, and the detection value); when
