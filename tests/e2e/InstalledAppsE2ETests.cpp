@@ -181,6 +181,10 @@ TEST_F(InstalledAppsE2E, ChangedDictionaryIsLeftAndTheEntryStays) {
     std::unique_ptr<Wizard> removal = StartEntryCommand(SETUP_ID, L"QuietUninstallString");
     ASSERT_TRUE(removal);
     EXPECT_EQ(removal->WaitForExit(), 0u) << Log();
+    // The kept copy logs as the setup folder's removal does, a key=value line per file included.
+    EXPECT_NE(Log().find("entry id=abc file=abc.dic action=remove outcome=removed error=0"), std::string::npos) << Log();
+    EXPECT_NE(Log().find("entry id=xyz file=xyz.dic action=remove outcome=left error=0"), std::string::npos) << Log();
+    EXPECT_NE(Log().find("left, a different build: "), std::string::npos) << Log();
     ExpectGone(L"abc");
     EXPECT_EQ(test::ReadFileBytes(Installed(L"xyz.dic")), changed);
     EXPECT_EQ(IniValue(machine->hostConfig, L"xyz", L"id"), L"xyz");
