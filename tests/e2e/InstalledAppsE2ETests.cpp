@@ -8,6 +8,7 @@
 #include "app/CommandLine.h"
 #include "app/WizardTexts.h"
 #include "app/resource.h"
+#include "base/WorkFileNames.h"
 #include "host/ProcessControl.h"
 #include "install/SetupIdentity.h"
 #include "tests/e2e/InstalledAppsSupport.h"
@@ -199,6 +200,22 @@ TEST_F(InstalledAppsE2E, ChangedDictionaryIsLeftAndTheEntryStays) {
     ASSERT_TRUE(removal);
     EXPECT_EQ(removal->WaitForExit(), 0u) << Log();
     EXPECT_EQ(test::ReadFileBytes(Picture(L"xyz")), "") << "the picture goes with its dictionary's last file";
+    ExpectNothingOfTheSetupLeft(SETUP_ID);
+}
+
+// The kept copy reads each file by the state table, as the setup folder's removal does: a
+// copy of ours that another installer left beside abc.dic as its backup goes first, so no
+// later start can put abc.dic back.
+TEST_F(InstalledAppsE2E, KeptCopyTakesABackupOfOursFirst) {
+    InstallBoth();
+    const std::wstring backup = Installed(L"abc.dic") + BACKUP_SUFFIX;
+    ASSERT_TRUE(CopyFileW(Installed(L"abc.dic").c_str(), backup.c_str(), FALSE));
+    std::unique_ptr<Wizard> removal = StartEntryCommand(SETUP_ID, L"QuietUninstallString");
+    ASSERT_TRUE(removal);
+    EXPECT_EQ(removal->WaitForExit(), 0u) << Log();
+    ExpectGone(L"abc");
+    ExpectGone(L"xyz");
+    EXPECT_FALSE(test::FileExists(backup)) << "a later start would put it back";
     ExpectNothingOfTheSetupLeft(SETUP_ID);
 }
 
