@@ -5,17 +5,16 @@
 
 namespace {
 
-// Each dictionary once: its files share its name.
+// Each dictionary once: the preview gives its files one after another.
 std::wstring ItemList(const std::vector<CRemovalItem>& items, bool goes) {
     std::wstring list, last;
     for (const CRemovalItem& item : items) {
         const bool listed = goes ? item.m_nOutcome == RemovalOutcome::Removed
                                  : item.m_nOutcome != RemovalOutcome::Removed &&
                                        item.m_nOutcome != RemovalOutcome::NotInstalled;
-        const std::wstring& name = item.m_pRecord->m_strDisplayName;
-        if (!listed || name == last) continue;
-        last = name;
-        list += FormatWizardText(WIZ_TEXT_REMOVE_ITEM_FORMAT, name.c_str());
+        if (!listed || item.m_pRecord->m_strDictId == last) continue;
+        last = item.m_pRecord->m_strDictId;
+        list += FormatWizardText(WIZ_TEXT_REMOVE_ITEM_FORMAT, item.m_pRecord->m_strDisplayName.c_str());
     }
     return list;
 }

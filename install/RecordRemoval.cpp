@@ -1,25 +1,8 @@
 #include "install/RecordRemoval.h"
 
-#include <set>
-
 #include "base/CrashPoint.h"
-#include "host/HostPaths.h"
-#include "install/InstallEngine.h"
-#include "install/Removal.h"
 #include "install/UninstallEntry.h"
 #include "install/WorkFiles.h"
-
-namespace {
-
-bool PictureIsRecorded(const RecordedEntry& entry, std::wstring& path) {
-    const std::wstring name = entry.dictId + DICT_IMAGE_EXTENSION;
-    uint64_t size = 0;
-    EntryDigest digest{};
-    return entry.hasPicture && GetHostImagePath(name.c_str(), path) && FileDigest(path, size, digest) &&
-           digest == entry.pictureSha;
-}
-
-}  // namespace
 
 std::wstring RecordedTargetPath(const RecordedEntry& entry, const std::wstring& dataDir) {
     if (dataDir.empty()) return std::wstring();
@@ -45,24 +28,13 @@ std::vector<CRemovalRecord> RemovalRecordsOf(const RemovalRecord& record) {
 bool SettleRecord(const std::wstring& folder, RemovalRecord& record, const std::wstring& dataDir,
                   const std::function<void(const std::wstring&)>& note, DWORD& error) {
     error = ERROR_SUCCESS;
+    // A file that is gone leaves the record. Its picture is not this step's: the engine takes
+    // it with the dictionary's section and last file, and a section left without its file is
+    // not the removal's to judge, nor is its picture.
     std::vector<RecordedEntry> left;
-    std::set<std::wstring> present;
     for (const RecordedEntry& entry : record.entries) {
         const std::wstring target = RecordedTargetPath(entry, dataDir);
-        if (!target.empty() && FileExistsAt(target)) {
-            left.push_back(entry);
-            present.insert(entry.dictId);
-        }
-    }
-    // The picture of a dictionary whose last file is gone.
-    std::set<std::wstring> pictured;
-    for (const RecordedEntry& entry : record.entries) {
-        std::wstring picture;
-        if (present.count(entry.dictId) || !pictured.insert(entry.dictId).second) continue;
-        if (PictureIsRecorded(entry, picture) && DeleteWorkFile(picture)) {
-            note(L"picture removed: " + picture);
-            QB_CRASH_POINT();
-        }
+        if (!target.empty() && FileExistsAt(target)) left.push_back(entry);
     }
     const bool nothingLeft = left.empty();
     if (!nothingLeft) {

@@ -20,8 +20,8 @@ std::wstring RecordedTargetPath(const RecordedEntry& entry, const std::wstring& 
 std::vector<CRemovalRecord> RemovalRecordsOf(const RemovalRecord& record);
 
 // What is left of the setup after a removal: entries whose file is gone leave the record
-// (with the picture, when its bytes are the recorded ones, and the detection value); when
-// none is left the entry, the record and the copies go, in that order. note gets one line per
+// (and their detection values the entry); when none is left the entry, the record and the
+// copies go, in that order. note gets one line per
 // change. True when nothing of the setup remains.
 bool SettleRecord(const std::wstring& folder, RemovalRecord& record, const std::wstring& dataDir,
                   const std::function<void(const std::wstring&)>& note, DWORD& error);
