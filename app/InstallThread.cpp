@@ -2,6 +2,7 @@
 
 #include "app/DialogReporter.h"
 #include "app/LogReporter.h"
+#include "install/RecordKeeper.h"
 #include "package/InstallManager.h"
 
 DWORD WINAPI InstallThreadProc(LPVOID parameter) {
@@ -14,11 +15,17 @@ bool CInstallManager::RunInstall(HWND hDlg) {
     if (hDlg == nullptr || !IsWindow(hDlg)) return false;
     if (!EnsurePlanned()) return false;
     CDialogReporter reporter(hDlg);
-    if (CRunLog* log = CRunLog::OfProcess()) {
+    CRunLog* log = CRunLog::OfProcess();
+    const RecordNote note = [log](const std::wstring& line) {
+        if (log) log->Line(line);
+    };
+    if (log) {
         CLogReporter logged(*log, &reporter);
-        const bool walked = InstallPlan(logged);
+        CRecordKeeper keeper(logged, Packages(), note);
+        const bool walked = InstallPlan(keeper);
         logged.LogResults(*this);
         return walked;
     }
-    return InstallPlan(reporter);
+    CRecordKeeper keeper(reporter, Packages(), note);
+    return InstallPlan(keeper);
 }

@@ -5,6 +5,7 @@
 #include <unordered_map>
 
 #include "base/NameFolding.h"
+#include "install/Removal.h"
 
 namespace {
 
@@ -16,6 +17,21 @@ std::wstring DateText(const DictDate& date) {
     swprintf(text, 32, L"%04u-%02u-%02u %02u:%02u:%02u", time.wYear, time.wMonth, time.wDay, time.wHour, time.wMinute,
              time.wSecond);
     return text;
+}
+
+const wchar_t* RemovalOutcomeName(RemovalOutcome outcome) {
+    switch (outcome) {
+    case RemovalOutcome::Removed: return L"removed";
+    case RemovalOutcome::NotInstalled: return L"not-installed";
+    case RemovalOutcome::LeftDifferent:
+    case RemovalOutcome::LeftWithDictionary: return L"left";
+    case RemovalOutcome::Held: return L"held";
+    case RemovalOutcome::Unreadable: return L"unreadable";
+    case RemovalOutcome::Unsettled: return L"unsettled";
+    case RemovalOutcome::ForeignBackup: return L"left-foreign-backup";
+    case RemovalOutcome::Failed: break;
+    }
+    return L"failed";
 }
 
 }  // namespace
@@ -108,4 +124,35 @@ void CLogReporter::LogResults(const CInstallManager& manager) const {
             else LogEntryResult(m_log, entry, action, L"not-reached", ERROR_SUCCESS);
         }
     }
+}
+
+void CRemovalLog::OnRemovalItem(const CRemovalItem& item) {
+    const CRemovalRecord& record = *item.m_pRecord;
+    m_results.push_back({record.m_strDictId, record.m_strFileName, RemovalOutcomeName(item.m_nOutcome), item.m_nError});
+    const DWORD error = item.m_nError;
+    switch (item.m_nOutcome) {
+    case RemovalOutcome::Removed: m_log.Line(L"removed and unregistered: " + item.m_strPath); break;
+    case RemovalOutcome::NotInstalled:
+        m_log.Line(L"not installed: " + record.m_strFileName + L" (" + record.m_strDisplayName + L")");
+        break;
+    case RemovalOutcome::LeftDifferent: m_log.Line(L"left, a different build: " + item.m_strPath); break;
+    case RemovalOutcome::LeftWithDictionary:
+        m_log.Line(L"left with its dictionary, another file of which stays: " + item.m_strPath);
+        break;
+    case RemovalOutcome::Held: m_log.Failure(L"left, held by another program: " + item.m_strPath, error); break;
+    case RemovalOutcome::Unreadable: m_log.Failure(L"cannot be compared: " + item.m_strPath, error); break;
+    case RemovalOutcome::Unsettled: m_log.Line(L"left, not complete after recovery: " + item.m_strPath); break;
+    case RemovalOutcome::ForeignBackup:
+        m_log.Failure(L"left, beside a backup that is not ours: " + item.m_strPath, error);
+        break;
+    case RemovalOutcome::Failed: m_log.Failure(L"removal failed: " + item.m_strPath, error); break;
+    }
+}
+
+void CRemovalLog::OnRemovalPackageBad(const std::wstring& packagePath, DWORD error) {
+    m_log.Failure(L"package cannot be read: " + packagePath, error);
+}
+
+void CRemovalLog::LogResults() const {
+    for (const Result& r : m_results) LogEntryResult(m_log, r.dictId, r.fileName, L"remove", r.outcome, r.error);
 }

@@ -1,9 +1,11 @@
-// The install engine's reports as log lines: the whole report of a silent run, or beside the
-// dialog's own reporter when the wizard runs by hand with /LOG.
+// The engines' reports as log lines. The install's: the whole report of a silent run, or
+// beside the dialog's own reporter when the wizard runs by hand with /LOG. The removal's: for
+// the setup folder's removal and the kept copy's alike.
 #pragma once
 
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "app/RunLog.h"
 #include "install/InstallReporter.h"
@@ -53,4 +55,23 @@ private:
     bool m_bFailed = false;
     std::unordered_map<const EntryItem*, Result> m_results;
     std::unordered_map<std::wstring, DWORD> m_badPackages;
+};
+
+// The removal engine's reports as log lines, and at the end one key=value line per file.
+class CRemovalLog final : public IRemovalReporter {
+public:
+    explicit CRemovalLog(CRunLog& log) : m_log(log) {}
+    void OnRemovalItem(const CRemovalItem& item) override;
+    void OnRemovalPackageBad(const std::wstring& packagePath, DWORD error) override;
+    // The key=value lines, one per file, as the install writes its own.
+    void LogResults() const;
+
+private:
+    struct Result {
+        std::wstring dictId, fileName;
+        const wchar_t* outcome;
+        DWORD error;
+    };
+    CRunLog& m_log;
+    std::vector<Result> m_results;
 };

@@ -1,14 +1,19 @@
 // How every run that may change the host begins, by hand or not: the host, then its lock, then
 // recovery of what a wizard killed earlier left, then the plan. Written once; the dialog's
-// start and the runs without a dialog read its outcome and decide what to show.
+// start and the runs without a dialog read its outcome and decide what to show. The copy an
+// install kept beside its removal record starts the same way, with the record's files in place
+// of a plan (it has no packages beside it).
 #pragma once
 
 #include <windows.h>
 
 #include <functional>
+#include <string>
+#include <vector>
 
 #include "app/RunLog.h"
 #include "base/ScopedWin.h"
+#include "install/Removal.h"
 #include "package/InstallManager.h"
 
 enum class WizardStartResult {
@@ -30,16 +35,27 @@ public:
     WizardStartResult Run(CInstallManager& manager, bool requireVersionLibrary,
                           const std::function<void()>& onLocked = nullptr);
 
+    // The kept copy's start. Its host is the host's data folder: where that is gone, nothing of
+    // the record can be left in it (NoHost, nothing touched). No version library is needed to
+    // remove, and no plan is built.
+    WizardStartResult RunForRecords(const std::vector<CRemovalRecord>& records);
+
     bool locked() const { return m_lock.valid(); }
     DWORD error() const { return m_dwError; }
     // Dictionaries of this setup folder's plan that recovery could not settle: each fails.
     int unsettledOfPlan() const { return m_nUnsettledOfPlan; }
 
 private:
-    void LogRecovery(const CInstallManager& manager, const struct CRecoveryResult& result);
+    WizardStartResult Lock();
+    // isOurs: a target of this run's plan or record, whose unsettled state fails the run.
+    void LogRecovery(const struct CRecoveryResult& result, const std::function<bool(const std::wstring&)>& isOurs);
 
     CRunLog& m_log;
     qb::ScopedHandle m_lock;
     DWORD m_dwError = ERROR_SUCCESS;
     int m_nUnsettledOfPlan = 0;
 };
+
+// What a start that is not Ready tells whoever is at the screen (a silent run only logs), and
+// the run's exit code.
+int ExitOfStart(WizardStartResult result, bool silent);

@@ -302,6 +302,18 @@ CRemovalItem ItemOf(const CFileToRemove& file) {
     return item;
 }
 
+bool PictureDigestOf(const std::wstring& dictId, EntryDigest& digest) {
+    std::wstring path;
+    const std::wstring name = dictId + DICT_IMAGE_EXTENSION;
+    if (!GetPackageImagePath(name.c_str(), path)) return false;
+    qb::ScopedHandle picture(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                         FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    uint64_t size = 0;
+    return picture && HashOpenFile(picture.get(), size, digest);
+}
+
+}  // namespace
+
 bool EntryDigestOf(const EntryItem& entry, CPackageReader& reader, EntryDigest& digest) {
     if (reader.sealed()) {
         digest = reader.digest(entry.index);
@@ -319,18 +331,6 @@ bool EntryDigestOf(const EntryItem& entry, CPackageReader& reader, EntryDigest& 
     }
     return hash.Finish(digest);
 }
-
-bool PictureDigestOf(const std::wstring& dictId, EntryDigest& digest) {
-    std::wstring path;
-    const std::wstring name = dictId + DICT_IMAGE_EXTENSION;
-    if (!GetPackageImagePath(name.c_str(), path)) return false;
-    qb::ScopedHandle picture(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                         FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    uint64_t size = 0;
-    return picture && HashOpenFile(picture.get(), size, digest);
-}
-
-}  // namespace
 
 bool IsRemovalFailure(RemovalOutcome outcome) {
     switch (outcome) {

@@ -34,7 +34,9 @@
 #include "package/PackageSeal.h"
 
 class CInstallManager;
+class CPackageReader;
 class IRemovalReporter;
+struct EntryItem;
 
 struct CRemovalRecord {
     std::wstring m_strFileName;  // "abc.dic": the file's name in the data directory
@@ -73,6 +75,10 @@ struct CRemovalItem {
 // cannot be read is reported and gives no record; false then.
 bool RemovalRecordsOf(const CInstallManager& manager, std::vector<CRemovalRecord>& records,
                       IRemovalReporter& reporter);
+
+// The SHA-256 of an entry's bytes: the seal's where the package is sealed, else hashed from
+// the package (reader open on the entry's package).
+bool EntryDigestOf(const EntryItem& entry, CPackageReader& reader, EntryDigest& digest);
 
 // What a removal would do with the files as they stand, changing nothing: for the question
 // asked before a removal by hand. A held file shows as one that goes: the removal will stop

@@ -198,6 +198,42 @@ TEST(SetupFolderTest, CleanFolderPassesCheckAndTheWizardInstallsIt) {
     EXPECT_EQ(again.WaitForExit(), 1u);
 }
 
+// What the list of installed apps will show: from the manifest's [wizard] keys through
+// setup.ini, or, without them, a digest of the package names and the dictionaries' names.
+TEST(SetupFolderTest, CheckSaysWhatTheInstalledAppsEntryShows) {
+    SetupSources sources;
+    const std::string sample = ReadFileBytes(sources.src / L"sample.manifest");
+    struct Case {
+        const char* name;
+        const char* wizardKeys;
+        std::string keyLine, shownLine;
+    } cases[] = {
+        {"from the manifest", "setup_id = acme.dicts\r\ndisplay_name = Acme 词典 2024\r\npublisher = 示例出版社\r\n",
+         "installed apps: HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quillbox.acme.dicts (the id from "
+         "setup.ini)",
+         "installed apps: DisplayName Acme 词典 2024, DisplayVersion 2024-05-03, Publisher 示例出版社"},
+        {"without keys", "",
+         "installed apps: HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quillbox.pk-",
+         Utf8(L"installed apps: DisplayName ABC英汉词典、XYZ Thesaurus、QRS Idioms, DisplayVersion 2024-05-03, "
+              L"Publisher -")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string manifest = sample;
+        manifest.insert(manifest.find("[wizard]\r\n") + 10, c.wizardKeys);
+        ASSERT_TRUE(WriteFileBytes(sources.src / L"keys.manifest", manifest));
+        TempDir out(L"apps");
+        const RunResult setup = RunDictPack({L"setup", out / L"wizard", sources.src / L"keys.manifest"});
+        ASSERT_EQ(setup.code, 0u) << setup.err << setup.out;
+        EXPECT_EQ(FileExists(out / L"wizard\\setup.ini"), c.wizardKeys[0] != 0);
+        const RunResult check = RunDictPack({L"check", out / L"wizard"});
+        EXPECT_EQ(check.code, 0u) << check.err;
+        EXPECT_EQ(ProblemLines(check.out), std::vector<std::string>()) << check.out;
+        EXPECT_NE(check.out.find(c.keyLine), std::string::npos) << check.out;
+        EXPECT_NE(check.out.find(c.shownLine + "\n"), std::string::npos) << check.out;
+    }
+}
+
 struct Folder {
     std::wstring dir;
     const SetupSources* sources;
@@ -522,6 +558,8 @@ INSTANTIATE_TEST_SUITE_P(
         BadSetupCase{"dictionary_twice", "\n[dictionary ABC]\nfile = abc.dic\n", false, 1,
                      "dictionary ABC is described twice"},
         BadSetupCase{"no_file", "\n[dictionary more]\nname = More\n", false, 1, "[dictionary more] has no file"},
+        BadSetupCase{"setup_id_not_a_plain_name", "\n[wizard]\nsetup_id = ..\\evil\n", false, 1,
+                     "setup_id '..\\evil' is not at most 40 letters"},
         BadSetupCase{"bad_date", "\n[dictionary more]\nfile = abc.dic\ndate = 2024-13-01\n", false, 1,
                      "'2024-13-01' is not a date"},
         BadSetupCase{"package_not_found_by_the_wizard", "\n[dictionary more]\nfile = abc.dic\npackage = more.pkg\n",

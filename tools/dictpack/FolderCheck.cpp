@@ -13,6 +13,8 @@
 #include "dictver/DictDate.h"
 #include "host/HostPaths.h"
 #include "install/InstallEngine.h"
+#include "install/SetupIdentity.h"
+#include "install/UninstallEntry.h"
 #include "package/EntryNames.h"
 #include "package/LocalScan.h"
 #include "package/PackageReader.h"
@@ -206,6 +208,7 @@ public:
             Report(true, "*.dir", "", "no package: the wizard has nothing to install", nullptr);
         for (const std::wstring& package : packages) CheckPackage(package);
 
+        DescribeInstalledAppsEntry(packages);
         if (!m_nonAscii.empty())
             Report(false, U8(DICT_CONFIG_FILE_NAME), m_nonAscii,
                    "non-ASCII values and no UTF-16LE byte-order mark: the host may show them as '?' (save the file "
@@ -219,6 +222,7 @@ public:
             out += row.package + "\t" + row.id + "\t" + row.ext + "\t" + row.date + "\t" + row.name + "\t" +
                    row.section + "\t" + row.picture + "\t" +
                    (row.errors ? "error" : row.warnings ? "warning" : "ok") + "\n";
+        for (const std::string& line : m_entryLines) out += line + "\n";
         for (const std::string& line : m_problems) out += line + "\n";
         out += shownAs + ": " + Num(m_errors) + (m_errors == 1 ? " error, " : " errors, ") + Num(m_warnings) +
                (m_warnings == 1 ? " warning\n" : " warnings\n");
@@ -228,6 +232,29 @@ public:
 
 private:
     std::wstring Path(const std::wstring& name) const { return m_dir + L"\\" + name; }
+
+    // What Windows' list of installed apps will show once the folder's dictionaries are all
+    // installed: the entry's key, name, version and publisher.
+    void DescribeInstalledAppsEntry(const std::vector<std::wstring>& packages) {
+        const SetupIdentity identity = ReadSetupIdentity(m_dir, packages);
+        const std::wstring info = Path(SETUP_INFO_FILE_NAME);
+        wchar_t given[SETUP_TEXT_MAX_UNITS + 1] = {};
+        if (IsFile(info))
+            GetPrivateProfileStringW(SETUP_INFO_SECTION, SETUP_KEY_ID, L"", given, SETUP_TEXT_MAX_UNITS + 1, info.c_str());
+        if (given[0] != 0 && !IsSafeSetupId(given))
+            Report(false, U8(SETUP_INFO_FILE_NAME), "",
+                   "id '" + U8(given) + "' is not at most " + Num(static_cast<int>(SETUP_ID_MAX_UNITS)) +
+                       " letters, digits, '.', '-' and '_': the entry in the list of installed apps is named by a "
+                       "digest of the package names instead, and another build of this setup gets an entry of its own",
+                   nullptr);
+        const bool fromInfo = given[0] != 0 && identity.id == given;
+        m_entryLines.push_back("installed apps: HKLM\\" + U8(UninstallKeyOf(identity.id)) +
+                               (fromInfo ? " (the id from " : " (a digest of the package names; no id in ") +
+                               U8(SETUP_INFO_FILE_NAME) + ")");
+        m_entryLines.push_back("installed apps: DisplayName " + U8(UninstallDisplayName(identity.displayName, m_entryNames)) +
+                               ", DisplayVersion " + (m_newestDate.empty() ? std::string("-") : U8(m_newestDate)) +
+                               ", Publisher " + (identity.publisher.empty() ? std::string("-") : U8(identity.publisher)));
+    }
 
     // One line: the severity, the file, the dictionary id in brackets, what is wrong and
     // what the user meets because of it.
@@ -267,6 +294,8 @@ private:
             const std::wstring id = LowerAscii(rawId), name = FieldText(record.displayName);
             const std::wstring date = FieldText(record.dateText);
             Row row{package, U8(rawId), U8(ext), U8(date), U8(name)};
+            m_entryNames.push_back(name);
+            if (date > m_newestDate) m_newestDate = date;
             const std::string ids = "[" + U8(id) + "]";
             const std::string entry = "entry " + Num(i) + " ";
             const std::string target = U8(id + LowerAscii(ext));
@@ -464,6 +493,9 @@ private:
     FolderVersionLibrary m_library;
     std::vector<Row> m_rows;
     std::vector<std::string> m_problems;
+    std::vector<std::string> m_entryLines;  // what the entry in the list of installed apps shows
+    std::vector<std::wstring> m_entryNames;  // every entry's display name, in order
+    std::wstring m_newestDate;
     int m_errors = 0, m_warnings = 0;
     std::map<std::wstring, IdState> m_ids;
     std::vector<Target> m_targets;

@@ -9,6 +9,7 @@
 #include "base/ScopedWin.h"
 #include "host/HostPaths.h"
 #include "install/InstallEngine.h"
+#include "install/SetupIdentity.h"
 #include "package/EntryNames.h"
 #include "package/LocalScan.h"
 #include "package/VersionLibrary.h"
@@ -108,6 +109,7 @@ struct Dictionary {
 
 struct Manifest {
     std::optional<std::string> exe, library;
+    std::optional<std::string> setupId, displayName, publisher;
     std::vector<Dictionary> dictionaries;
 };
 
@@ -223,13 +225,24 @@ private:
             const std::string key = Trim(line.substr(0, equals));
             const std::string value = Trim(line.substr(equals + 1));
             if (inWizard) {
-                std::optional<std::string>* slot = key == MANIFEST_KEY_EXE       ? &m_manifest.exe
-                                                 : key == MANIFEST_KEY_LIBRARY ? &m_manifest.library
-                                                                                 : nullptr;
+                const bool isPath = key == MANIFEST_KEY_EXE || key == MANIFEST_KEY_LIBRARY;
+                std::optional<std::string>* slot = key == MANIFEST_KEY_EXE            ? &m_manifest.exe
+                                                 : key == MANIFEST_KEY_LIBRARY      ? &m_manifest.library
+                                                 : key == MANIFEST_KEY_SETUP_ID     ? &m_manifest.setupId
+                                                 : key == MANIFEST_KEY_DISPLAY_NAME ? &m_manifest.displayName
+                                                 : key == MANIFEST_KEY_PUBLISHER    ? &m_manifest.publisher
+                                                                                    : nullptr;
                 if (slot == nullptr) return Refuse(where + ": unknown key '" + key + "' in [" MANIFEST_WIZARD_SECTION "]");
                 if (slot->has_value()) return Refuse(where + ": " + key + " given twice");
                 if (value.empty()) return Refuse(where + ": " + key + " has no value");
-                *slot = Resolve(base, value);
+                if (key == MANIFEST_KEY_SETUP_ID && !IsSafeSetupId(Wide(value)))
+                    return Refuse(where + ": " MANIFEST_KEY_SETUP_ID " '" + value + "' is not at most " +
+                                  std::to_string(SETUP_ID_MAX_UNITS) +
+                                  " letters, digits, '.', '-' and '_' (not starting with '.')");
+                if (!isPath && Wide(value).size() > SETUP_TEXT_MAX_UNITS)
+                    return Refuse(where + ": " + key + " is longer than " + std::to_string(SETUP_TEXT_MAX_UNITS) +
+                                  " characters");
+                *slot = isPath ? Resolve(base, value) : value;
                 continue;
             }
             if (dictionary == nullptr) return Refuse(where + ": a key outside any section");
@@ -332,6 +345,17 @@ private:
                 return EXIT_FAILED;
         }
         if (!WriteConfig(staging + L"\\" DICT_CONFIG_FILE_NAME, config)) return EXIT_FAILED;
+        // What the list of installed apps shows, read by the wizard from beside itself.
+        if (m_manifest.setupId || m_manifest.displayName || m_manifest.publisher) {
+            std::wstring info = L"\xFEFF[" SETUP_INFO_SECTION L"]\r\n";
+            const std::pair<const wchar_t*, const std::optional<std::string>*> keys[] = {
+                {SETUP_KEY_ID, &m_manifest.setupId},
+                {SETUP_KEY_DISPLAY_NAME, &m_manifest.displayName},
+                {SETUP_KEY_PUBLISHER, &m_manifest.publisher}};
+            for (const auto& key : keys)
+                if (key.second->has_value()) info += std::wstring(key.first) + L"=" + Wide(**key.second) + L"\r\n";
+            if (!WriteConfig(staging + L"\\" SETUP_INFO_FILE_NAME, info)) return EXIT_FAILED;
+        }
 
         const int packed = BuildPackages(staging);
         if (packed != EXIT_OK) return packed;

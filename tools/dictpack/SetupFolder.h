@@ -15,6 +15,10 @@ namespace dictpack {
 #define MANIFEST_DICTIONARY_SECTION "dictionary"
 #define MANIFEST_KEY_EXE "exe"
 #define MANIFEST_KEY_LIBRARY "version_library"
+// What Windows' list of installed apps shows for the setup (written to setup.ini).
+#define MANIFEST_KEY_SETUP_ID "setup_id"
+#define MANIFEST_KEY_DISPLAY_NAME "display_name"
+#define MANIFEST_KEY_PUBLISHER "publisher"
 #define MANIFEST_KEY_FILE "file"
 #define MANIFEST_KEY_PACKAGE "package"
 #define MANIFEST_KEY_EXT "ext"

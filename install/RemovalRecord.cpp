@@ -1,0 +1,395 @@
+#include "install/RemovalRecord.h"
+
+#include <aclapi.h>
+#include <sddl.h>
+#include <shlobj.h>
+
+#include <cwchar>
+#include <memory>
+
+#include "base/CrashPoint.h"
+#include "base/ScopedWin.h"
+#include "host/HostPaths.h"
+#include "install/InstallEngine.h"
+#include "install/OutputFile.h"
+#include "install/WorkFiles.h"
+#include "package/VersionLibrary.h"
+
+#ifndef ERROR_REPARSE_POINT_ENCOUNTERED
+#define ERROR_REPARSE_POINT_ENCOUNTERED 4395L
+#endif
+
+namespace {
+
+#define KEPT_WIZARD_NAME L"Quillbox.exe"
+#define RECORD_KEY_SETUP L"setup="
+#define RECORD_KEY_NAME L"name="
+#define RECORD_KEY_PUBLISHER L"publisher="
+#define RECORD_KEY_ENTRY L"entry="
+#define RECORD_NO_PICTURE L"-"
+
+bool ProgramDataDir(std::wstring& out) {
+    wchar_t path[MAX_PATH] = {};
+    if (FAILED(SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, path)) || path[0] == 0)
+        return false;
+    out = path;
+    while (!out.empty() && out.back() == L'\\') out.pop_back();
+    return true;
+}
+
+struct LocalFreer {
+    void operator()(void* memory) const { LocalFree(memory); }
+};
+
+// The protected permissions, and Administrators as the owner, on a folder that exists.
+bool ProtectFolder(const std::wstring& path, PSECURITY_DESCRIPTOR descriptor, DWORD& error) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        error = attributes == INVALID_FILE_ATTRIBUTES ? GetLastError() : ERROR_DIRECTORY;
+        return false;
+    }
+    // Someone may have made the folder before us, as anyone may under %ProgramData%: a link
+    // would lead our files elsewhere.
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        error = ERROR_REPARSE_POINT_ENCOUNTERED;
+        return false;
+    }
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL dacl = nullptr;
+    GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted);
+    BYTE admins[SECURITY_MAX_SID_SIZE];
+    DWORD adminsSize = sizeof admins;
+    CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, admins, &adminsSize);
+    qb::ScopedHandle folder(CreateFileW(path.c_str(), READ_CONTROL | WRITE_DAC | WRITE_OWNER,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!folder) {
+        error = GetLastError();
+        return false;
+    }
+    // The owner could give itself the folder back; Administrators take it over.
+    SetSecurityInfo(folder.get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, admins, nullptr, nullptr, nullptr);
+    error = SetSecurityInfo(folder.get(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                            nullptr, nullptr, dacl, nullptr);
+    return error == ERROR_SUCCESS;
+}
+
+std::wstring Sanitized(std::wstring text) {
+    for (wchar_t& c : text)
+        if (c == L'\t' || c == L'\r' || c == L'\n') c = L' ';
+    return text;
+}
+
+bool ParseDigest(const std::wstring& text, EntryDigest& digest) {
+    if (text.size() != digest.size() * 2) return false;
+    for (size_t i = 0; i < digest.size(); ++i) {
+        unsigned value = 0;
+        for (size_t k = 0; k < 2; ++k) {
+            const wchar_t c = text[i * 2 + k];
+            const int nibble = c >= L'0' && c <= L'9' ? c - L'0' : c >= L'a' && c <= L'f' ? c - L'a' + 10 : -1;
+            if (nibble < 0) return false;
+            value = value * 16 + static_cast<unsigned>(nibble);
+        }
+        digest[i] = static_cast<uint8_t>(value);
+    }
+    return true;
+}
+
+std::vector<std::wstring> Fields(const std::wstring& line) {
+    std::vector<std::wstring> fields;
+    size_t start = 0;
+    for (;;) {
+        const size_t tab = line.find(L'\t', start);
+        fields.push_back(line.substr(start, tab == std::wstring::npos ? std::wstring::npos : tab - start));
+        if (tab == std::wstring::npos) return fields;
+        start = tab + 1;
+    }
+}
+
+bool ParseEntry(const std::wstring& line, RecordedEntry& entry) {
+    const std::vector<std::wstring> fields = Fields(line);
+    if (fields.size() != 7 || fields[0].empty() || fields[3].empty()) return false;
+    entry.targetName = fields[0];
+    wchar_t* end = nullptr;
+    entry.size = std::wcstoull(fields[1].c_str(), &end, 10);
+    if (fields[1].empty() || *end != 0) return false;
+    if (!ParseDigest(fields[2], entry.sha)) return false;
+    entry.dictId = fields[3];
+    entry.hasPicture = fields[4] != RECORD_NO_PICTURE;
+    if (entry.hasPicture && !ParseDigest(fields[4], entry.pictureSha)) return false;
+    entry.dateText = fields[5];
+    entry.displayName = fields[6];
+    // A name that is not a plain file name in the data folder (nor, as the picture, in the
+    // image folder) is never acted on.
+    for (const std::wstring* name : {&entry.targetName, &entry.dictId})
+        if (name->find_first_of(L"\\/:") != std::wstring::npos || *name == L"." || *name == L"..") return false;
+    return true;
+}
+
+bool StartsWith(const std::wstring& text, const wchar_t* prefix, std::wstring& rest) {
+    const size_t length = wcslen(prefix);
+    if (text.compare(0, length, prefix) != 0) return false;
+    rest = text.substr(length);
+    return true;
+}
+
+// source's bytes under folder\name, flushed and then renamed over it.
+bool ReplaceDurably(const std::wstring& source, const std::wstring& destination, DWORD& error) {
+    const std::wstring fresh = destination + RECORD_NEW_SUFFIX;
+    if (!CopyDurably(source, fresh, CREATE_ALWAYS)) {
+        error = GetLastError();
+        DeleteWorkFile(fresh);
+        return false;
+    }
+    QB_CRASH_POINT();
+    if (!MoveDurably(fresh, destination, true)) {
+        error = GetLastError();
+        DeleteWorkFile(fresh);
+        return false;
+    }
+    return true;
+}
+
+bool ModulePath(std::wstring& path) {
+    wchar_t buffer[MAX_PATH + 1] = {};
+    const DWORD length = GetModuleFileNameW(nullptr, buffer, MAX_PATH + 1);
+    if (length == 0 || length > MAX_PATH) return false;
+    path.assign(buffer, length);
+    return true;
+}
+
+// A file that cannot go now (it runs) leaves the folder and goes when Windows next starts.
+bool MoveOutForReboot(const std::wstring& path, DWORD& error) {
+    std::wstring base, removed;
+    if (!ProgramDataDir(base)) {
+        error = ERROR_PATH_NOT_FOUND;
+        return false;
+    }
+    removed = base + RECORD_REMOVED_PIECE;
+    if (!MakeProtectedFolder(removed, error)) return false;
+    wchar_t unique[64];
+    swprintf(unique, 64, L"%08lx-%08lx-", static_cast<unsigned long>(GetCurrentProcessId()),
+             static_cast<unsigned long>(GetTickCount()));
+    const std::wstring aside = removed + unique + path.substr(path.find_last_of(L'\\') + 1);
+    if (!MoveFileExW(path.c_str(), aside.c_str(), MOVEFILE_WRITE_THROUGH)) {
+        error = GetLastError();
+        return false;
+    }
+    MoveFileExW(aside.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    return true;
+}
+
+// What earlier removals moved out and can be deleted by now.
+void SweepRemoved() {
+    std::wstring base;
+    if (!ProgramDataDir(base)) return;
+    const std::wstring removed = base + RECORD_REMOVED_PIECE;
+    WIN32_FIND_DATAW data;
+    qb::ScopedFindHandle find(FindFirstFileW((removed + L"*").c_str(), &data));
+    if (!find) return;
+    do {
+        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) DeleteWorkFile(removed + data.cFileName);
+    } while (FindNextFileW(find.get(), &data));
+}
+
+}  // namespace
+
+bool RecordFolderOf(const std::wstring& setupId, std::wstring& folder) {
+    std::wstring base;
+    if (setupId.empty() || !ProgramDataDir(base)) return false;
+    folder = base + RECORD_ROOT_PIECE + setupId + L"\\";
+    return true;
+}
+
+bool RunningAsKeptCopy(std::wstring& folder) {
+    std::wstring dir;
+    if (!GetModuleDir(dir) || !FileExistsAt(dir + RECORD_FILE_NAME)) return false;
+    folder = dir;
+    return true;
+}
+
+bool MakeProtectedFolder(const std::wstring& folder, DWORD& error) {
+    std::wstring base;
+    if (!ProgramDataDir(base)) {
+        error = ERROR_PATH_NOT_FOUND;
+        return false;
+    }
+    if (folder.compare(0, base.size() + 1, base + L"\\") != 0) {
+        error = ERROR_BAD_PATHNAME;
+        return false;
+    }
+    PSECURITY_DESCRIPTOR raw = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(RECORD_FOLDER_SDDL, SDDL_REVISION_1, &raw, nullptr)) {
+        error = GetLastError();
+        return false;
+    }
+    std::unique_ptr<void, LocalFreer> descriptor(raw);
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, raw, FALSE};
+    std::wstring path = base;
+    size_t start = base.size() + 1;
+    while (start < folder.size()) {
+        size_t slash = folder.find(L'\\', start);
+        if (slash == std::wstring::npos) slash = folder.size();
+        path += L"\\" + folder.substr(start, slash - start);
+        start = slash + 1;
+        if (!CreateDirectoryW(path.c_str(), &attributes) && GetLastError() != ERROR_ALREADY_EXISTS) {
+            error = GetLastError();
+            return false;
+        }
+        if (!ProtectFolder(path, raw, error)) return false;
+    }
+    error = ERROR_SUCCESS;
+    return true;
+}
+
+bool ReadRemovalRecord(const std::wstring& folder, RemovalRecord& record) {
+    qb::ScopedHandle file(CreateFileW((folder + RECORD_FILE_NAME).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                      OPEN_EXISTING, 0, nullptr));
+    LARGE_INTEGER size{};
+    if (!file || !GetFileSizeEx(file.get(), &size) || size.QuadPart < 2 || size.QuadPart > 16 * 1024 * 1024 ||
+        size.QuadPart % 2 != 0)
+        return false;
+    std::wstring text(static_cast<size_t>(size.QuadPart) / 2, L'\0');
+    DWORD got = 0;
+    if (!ReadFile(file.get(), &text[0], static_cast<DWORD>(size.QuadPart), &got, nullptr) || got != size.QuadPart ||
+        text[0] != 0xFEFF)
+        return false;
+    RemovalRecord read;
+    size_t start = 1;
+    bool signed_ = false;
+    while (start < text.size()) {
+        size_t end = text.find(L"\r\n", start);
+        if (end == std::wstring::npos) end = text.size();
+        const std::wstring line = text.substr(start, end - start);
+        start = end + 2;
+        std::wstring rest;
+        if (!signed_) {
+            if (line != RECORD_SIGNATURE) return false;
+            signed_ = true;
+        } else if (StartsWith(line, RECORD_KEY_SETUP, rest)) {
+            read.setupId = rest;
+        } else if (StartsWith(line, RECORD_KEY_NAME, rest)) {
+            read.displayName = rest;
+        } else if (StartsWith(line, RECORD_KEY_PUBLISHER, rest)) {
+            read.publisher = rest;
+        } else if (StartsWith(line, RECORD_KEY_ENTRY, rest)) {
+            RecordedEntry entry;
+            if (!ParseEntry(rest, entry)) return false;
+            read.entries.push_back(entry);
+        }
+    }
+    if (!signed_) return false;
+    record = std::move(read);
+    return true;
+}
+
+bool WriteRemovalRecord(const std::wstring& folder, const RemovalRecord& record, DWORD& error) {
+    std::wstring text = L"\xFEFF" RECORD_SIGNATURE L"\r\n";
+    text += RECORD_KEY_SETUP + Sanitized(record.setupId) + L"\r\n";
+    text += RECORD_KEY_NAME + Sanitized(record.displayName) + L"\r\n";
+    text += RECORD_KEY_PUBLISHER + Sanitized(record.publisher) + L"\r\n";
+    for (const RecordedEntry& entry : record.entries) {
+        text += RECORD_KEY_ENTRY + Sanitized(entry.targetName) + L"\t" + std::to_wstring(entry.size) + L"\t" +
+                DigestText(entry.sha) + L"\t" + Sanitized(entry.dictId) + L"\t" +
+                (entry.hasPicture ? DigestText(entry.pictureSha) : std::wstring(RECORD_NO_PICTURE)) + L"\t" +
+                Sanitized(entry.dateText) + L"\t" + Sanitized(entry.displayName) + L"\r\n";
+    }
+    const std::wstring path = folder + RECORD_FILE_NAME, fresh = path + RECORD_NEW_SUFFIX;
+    COutputFile output;
+    if (!output.Open(fresh.c_str()) || !output.Write(text.data(), text.size() * sizeof(wchar_t)) || !output.Commit()) {
+        error = GetLastError();
+        DeleteWorkFile(fresh);
+        return false;
+    }
+    QB_CRASH_POINT();
+    if (!MoveDurably(fresh, path, true)) {
+        error = GetLastError();
+        DeleteWorkFile(fresh);
+        return false;
+    }
+    error = ERROR_SUCCESS;
+    return true;
+}
+
+bool KeepWizardCopy(const std::wstring& folder, DWORD& error) {
+    std::wstring exe, dir;
+    if (!ModulePath(exe) || !GetModuleDir(dir)) {
+        error = GetLastError();
+        return false;
+    }
+    if (!ReplaceDurably(exe, folder + KEPT_WIZARD_NAME, error)) return false;
+    QB_CRASH_POINT();
+    const std::wstring library = dir + VERSION_LIBRARY_NAME;
+    if (FileExistsAt(library) && !ReplaceDurably(library, folder + VERSION_LIBRARY_NAME, error)) return false;
+    error = ERROR_SUCCESS;
+    return true;
+}
+
+std::wstring KeptWizardPath(const std::wstring& folder) { return folder + KEPT_WIZARD_NAME; }
+
+bool RemoveRecordFolder(const std::wstring& folder, DWORD& error) {
+    SweepRemoved();
+    // A folder that is a process's current directory cannot be removed; the kept copy starts
+    // in its own.
+    wchar_t system[MAX_PATH] = {};
+    if (GetSystemDirectoryW(system, MAX_PATH)) SetCurrentDirectoryW(system);
+    error = ERROR_SUCCESS;
+    // The copies first and the record last: while the record is there, the folder is a
+    // setup's that the next removal or install settles; a copy without it would not know
+    // itself.
+    std::wstring running;
+    ModulePath(running);
+    WIN32_FIND_DATAW data;
+    qb::ScopedFindHandle find(FindFirstFileW((folder + L"*").c_str(), &data));
+    if (find) {
+        do {
+            const std::wstring name = data.cFileName;
+            if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || name == RECORD_FILE_NAME) continue;
+            const std::wstring path = folder + name;
+            // The running copy is never deleted in place, whatever the system would allow.
+            const bool runs = CompareStringOrdinal(path.c_str(), -1, running.c_str(), -1, TRUE) == CSTR_EQUAL;
+            if (!runs && DeleteWorkFile(path)) continue;
+            if (!MoveOutForReboot(path, error)) return false;
+            QB_CRASH_POINT();
+        } while (FindNextFileW(find.get(), &data));
+    }
+    QB_CRASH_POINT();
+    if (!DeleteWorkFile(folder + RECORD_FILE_NAME)) {
+        error = GetLastError();
+        return false;
+    }
+    QB_CRASH_POINT();
+    find.reset();
+    if (!RemoveDirectoryW(folder.c_str())) {
+        error = GetLastError();
+        return false;
+    }
+    return true;
+}
+
+bool FileDigest(const std::wstring& path, uint64_t& size, EntryDigest& digest) {
+    qb::ScopedHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    LARGE_INTEGER length{};
+    if (!file || !GetFileSizeEx(file.get(), &length)) return false;
+    size = static_cast<uint64_t>(length.QuadPart);
+    std::vector<char> block(HASH_BLOCK_BYTES);
+    CSha256 hash;
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadFile(file.get(), block.data(), static_cast<DWORD>(block.size()), &got, nullptr)) return false;
+        if (got == 0) break;
+        hash.Update(block.data(), got);
+    }
+    return hash.Finish(digest);
+}
+
+std::wstring DigestText(const EntryDigest& digest) {
+    std::wstring text;
+    for (uint8_t byte : digest) {
+        wchar_t hex[3];
+        swprintf(hex, 3, L"%02x", byte);
+        text += hex;
+    }
+    return text;
+}

@@ -1,0 +1,71 @@
+// What an install leaves on the machine so that its dictionaries can be removed long after
+// its setup folder is gone: a folder of its own under %ProgramData% (SYSTEM and
+// Administrators only) with a copy of the wizard, its version library and the record of
+// what it installed: per file its name in the host's data folder, size and SHA-256, its
+// dictionary and that dictionary's picture's SHA-256. No package data.
+//
+// Every file there is written beside its final name, flushed, and renamed over it in one
+// step, so a kill leaves the previous file or the new one, never half of one. While an
+// install from the setup runs, a mark beside the record says the record may be behind the
+// dictionaries; the next run of the same setup settles it (install/RecordKeeper.h).
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "package/PackageSeal.h"
+
+#define RECORD_ROOT_PIECE L"\\Quillbox\\Setups\\"
+#define RECORD_REMOVED_PIECE L"\\Quillbox\\Removed\\"
+#define RECORD_FILE_NAME L"record.txt"
+#define RECORD_PENDING_NAME L"install.pending"
+#define RECORD_NEW_SUFFIX L".new"
+// The first line of a record file; a file without it is not read.
+#define RECORD_SIGNATURE L"Quillbox removal record 1"
+// The folder and every file in it: SYSTEM and Administrators, full control, nothing inherited.
+#define RECORD_FOLDER_SDDL L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)"
+
+struct RecordedEntry {
+    std::wstring targetName;  // the file's name in the host's data folder, as installed
+    uint64_t size = 0;
+    EntryDigest sha{};
+    std::wstring dictId;  // lowered
+    bool hasPicture = false;
+    EntryDigest pictureSha{};
+    std::wstring displayName;
+    std::wstring dateText;  // the entry's version date, YYYY-MM-DD
+};
+
+struct RemovalRecord {
+    std::wstring setupId;
+    std::wstring displayName;  // the publisher's, or empty
+    std::wstring publisher;
+    std::vector<RecordedEntry> entries;
+};
+
+// %ProgramData%\Quillbox\Setups\<id>\ (with the backslash); false when %ProgramData% is unknown.
+bool RecordFolderOf(const std::wstring& setupId, std::wstring& folder);
+// The folder of the running executable when it is a kept copy: a record beside it.
+bool RunningAsKeptCopy(std::wstring& folder);
+
+// Makes folder and each missing folder above it from %ProgramData% down with the protected
+// permissions, and puts them (with Administrators as owner) on each that exists; a folder
+// that is a link or junction is refused (ERROR_REPARSE_POINT_ENCOUNTERED).
+bool MakeProtectedFolder(const std::wstring& folder, DWORD& error);
+
+bool ReadRemovalRecord(const std::wstring& folder, RemovalRecord& record);
+bool WriteRemovalRecord(const std::wstring& folder, const RemovalRecord& record, DWORD& error);
+// The running wizard and the version library beside it, copied into folder.
+bool KeepWizardCopy(const std::wstring& folder, DWORD& error);
+std::wstring KeptWizardPath(const std::wstring& folder);
+// The copies, then the record, then the folder. A copy that is running (the removal's own) cannot be
+// deleted: it is moved out of the folder into %ProgramData%\Quillbox\Removed\ under a name of
+// its own and deleted when Windows next starts (MOVEFILE_DELAY_UNTIL_REBOOT), so the folder
+// goes now and a later install may make it again.
+bool RemoveRecordFolder(const std::wstring& folder, DWORD& error);
+
+bool FileDigest(const std::wstring& path, uint64_t& size, EntryDigest& digest);
+std::wstring DigestText(const EntryDigest& digest);
