@@ -1,7 +1,5 @@
 #include "app/RunLog.h"
 
-#include <aclapi.h>
-#include <sddl.h>
 #include <shlobj.h>
 
 #include <cwchar>
@@ -9,6 +7,7 @@
 
 #include "base/NameFolding.h"
 #include "base/WaitLog.h"
+#include "install/RemovalRecord.h"
 
 namespace {
 
@@ -45,48 +44,14 @@ void LogWait(const std::wstring& line) {
     if (g_processLog != nullptr) g_processLog->Line(line);
 }
 
-// A folder that only SYSTEM and Administrators may change: made so, or, when it is there
-// already (made by anyone), a real folder that is given those permissions now.
-bool MakePrivateFolder(const std::wstring& folder, DWORD& error) {
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(LOG_FOLDER_SDDL, SDDL_REVISION_1, &descriptor, nullptr)) {
-        error = ErrorOr(ERROR_INVALID_SECURITY_DESCR);
-        return false;
-    }
-    SECURITY_ATTRIBUTES security = {sizeof security, descriptor, FALSE};
-    bool made = CreateDirectoryW(folder.c_str(), &security) != FALSE;
-    if (!made && GetLastError() == ERROR_ALREADY_EXISTS) {
-        const DWORD attributes = GetFileAttributesW(folder.c_str());
-        BOOL present = FALSE, defaulted = FALSE;
-        PACL dacl = nullptr;
-        if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
-            (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-            SetLastError(ERROR_CANT_ACCESS_FILE);
-        } else if (GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted)) {
-            std::wstring name = folder;
-            const DWORD result = SetNamedSecurityInfoW(&name[0], SE_FILE_OBJECT,
-                                                       DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
-                                                       nullptr, nullptr, dacl, nullptr);
-            made = result == ERROR_SUCCESS;
-            SetLastError(result);
-        }
-    }
-    if (!made) error = ErrorOr(ERROR_CANT_ACCESS_FILE);
-    LocalFree(descriptor);
-    return made;
-}
-
 bool DefaultLogPath(std::wstring& path, DWORD& error) {
     wchar_t common[MAX_PATH] = {};
     if (FAILED(SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, common))) {
         error = ERROR_PATH_NOT_FOUND;
         return false;
     }
-    std::wstring folder = common;
-    for (const wchar_t* piece : LOG_FOLDER_PIECES) {
-        folder += piece;
-        if (!MakePrivateFolder(folder, error)) return false;
-    }
+    const std::wstring folder = std::wstring(common) + LOG_FOLDER_PIECE;
+    if (!MakeProtectedFolder(folder, error)) return false;
     SYSTEMTIME now;
     GetLocalTime(&now);
     wchar_t name[64];

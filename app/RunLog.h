@@ -16,11 +16,10 @@
 #include "base/ScopedWin.h"
 
 // "%ProgramData%\Quillbox\Logs\Quillbox-YYYYMMDD-HHMMSS.log" when /LOG names no file. Both
-// folders are made for SYSTEM and Administrators only (a protected DACL), so that no other
-// account can plant a link or a file of that name in them.
-#define LOG_FOLDER_PIECES {L"\\Quillbox", L"\\Logs"}
+// folders are made for SYSTEM and Administrators only (a protected DACL, as the removal
+// records' folders), so that no other account can plant a link or a file of that name in them.
+#define LOG_FOLDER_PIECE L"\\Quillbox\\Logs"
 #define LOG_DEFAULT_NAME_FORMAT L"\\Quillbox-%04u%02u%02u-%02u%02u%02u.log"
-#define LOG_FOLDER_SDDL L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)"
 #define LOG_RUN_HEADER L"==== Quillbox run, process "
 
 class CRunLog {

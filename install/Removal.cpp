@@ -36,24 +36,6 @@ qb::ScopedHandle OpenToMatch(const std::wstring& path, OpenMode mode) {
 
 bool IsHeldError(DWORD error) { return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION; }
 
-bool HashOpenFile(HANDLE file, uint64_t& size, EntryDigest& digest) {
-    LARGE_INTEGER length;
-    if (!GetFileSizeEx(file, &length)) return false;
-    size = static_cast<uint64_t>(length.QuadPart);
-    std::vector<unsigned char> block(HASH_BLOCK_BYTES);
-    CSha256 hash;
-    for (uint64_t left = size; left > 0;) {
-        const DWORD count = static_cast<DWORD>(left < block.size() ? left : block.size());
-        DWORD got = 0;
-        if (!ReadFile(file, block.data(), count, &got, nullptr) || got != count) {
-            if (GetLastError() == ERROR_SUCCESS) SetLastError(ERROR_HANDLE_EOF);
-            return false;
-        }
-        hash.Update(block.data(), count);
-        left -= count;
-    }
-    return hash.Finish(digest);
-}
 
 // The file goes through the handle that matched it (a read-only bit cleared through it
 // first). True once nothing answers to its name: a delete that waits for another program's
@@ -313,6 +295,25 @@ bool PictureDigestOf(const std::wstring& dictId, EntryDigest& digest) {
 }
 
 }  // namespace
+
+bool HashOpenFile(HANDLE file, uint64_t& size, EntryDigest& digest) {
+    LARGE_INTEGER length;
+    if (!GetFileSizeEx(file, &length)) return false;
+    size = static_cast<uint64_t>(length.QuadPart);
+    std::vector<unsigned char> block(HASH_BLOCK_BYTES);
+    CSha256 hash;
+    for (uint64_t left = size; left > 0;) {
+        const DWORD count = static_cast<DWORD>(left < block.size() ? left : block.size());
+        DWORD got = 0;
+        if (!ReadFile(file, block.data(), count, &got, nullptr) || got != count) {
+            if (GetLastError() == ERROR_SUCCESS) SetLastError(ERROR_HANDLE_EOF);
+            return false;
+        }
+        hash.Update(block.data(), count);
+        left -= count;
+    }
+    return hash.Finish(digest);
+}
 
 bool EntryDigestOf(const EntryItem& entry, CPackageReader& reader, EntryDigest& digest) {
     if (reader.sealed()) {

@@ -79,6 +79,8 @@ bool RemovalRecordsOf(const CInstallManager& manager, std::vector<CRemovalRecord
 // The SHA-256 of an entry's bytes: the seal's where the package is sealed, else hashed from
 // the package (reader open on the entry's package).
 bool EntryDigestOf(const EntryItem& entry, CPackageReader& reader, EntryDigest& digest);
+// The size and SHA-256 of an open file, read from its start to the size it has now.
+bool HashOpenFile(HANDLE file, uint64_t& size, EntryDigest& digest);
 
 // What a removal would do with the files as they stand, changing nothing: for the question
 // asked before a removal by hand. A held file shows as one that goes: the removal will stop

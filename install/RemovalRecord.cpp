@@ -12,6 +12,7 @@
 #include "host/HostPaths.h"
 #include "install/InstallEngine.h"
 #include "install/OutputFile.h"
+#include "install/Removal.h"
 #include "install/WorkFiles.h"
 #include "package/VersionLibrary.h"
 
@@ -370,18 +371,7 @@ bool RemoveRecordFolder(const std::wstring& folder, DWORD& error) {
 bool FileDigest(const std::wstring& path, uint64_t& size, EntryDigest& digest) {
     qb::ScopedHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                       nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    LARGE_INTEGER length{};
-    if (!file || !GetFileSizeEx(file.get(), &length)) return false;
-    size = static_cast<uint64_t>(length.QuadPart);
-    std::vector<char> block(HASH_BLOCK_BYTES);
-    CSha256 hash;
-    for (;;) {
-        DWORD got = 0;
-        if (!ReadFile(file.get(), block.data(), static_cast<DWORD>(block.size()), &got, nullptr)) return false;
-        if (got == 0) break;
-        hash.Update(block.data(), got);
-    }
-    return hash.Finish(digest);
+    return file && HashOpenFile(file.get(), size, digest);
 }
 
 std::wstring DigestText(const EntryDigest& digest) {
