@@ -115,6 +115,10 @@ public:
             for (const auto& key : d.keys) manifest += std::wstring(key.first) + L" = " + key.second + L"\r\n";
         }
         EXPECT_TRUE(WriteFileBytes(src / L"sample.manifest", Utf8(manifest)));
+        // Sources a publisher may name by mistake; the sample names none of them.
+        EXPECT_TRUE(WriteFileBytes(src / L"stamped.dic", SourceBytes(0) + Trailer("2024-04-01")));
+        EXPECT_TRUE(WriteFileBytes(src / L"empty.dic", ""));
+        EXPECT_TRUE(WriteFileBytes(src / L"hanying.png", std::string("\x89PNG\r\n\x1A\n\0\0\0\x0DIHDR", 16)));
     }
 
     RunResult Setup(const std::wstring& outDir) const { return RunDictPack({L"setup", outDir, src / L"sample.manifest"}); }
@@ -140,13 +144,19 @@ std::vector<std::string> ProblemLines(const std::string& out) {
     return problems;
 }
 
+// abc's Chinese texts, which a host file kept in a Western ANSI code page cannot hold.
+const std::string kAbcCodePageLine = Utf8(
+    L"warning: dictconfig.ini [abc]: desc_name, catalog, desc_intro and desc_copyright hold characters that code "
+    L"page 1252 cannot hold: where the host keeps its localquerydictcfg.ini in a Western ANSI code page (no UTF-16 "
+    L"byte-order mark), registering 《ABC英汉词典》 fails; a host file saved as UTF-16 LE holds them");
+
 bool OnFinishedPage(HWND dlg) {
     return e2e::Visible(dlg, IDC_CHK_MAINDLG_LAUNCH) && e2e::ControlText(dlg, IDC_BTN_MAINDLG_CANCEL) == WIZ_TEXT_FINISH;
 }
 
-// The folder setup makes passes check without a word, and the real wizard installs every
-// dictionary from it: files with their stamps, the host's sections, the pictures; a second
-// run finds everything up to date.
+// The folder setup makes passes check with only the warning about abc's Chinese texts, and
+// the real wizard installs every dictionary from it: files with their stamps, the host's
+// sections, the pictures; a second run finds everything up to date.
 TEST(SetupFolderTest, CleanFolderPassesCheckAndTheWizardInstallsIt) {
     SetupSources sources;
     TempDir root(L"pub");
@@ -154,14 +164,14 @@ TEST(SetupFolderTest, CleanFolderPassesCheckAndTheWizardInstallsIt) {
     const RunResult setup = sources.Setup(machine.wizardDir);
     ASSERT_EQ(setup.code, 0u) << setup.err << setup.out;
     EXPECT_EQ(setup.err, "");
-    EXPECT_NE(setup.out.find("0 errors, 0 warnings"), std::string::npos) << setup.out;
+    EXPECT_NE(setup.out.find("0 errors, 1 warning\n"), std::string::npos) << setup.out;
     EXPECT_FALSE(FileExists(machine.wizardDir + L".part"));
     const std::string config = ReadFileBytes(machine.wizardDir + L"\\dictconfig.ini");
     EXPECT_EQ(config.compare(0, 2, "\xFF\xFE", 2), 0) << "dictconfig.ini is UTF-16LE with its byte-order mark";
 
     const RunResult check = RunDictPack({L"check", machine.wizardDir});
     EXPECT_EQ(check.code, 0u) << check.err;
-    EXPECT_EQ(ProblemLines(check.out), std::vector<std::string>()) << check.out;
+    EXPECT_EQ(ProblemLines(check.out), std::vector<std::string>{kAbcCodePageLine}) << check.out;
     EXPECT_NE(check.out.find("abc.dir\tabc\t.dic\t2024-05-01\t" + Utf8(L"ABC英汉词典") + "\tok\tok\tok\n"),
               std::string::npos)
         << check.out;
@@ -228,10 +238,29 @@ TEST(SetupFolderTest, CheckSaysWhatTheInstalledAppsEntryShows) {
         EXPECT_EQ(FileExists(out / L"wizard\\setup.ini"), c.wizardKeys[0] != 0);
         const RunResult check = RunDictPack({L"check", out / L"wizard"});
         EXPECT_EQ(check.code, 0u) << check.err;
-        EXPECT_EQ(ProblemLines(check.out), std::vector<std::string>()) << check.out;
+        EXPECT_EQ(ProblemLines(check.out), std::vector<std::string>{kAbcCodePageLine}) << check.out;
         EXPECT_NE(check.out.find(c.keyLine), std::string::npos) << check.out;
         EXPECT_NE(check.out.find(c.shownLine + "\n"), std::string::npos) << check.out;
     }
+}
+
+// An empty dictionary file is packed, with a warning that names its line in the manifest,
+// and check names the entry that holds nothing but the version stamp setup gave it.
+TEST(SetupFolderTest, EmptyDictionaryFileIsPackedWithAWarning) {
+    SetupSources sources;
+    const std::string manifest = ReadFileBytes(sources.src / L"sample.manifest") +
+                                 "\n[dictionary empty]\nfile = empty.dic\ndate = 2024-05-01\n";
+    ASSERT_TRUE(WriteFileBytes(sources.src / L"empty.manifest", manifest));
+    TempDir out(L"empty");
+    const RunResult setup = RunDictPack({L"setup", out / L"wizard", sources.src / L"empty.manifest"});
+    ASSERT_EQ(setup.code, 0u) << setup.err << setup.out;
+    EXPECT_EQ(setup.err, "dictpack: warning: " + Utf8(sources.src / L"empty.manifest") +
+                             " line 52: file = empty.dic is empty (0 bytes): the host gets a dictionary file without a "
+                             "word in it\n");
+    EXPECT_NE(setup.out.find("warning: empty.dir [empty]: entry 0 holds nothing but its version stamp: the host gets "
+                             "empty.dic without a word in it\n"),
+              std::string::npos)
+        << setup.out;
 }
 
 struct Folder {
@@ -272,14 +301,23 @@ TEST_P(SetupFolderCheckTest, NamesThePlantedMistake) {
     const RunResult check = RunDictPack({L"check", folder.dir});
     EXPECT_EQ(check.code, GetParam().error ? 1u : 0u) << check.out << check.err;
     EXPECT_EQ(check.err, "");
-    const std::vector<std::string> problems = ProblemLines(check.out);
+    // The sample's own warning about abc's Chinese texts comes wherever dictconfig.ini still
+    // holds them; each case counts what it planted besides.
+    std::vector<std::string> problems = ProblemLines(check.out);
+    const auto shared = std::remove_if(problems.begin(), problems.end(), [](const std::string& line) {
+        return line.compare(0, 31, "warning: dictconfig.ini [abc]: ") == 0 &&
+               line.find(" cannot hold: where the host keeps") != std::string::npos;
+    });
+    const int sharedWarnings = static_cast<int>(problems.end() - shared);
+    problems.erase(shared, problems.end());
     ASSERT_EQ(problems.size(), 1u) << check.out;
     EXPECT_EQ(problems[0].compare(0, GetParam().error ? 7 : 9, GetParam().error ? "error: " : "warning: "), 0)
         << problems[0];
     EXPECT_NE(problems[0].find(GetParam().line), std::string::npos) << problems[0];
-    EXPECT_NE(check.out.find(GetParam().error ? ": 1 error, 0 warnings\n" : ": 0 errors, 1 warning\n"),
-              std::string::npos)
-        << check.out;
+    const int warnings = sharedWarnings + (GetParam().error ? 0 : 1);
+    const std::string counts = std::string(GetParam().error ? ": 1 error, " : ": 0 errors, ") +
+                               std::to_string(warnings) + (warnings == 1 ? " warning\n" : " warnings\n");
+    EXPECT_NE(check.out.find(counts), std::string::npos) << check.out;
     if (GetParam().row == nullptr) return;
     const std::vector<std::string> lines = Lines(check.out);
     const std::string start = GetParam().row;
@@ -328,6 +366,18 @@ INSTANTIATE_TEST_SUITE_P(
         PlantedCase{"picture_not_a_bitmap",
                     [](const Folder& f) { WriteFileBytes(f / L"dict_image\\xyz.bmp", "BM but nothing else"); }, true,
                     "error: dict_image\\xyz.bmp [xyz]: not a readable BMP", "words.dir\txyz\t"},
+        PlantedCase{"picture_a_png",
+                    [](const Folder& f) {
+                        CopyFileW((f.sources->src / L"hanying.png").c_str(), (f / L"dict_image\\xyz.bmp").c_str(), FALSE);
+                    },
+                    true, "error: dict_image\\xyz.bmp [xyz]: a PNG picture, not a BMP (save it as a BMP): the host is "
+                          "given a picture of 《XYZ Thesaurus》 that it cannot show",
+                    "words.dir\txyz\t"},
+        PlantedCase{"entry_of_only_a_stamp",
+                    [](const Folder& f) { f.Package(L"abc.dir", L"abc", L".dic", L"2024-05-01", Trailer("2024-05-01")); },
+                    false, "warning: abc.dir [abc]: entry 0 holds nothing but its version stamp: the host gets abc.dic "
+                           "without a word in it",
+                    "abc.dir\tabc\t"},
         PlantedCase{"picture_cut_short",
                     [](const Folder& f) {
                         const std::string bytes = ReadFileBytes(f / L"dict_image\\abc.bmp");
@@ -481,14 +531,35 @@ INSTANTIATE_TEST_SUITE_P(
                     "warning: empty.dir: no entries: the package installs nothing", "empty.dir\t-\t"}),
     [](const ::testing::TestParamInfo<PlantedCase>& info) { return std::string(info.param.name); });
 
+enum class ManifestBytes { Utf8, Utf16Le, Utf16Be, Utf16LeWithoutMark };
+
 struct BadSetupCase {
     const char* name;
-    const char* manifestAddition;  // appended to the sample manifest; null: no manifest at all
+    // Appended to the sample manifest; one that starts with a [wizard] section adds its keys
+    // to the sample's own, since the section may be given once. Null: no manifest at all.
+    const char* manifestAddition;
     bool outDirExists;             // OUTDIR holds a file before setup runs
     DWORD code;
     const char* error;  // part of the first stderr line
     const wchar_t* exe = nullptr;  // the wizard the manifest names instead: a file in bin\, else as written
+    const char* also = nullptr;    // a second part of that line
+    ManifestBytes bytes = ManifestBytes::Utf8;
+    bool noParent = false;  // OUTDIR's parent folder does not exist
 };
+
+// The manifest's UTF-8 text saved in another encoding.
+std::string Saved(const std::string& utf8, ManifestBytes bytes) {
+    if (bytes == ManifestBytes::Utf8) return utf8;
+    std::wstring wide(utf8.size(), L'\0');
+    wide.resize(MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &wide[0],
+                                    static_cast<int>(wide.size())));
+    std::string saved = bytes == ManifestBytes::Utf16Le ? "\xFF\xFE" : bytes == ManifestBytes::Utf16Be ? "\xFE\xFF" : "";
+    for (wchar_t unit : wide) {
+        const char low = static_cast<char>(unit & 0xFF), high = static_cast<char>(unit >> 8);
+        saved += bytes == ManifestBytes::Utf16Be ? std::string{high, low} : std::string{low, high};
+    }
+    return saved;
+}
 
 // Every file and folder under dir with its size, one a line, in the order the search gives.
 std::string Listing(const std::wstring& dir) {
@@ -511,20 +582,25 @@ class SetupFolderBadSetupTest : public ::testing::TestWithParam<BadSetupCase> {}
 TEST_P(SetupFolderBadSetupTest, FailsWithOneLineAndLeavesNothing) {
     static const SetupSources sources;
     TempDir out(L"bad");
-    const std::wstring outDir = out / L"wizard";
+    const std::wstring outDir = out / (GetParam().noParent ? L"missing\\wizard" : L"wizard");
     if (GetParam().outDirExists) {
         ASSERT_TRUE(CreateDirectoryW(outDir.c_str(), nullptr));
         ASSERT_TRUE(WriteFileBytes(outDir + L"\\mine.txt", "the publisher's own file"));
     }
     std::vector<std::wstring> args = {L"setup", outDir};
     if (GetParam().manifestAddition != nullptr) {
-        std::string manifest = ReadFileBytes(sources.src / L"sample.manifest") + GetParam().manifestAddition;
+        std::string manifest = ReadFileBytes(sources.src / L"sample.manifest");
+        const std::string addition = GetParam().manifestAddition, wizard = "\n[wizard]\n";
+        if (addition.compare(0, wizard.size(), wizard) == 0)
+            manifest.insert(manifest.find("[wizard]\r\n") + 10, addition.substr(wizard.size()));
+        else
+            manifest += addition;
         if (GetParam().exe != nullptr) {
             const std::string wizard = Utf8(BinDir() + L"Quillbox.exe");
             const std::wstring inBin = BinDir() + GetParam().exe;
             manifest.replace(manifest.find(wizard), wizard.size(), Utf8(FileExists(inBin) ? inBin : GetParam().exe));
         }
-        ASSERT_TRUE(WriteFileBytes(sources.src / L"bad.manifest", manifest));
+        ASSERT_TRUE(WriteFileBytes(sources.src / L"bad.manifest", Saved(manifest, GetParam().bytes)));
         args.push_back(sources.src / L"bad.manifest");
     }
     // Nothing is written anywhere: not beside OUTDIR, not where a hostile name points.
@@ -533,9 +609,13 @@ TEST_P(SetupFolderBadSetupTest, FailsWithOneLineAndLeavesNothing) {
     EXPECT_EQ(Listing(out.path()), before);
     EXPECT_EQ(setup.code, GetParam().code) << setup.out;
     EXPECT_EQ(setup.err.compare(0, 10, "dictpack: "), 0) << setup.err;
-    EXPECT_NE(setup.err.substr(0, setup.err.find('\n')).find(GetParam().error), std::string::npos) << setup.err;
+    const std::string first = setup.err.substr(0, setup.err.find('\n'));
+    EXPECT_NE(first.find(GetParam().error), std::string::npos) << setup.err;
+    if (GetParam().also != nullptr) EXPECT_NE(first.find(GetParam().also), std::string::npos) << setup.err;
     if (GetParam().code == 1) {
         EXPECT_EQ(std::count(setup.err.begin(), setup.err.end(), '\n'), 1) << setup.err;
+        // Setup's own words: no option of create, which setup does not have.
+        EXPECT_EQ(first.find("--"), std::string::npos) << first;
     }
     EXPECT_FALSE(FileExists(outDir + L".part"));
     if (GetParam().outDirExists) {
@@ -561,7 +641,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadSetupCase{"setup_id_not_a_plain_name", "\n[wizard]\nsetup_id = ..\\evil\n", false, 1,
                      "setup_id '..\\evil' is not at most 40 letters"},
         BadSetupCase{"bad_date", "\n[dictionary more]\nfile = abc.dic\ndate = 2024-13-01\n", false, 1,
-                     "'2024-13-01' is not a date"},
+                     "bad.manifest line 53: date = 2024-13-01 is not a date: there is no month 13"},
         BadSetupCase{"package_not_found_by_the_wizard", "\n[dictionary more]\nfile = abc.dic\npackage = more.pkg\n",
                      false, 1, "package 'more.pkg' is not a plain file name ending in .dir"},
         // Every manifest value that names a file in the setup folder or on the user's machine
@@ -605,8 +685,45 @@ INSTANTIATE_TEST_SUITE_P(
         BadSetupCase{"wizard_a_console_program", "", false, 1,
                      "dictpack.exe: not a windowed (GUI) program (subsystem 3)", L"dictpack.exe"},
         BadSetupCase{"wizard_missing", "", false, 1, "gone.exe: cannot be read", L"gone.exe"},
-        BadSetupCase{"check_finds_an_error", "\n[dictionary more]\nfile = abc.dic\ndate = 2024-01-01\nid_net = more\npicture = sample.manifest\n",
-                     false, 1, "setup: check found 1 error in the folder; nothing was made"}),
+        BadSetupCase{"picture_a_text_file",
+                     "\n[dictionary more]\nfile = abc.dic\ndate = 2024-01-01\nid_net = more\npicture = sample.manifest\n",
+                     false, 1, "bad.manifest line 55: picture = sample.manifest: not a readable BMP (does not start with BM)"},
+        // The publisher's mistakes, each named by the manifest, its line and its key, found
+        // before anything is made.
+        BadSetupCase{"file_missing", "\n[dictionary med]\nfile = medterm.dic\ndate = 2024-05-01\n", false, 1,
+                     "bad.manifest line 52: file = medterm.dic: cannot open ", nullptr, "medterm.dic: "},
+        BadSetupCase{"file_a_folder", "\n[dictionary med]\nfile = .\ndate = 2024-05-01\n", false, 1,
+                     "bad.manifest line 52: file = .: ", nullptr, " is a folder, not a file"},
+        BadSetupCase{"file_without_stamp_or_date", "\n[dictionary med]\nfile = abc.dic\n", false, 1,
+                     "bad.manifest line 52: file = abc.dic carries no version stamp, and [dictionary med] (", nullptr,
+                     "bad.manifest line 51) gives no date =; add date = YYYY-MM-DD to it"},
+        BadSetupCase{"date_unlike_the_stamp", "\n[dictionary med]\nfile = stamped.dic\ndate = 2024-05-01\n", false, 1,
+                     "bad.manifest line 53: date = 2024-05-01 differs from the version stamp 2024-04-01 that file = "
+                     "stamped.dic (line 52) carries"},
+        BadSetupCase{"impossible_day", "\n[dictionary med]\nfile = abc.dic\ndate = 2024-02-30\n", false, 1,
+                     "bad.manifest line 53: date = 2024-02-30 is not a date: February 2024 has 29 days"},
+        BadSetupCase{"picture_a_png", "\n[dictionary med]\nfile = abc.dic\ndate = 2024-05-01\npicture = hanying.png\n",
+                     false, 1, "bad.manifest line 54: picture = hanying.png: a PNG picture, not a BMP"},
+        BadSetupCase{"picture_a_folder", "\n[dictionary med]\nfile = abc.dic\ndate = 2024-05-01\npicture = .\n", false,
+                     1, "bad.manifest line 54: picture = .: a folder, not a picture"},
+        BadSetupCase{"second_wizard_section",
+                     "\n[dictionary med]\nfile = abc.dic\ndate = 2024-05-01\n[wizard]\npublisher = Other Press\n", false,
+                     1, "bad.manifest line 54: a second [wizard] section (the first is at ", nullptr,
+                     "bad.manifest line 2); give [wizard] once over all manifests"},
+        BadSetupCase{"manifest_in_utf16_le", "", false, 1,
+                     "bad.manifest is UTF-16 LE (it starts with the byte-order mark FF FE), not UTF-8: save it as UTF-8",
+                     nullptr, nullptr, ManifestBytes::Utf16Le},
+        BadSetupCase{"manifest_in_utf16_be", "", false, 1,
+                     "bad.manifest is UTF-16 BE (it starts with the byte-order mark FE FF)", nullptr, nullptr,
+                     ManifestBytes::Utf16Be},
+        BadSetupCase{"manifest_in_utf16_without_mark", "", false, 1,
+                     "bad.manifest line 1 holds NUL bytes: the manifest looks like UTF-16 without a byte-order mark",
+                     nullptr, nullptr, ManifestBytes::Utf16LeWithoutMark},
+        BadSetupCase{"manifest_line_in_gbk", "\n[dictionary med]\nfile = abc.dic\nname = \xBA\xBA\xD3\xA2\n", false, 1,
+                     "bad.manifest line 53 is not UTF-8 (byte 0xBA at column 8): the manifest looks saved in an ANSI "
+                     "code page such as GBK or 1252: save it as UTF-8"},
+        BadSetupCase{"out_dir_without_parent", "", false, 1, "wizard: its parent folder ", nullptr,
+                     "\\missing does not exist", ManifestBytes::Utf8, true}),
     [](const ::testing::TestParamInfo<BadSetupCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -201,8 +201,8 @@ private:
         while ((got = std::fread(buffer, 1, sizeof buffer, file.file)) > 0) text.append(buffer, got);
         if (std::ferror(file.file)) return Fail("cannot read manifest " + path);
         if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
-        std::wstring check;
-        if (!Utf8ToUtf16(text, check)) return Fail("manifest " + path + " is not UTF-8");
+        const std::string encoding = ManifestEncodingProblem(text);
+        if (!encoding.empty()) return Fail("manifest " + path + " " + encoding);
 
         const size_t slash = path.find_last_of("\\/");
         const std::string base = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
@@ -274,7 +274,7 @@ private:
         if (input.date) {
             DictSystemTime given;
             if (!ParseDateText(*input.date, given))
-                return Fail(path + ": '" + *input.date + "' is not a date (YYYY-MM-DD)");
+                return Fail(path + ": '" + *input.date + "' " + DateTextProblem(*input.date));
             if (stampText && CompareDictDates(given, stampDate) != 0)
                 return Fail(path + ": --date " + *input.date + " differs from the file's version stamp " + *stampText);
             dateText = *input.date;
@@ -638,6 +638,72 @@ std::vector<std::string> ManifestLines(const std::string& text) {
 }
 
 std::string UsageText() { return kUsage; }
+
+std::string ManifestEncodingProblem(const std::string& text) {
+    const std::string save = ": save it as UTF-8";
+    if (text.compare(0, 2, "\xFF\xFE") == 0)
+        return "is UTF-16 LE (it starts with the byte-order mark FF FE), not UTF-8" + save;
+    if (text.compare(0, 2, "\xFE\xFF") == 0)
+        return "is UTF-16 BE (it starts with the byte-order mark FE FF), not UTF-8" + save;
+    const size_t mark = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+    const std::vector<std::string> lines = ManifestLines(text.substr(mark));
+    for (size_t index = 0; index < lines.size(); ++index) {
+        const std::string& line = lines[index];
+        const std::string where = "line " + Num(index + 1);
+        // NUL is well-formed UTF-8, but no text editor writes it into UTF-8 text.
+        if (line.find('\0') != std::string::npos)
+            return where + " holds NUL bytes: the manifest looks like UTF-16 without a byte-order mark" + save;
+        const size_t bad = Utf8ErrorOffset(line);
+        if (bad != std::string::npos) {
+            char byte[8];
+            std::snprintf(byte, sizeof byte, "0x%02X", static_cast<unsigned>(static_cast<unsigned char>(line[bad])));
+            return where + " is not UTF-8 (byte " + byte + " at column " + Num(bad + 1) +
+                   "): the manifest looks saved in an ANSI code page such as GBK or 1252" + save;
+        }
+    }
+    return std::string();
+}
+
+namespace {
+
+unsigned DaysIn(unsigned year, unsigned month) {
+    static const unsigned days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    return month == 2 && leap ? 29 : days[month - 1];
+}
+
+bool TwoOrFourDigits(const std::string& text, size_t from, size_t count, unsigned& value) {
+    value = 0;
+    for (size_t i = from; i < from + count; ++i) {
+        if (text[i] < '0' || text[i] > '9') return false;
+        value = value * 10 + static_cast<unsigned>(text[i] - '0');
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string DateTextProblem(const std::string& text) {
+    DictSystemTime date;
+    if (ParseDateText(text, date)) return std::string();
+    static const char* const months[] = {"January", "February", "March",     "April",   "May",      "June",
+                                         "July",    "August",   "September", "October", "November", "December"};
+    const std::string no = "is not a date: ";
+    unsigned year = 0, month = 0, day = 0;
+    const bool shaped = (text.size() == DICT_DATE_SHORT_LENGTH || text.size() == DICT_DATE_LONG_LENGTH) &&
+                        TwoOrFourDigits(text, 0, 4, year) && text[4] == '-' && TwoOrFourDigits(text, 5, 2, month) &&
+                        text[7] == '-' && TwoOrFourDigits(text, 8, 2, day);
+    if (!shaped) return no + "write it as YYYY-MM-DD, e.g. 2024-05-01";
+    if (year < DICT_DATE_MIN_YEAR || year > DICT_DATE_MAX_YEAR)
+        return no + "the year lies outside " + Num(DICT_DATE_MIN_YEAR) + "-" + Num(DICT_DATE_MAX_YEAR);
+    if (month < 1 || month > 12) return no + "there is no month " + text.substr(5, 2);
+    if (day < 1) return no + "there is no day 00";
+    if (day > DaysIn(year, month))
+        return no + months[month - 1] + (month == 2 ? " " + Num(year) : std::string()) + " has " +
+               Num(DaysIn(year, month)) + " days";
+    if (text.size() == DICT_DATE_LONG_LENGTH) return no + "the time of day is not hh:mm:ss from 00:00:00 to 23:59:59";
+    return no + "write it as YYYY-MM-DD, e.g. 2024-05-01";
+}
 
 bool IsDictExtension(std::wstring ext) {
     for (wchar_t& c : ext)

@@ -31,6 +31,14 @@ std::string UsageText();
 // A manifest's lines, each without its line end ("\n" or "\r\n"); line n is element n - 1.
 std::vector<std::string> ManifestLines(const std::string& text);
 
+// Empty when text, a manifest's bytes as read (byte-order mark included), is UTF-8; else
+// what it looks like instead and how to save it, starting "is ..." or "line N ...".
+std::string ManifestEncodingProblem(const std::string& text);
+
+// Empty when text is a date the version library accepts; else why not, in words, starting
+// "is not a date": "is not a date: February 2024 has 29 days".
+std::string DateTextProblem(const std::string& text);
+
 // Judgements shared by verify and the setup-folder check, so both say the same thing.
 
 // True for the two extensions (any letter case) of the host's dictionaries, the ones the

@@ -12,6 +12,7 @@
 #include "base/ScopedWin.h"
 #include "dictver/DictDate.h"
 #include "host/HostPaths.h"
+#include "install/DictConfig.h"
 #include "install/InstallEngine.h"
 #include "install/SetupIdentity.h"
 #include "install/UninstallEntry.h"
@@ -56,16 +57,20 @@ qb::ScopedHandle OpenForReading(const std::wstring& path) {
                                         OPEN_EXISTING, 0, nullptr));
 }
 
-// Empty when the host can show the picture: a bitmap header Windows knows, pixels inside
-// the file, and LoadImageW loads it.
-std::string BitmapProblem(const std::wstring& path) {
-    qb::ScopedHandle file = OpenForReading(path);
-    LARGE_INTEGER size;
-    if (!file || !GetFileSizeEx(file.get(), &size)) return "cannot be read";
+// Names the usual picture formats a publisher may have saved instead of a BMP.
+std::string OtherPictureKind(const unsigned char (&start)[8]) {
+    if (std::memcmp(start, "\x89PNG\r\n\x1A\n", 8) == 0) return "PNG";
+    if (start[0] == 0xFF && start[1] == 0xD8 && start[2] == 0xFF) return "JPEG";
+    if (std::memcmp(start, "GIF8", 4) == 0) return "GIF";
+    return std::string();
+}
+
+// Empty when the host can show the bitmap: a header Windows knows, pixels inside the file,
+// and LoadImageW loads it.
+std::string BitmapProblem(const std::wstring& path, HANDLE file, int64_t size) {
     BITMAPFILEHEADER fileHeader{};
     DWORD infoSize = 0;
-    if (!ReadAt(file.get(), 0, &fileHeader, sizeof fileHeader) ||
-        !ReadAt(file.get(), sizeof fileHeader, &infoSize, sizeof infoSize))
+    if (!ReadAt(file, 0, &fileHeader, sizeof fileHeader) || !ReadAt(file, sizeof fileHeader, &infoSize, sizeof infoSize))
         return "shorter than a bitmap header";
     if (fileHeader.bfType != 0x4D42) return "does not start with BM";
     int64_t width = 0, height = 0;
@@ -73,11 +78,11 @@ std::string BitmapProblem(const std::wstring& path) {
     DWORD compression = BI_RGB;
     if (infoSize == sizeof(BITMAPCOREHEADER)) {
         BITMAPCOREHEADER core{};
-        if (!ReadAt(file.get(), sizeof fileHeader, &core, sizeof core)) return "bitmap header cut short";
+        if (!ReadAt(file, sizeof fileHeader, &core, sizeof core)) return "bitmap header cut short";
         width = core.bcWidth, height = core.bcHeight, planes = core.bcPlanes, bits = core.bcBitCount;
     } else if (infoSize >= sizeof(BITMAPINFOHEADER) && infoSize <= sizeof(BITMAPV5HEADER)) {
         BITMAPINFOHEADER info{};
-        if (!ReadAt(file.get(), sizeof fileHeader, &info, sizeof info)) return "bitmap header cut short";
+        if (!ReadAt(file, sizeof fileHeader, &info, sizeof info)) return "bitmap header cut short";
         width = info.biWidth, height = info.biHeight, planes = info.biPlanes, bits = info.biBitCount;
         compression = info.biCompression;
     } else {
@@ -89,8 +94,7 @@ std::string BitmapProblem(const std::wstring& path) {
     if (compression == BI_RGB || compression == BI_BITFIELDS) {
         const int64_t stride = (width * bits + 31) / 32 * 4;
         const int64_t end = int64_t{fileHeader.bfOffBits} + stride * (height < 0 ? -height : height);
-        if (end > size.QuadPart)
-            return "pixels cut short (they need " + Num(end) + " bytes, the file has " + Num(size.QuadPart) + ")";
+        if (end > size) return "pixels cut short (they need " + Num(end) + " bytes, the file has " + Num(size) + ")";
     }
     HANDLE loaded = LoadImageW(nullptr, path.c_str(), IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE | LR_CREATEDIBSECTION);
     if (loaded == nullptr) return "Windows cannot load it";
@@ -99,6 +103,31 @@ std::string BitmapProblem(const std::wstring& path) {
 }
 
 }  // namespace
+
+std::string SystemErrorText(DWORD code) {
+    wchar_t* text = nullptr;
+    FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                   code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::wstring message = text != nullptr ? text : L"";
+    LocalFree(text);
+    while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' || message.back() == L'.'))
+        message.pop_back();
+    return message.empty() ? "error " + std::to_string(code) : U8(message);
+}
+
+std::string PictureProblem(const std::wstring& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return "cannot be read: " + SystemErrorText(GetLastError());
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return "a folder, not a picture";
+    qb::ScopedHandle file = OpenForReading(path);
+    LARGE_INTEGER size;
+    if (!file || !GetFileSizeEx(file.get(), &size)) return "cannot be read: " + SystemErrorText(GetLastError());
+    unsigned char start[8] = {};
+    const std::string kind = ReadAt(file.get(), 0, start, sizeof start) ? OtherPictureKind(start) : std::string();
+    if (!kind.empty()) return "a " + kind + " picture, not a BMP (save it as a BMP)";
+    const std::string problem = BitmapProblem(path, file.get(), size.QuadPart);
+    return problem.empty() ? problem : "not a readable BMP (" + problem + ")";
+}
 
 std::string WizardProgramProblem(const std::wstring& path) {
     qb::ScopedHandle file = OpenForReading(path);
@@ -322,6 +351,8 @@ private:
                 Report(false, package, ids, entry + "extension '" + U8(ext) + "' is neither .dic nor .dip: " +
                                                    OtherExtensionEffect(target), &row);
             CheckDate(package, ids, entry, date, name, row);
+            if (data.empty() && record.dataSize == 0)
+                Report(false, package, ids, entry + "holds no data: the host gets an empty " + target, &row);
             if (data.empty()) CheckStamp(path, reader.header(), record, package, ids, entry, target, row);
             CheckDuplicate(id + LowerAscii(ext), package + " entry " + Num(i), package, ids, entry, target, row);
             if (!id.empty()) JudgeId(id, name, ids, row);
@@ -373,6 +404,10 @@ private:
                    &row);
             return;
         }
+        if (record.dataSize == DICT_STAMP_SIZE)
+            Report(false, package, ids,
+                   entry + "holds nothing but its version stamp: the host gets " + target + " without a word in it",
+                   &row);
         if (!ParseDateUnits(FieldText(record.dateText).c_str(), recorded)) return;
         const int order = CompareDictDates(recorded, stamp);
         if (order == 0) return;
@@ -404,6 +439,7 @@ private:
         if (known == m_ids.end()) {
             IdState state;
             JudgeSection(id, name, ids, state);
+            JudgeCodePage(id, name, ids);
             JudgePicture(id, name, ids, state);
             known = m_ids.emplace(id, state).first;
         }
@@ -462,6 +498,31 @@ private:
         }
     }
 
+    // The wizard writes the id and the copied values into the host's localquerydictcfg.ini.
+    // A host that keeps that file in a Western ANSI code page cannot hold other characters,
+    // and the wizard refuses to register what the file would turn into '?'. That depends on
+    // the user's machine, not on this folder, so the row's verdict stays as it is.
+    void JudgeCodePage(const std::wstring& id, const std::wstring& name, const std::string& ids) {
+        std::vector<std::string> lacking;
+        if (!TextFitsCodePage(id, WESTERN_ANSI_CODE_PAGE)) lacking.push_back("the id");
+        wchar_t value[CFG_VALUE_UNITS] = {};
+        for (const wchar_t* key : CFG_COPIED_KEYS) {
+            if (!m_haveConfig) break;
+            GetPrivateProfileStringW(id.c_str(), key, L"", value, CFG_VALUE_UNITS, m_configPath.c_str());
+            if (!TextFitsCodePage(value, WESTERN_ANSI_CODE_PAGE)) lacking.push_back(U8(key));
+        }
+        if (lacking.empty()) return;
+        std::string list;
+        for (size_t i = 0; i < lacking.size(); ++i)
+            list += (i == 0 ? "" : i + 1 == lacking.size() ? " and " : ", ") + lacking[i];
+        Report(false, U8(DICT_CONFIG_FILE_NAME), ids,
+               list + " hold characters that code page " + Num(WESTERN_ANSI_CODE_PAGE) +
+                   " cannot hold: where the host keeps its localquerydictcfg.ini in a Western ANSI code page (no "
+                   "UTF-16 byte-order mark), registering " + Quoted(name) +
+                   " fails; a host file saved as UTF-16 LE holds them",
+               nullptr);
+    }
+
     void JudgePicture(const std::wstring& id, const std::wstring& name, const std::string& ids, IdState& state) {
         const std::wstring piece = PACKAGE_IMAGE_PIECE;
         const std::wstring relative = piece.substr(1) + id + DICT_IMAGE_EXTENSION;
@@ -473,16 +534,14 @@ private:
                    nullptr);
             return;
         }
-        const std::string problem = BitmapProblem(path);
+        const std::string problem = PictureProblem(path);
         if (problem.empty()) {
             state.picture = "ok";
             return;
         }
         state.picture = "unreadable";
         state.pictureError = true;
-        Report(true, U8(relative), ids,
-               "not a readable BMP (" + problem + "): the host is given a picture of " + Quoted(name) +
-                   " that it cannot show",
+        Report(true, U8(relative), ids, problem + ": the host is given a picture of " + Quoted(name) + " that it cannot show",
                nullptr);
     }
 

@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "base/ScopedWin.h"
+#include "dictver/DictDate.h"
 #include "host/HostPaths.h"
 #include "install/InstallEngine.h"
 #include "install/SetupIdentity.h"
@@ -90,21 +91,18 @@ void RemoveStaging(const std::wstring& dir) {
     RemoveDirectoryW(dir.c_str());
 }
 
-std::string SystemError(DWORD code) {
-    wchar_t* text = nullptr;
-    FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                   code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-    std::wstring message = text != nullptr ? text : L"";
-    LocalFree(text);
-    while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' || message.back() == L'.'))
-        message.pop_back();
-    return message.empty() ? "error " + std::to_string(code) : U8(message);
-}
-
 struct Dictionary {
     std::string where;  // manifest and line of its section
     std::string id;
     std::map<std::string, std::string> values;  // by manifest key; paths already resolved
+    std::string manifest;
+    std::map<std::string, size_t> lines;        // by manifest key: the line that gives it
+    std::map<std::string, std::string> given;   // by manifest key: the value as written
+
+    // The manifest, the line and the key with its value as the publisher wrote them.
+    std::string At(const std::string& key) const {
+        return manifest + " line " + std::to_string(lines.at(key)) + ": " + key + " = " + given.at(key);
+    }
 };
 
 struct Manifest {
@@ -137,6 +135,8 @@ public:
                             MANIFEST_KEY_FILE);
 
         if (!CheckNames()) return EXIT_FAILED;
+        for (const Dictionary& dictionary : m_manifest.dictionaries)
+            if (!CheckSources(dictionary)) return EXIT_FAILED;
 
         std::wstring outDir;
         if (!Utf8ToUtf16(args[0], outDir) || outDir.empty()) return Fail("the OUTDIR name is not valid UTF-8");
@@ -145,10 +145,11 @@ public:
         if (attributes != INVALID_FILE_ATTRIBUTES &&
             (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || !IsEmptyDirectory(outDir)))
             return Fail(args[0] + " already exists; setup makes a new folder");
+        if (attributes == INVALID_FILE_ATTRIBUTES && !CheckParent(outDir, args[0])) return EXIT_FAILED;
         const std::wstring staging = outDir + Wide(PARTIAL_SUFFIX);
         if (!CreateDirectoryW(staging.c_str(), nullptr)) {
             const DWORD code = GetLastError();
-            return Fail("cannot make " + U8(staging) + ": " + SystemError(code) +
+            return Fail("cannot make " + U8(staging) + ": " + SystemErrorText(code) +
                         (code == ERROR_ALREADY_EXISTS ? " (left by an interrupted setup? remove it)" : ""));
         }
 
@@ -161,9 +162,10 @@ public:
         if (!MoveFileW(staging.c_str(), outDir.c_str())) {
             const DWORD code = GetLastError();
             RemoveStaging(staging);
-            return Fail("cannot rename " + U8(staging) + " to " + args[0] + ": " + SystemError(code));
+            return Fail("cannot rename " + U8(staging) + " to " + args[0] + ": " + SystemErrorText(code));
         }
         m_out += "setup: made " + args[0] + "\n";
+        m_err += m_warnings;
         return EXIT_OK;
     }
 
@@ -176,6 +178,22 @@ private:
         Fail(message);
         return false;
     }
+    // Held back until setup succeeds, so a failed setup prints only its error line.
+    void Warn(const std::string& message) { m_warnings += "dictpack: warning: " + message + "\n"; }
+
+    // OUTDIR's parent must be a folder already: setup makes one folder, not a path.
+    bool CheckParent(const std::wstring& outDir, const std::string& shownAs) {
+        std::wstring parent = DirectoryOf(outDir);
+        if (parent.size() > 3 && parent.back() == L'\\') parent.pop_back();
+        if (parent.empty()) return true;
+        const DWORD attributes = GetFileAttributesW(parent.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES)
+            return Refuse("cannot make " + shownAs + ": its parent folder " + U8(parent) + " does not exist (" +
+                          SystemErrorText(GetLastError()) + "); make it first");
+        if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
+            return Refuse("cannot make " + shownAs + ": " + U8(parent) + " is a file, not a folder");
+        return true;
+    }
 
     // Sections [wizard] and [dictionary ID] of "key = value" lines; see docs/dictpack.md.
     bool ReadManifest(const std::string& path) {
@@ -183,14 +201,14 @@ private:
         if (!Utf8ToUtf16(path, widePath)) return Refuse("the manifest name is not valid UTF-8");
         qb::ScopedHandle file(CreateFileW(widePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
                                           nullptr));
-        if (!file) return Refuse("cannot open manifest " + path + ": " + SystemError(GetLastError()));
+        if (!file) return Refuse("cannot open manifest " + path + ": " + SystemErrorText(GetLastError()));
         std::string text;
         char buffer[4096];
         DWORD got = 0;
         while (ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr) && got > 0) text.append(buffer, got);
+        const std::string encoding = ManifestEncodingProblem(text);
+        if (!encoding.empty()) return Refuse("manifest " + path + " " + encoding);
         if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
-        std::wstring check;
-        if (!Utf8ToUtf16(text, check)) return Refuse("manifest " + path + " is not UTF-8");
         const std::wstring base = DirectoryOf(FullPath(widePath));
 
         Dictionary* dictionary = nullptr;
@@ -206,7 +224,14 @@ private:
                 const std::string name = Trim(line.substr(1, line.size() - 2));
                 dictionary = nullptr;
                 inWizard = name == MANIFEST_WIZARD_SECTION;
-                if (inWizard) continue;
+                if (inWizard) {
+                    if (!m_wizardWhere.empty())
+                        return Refuse(where + ": a second [" MANIFEST_WIZARD_SECTION "] section (the first is at " +
+                                      m_wizardWhere + "); give [" MANIFEST_WIZARD_SECTION
+                                      "] once over all manifests");
+                    m_wizardWhere = where;
+                    continue;
+                }
                 const std::string prefix = MANIFEST_DICTIONARY_SECTION " ";
                 if (name.compare(0, prefix.size(), prefix) != 0 || Trim(name.substr(prefix.size())).empty())
                     return Refuse(where + ": unknown section [" + name + "] (expected [" MANIFEST_WIZARD_SECTION
@@ -216,7 +241,7 @@ private:
                     if (SameName(Wide(earlier.id), Wide(id)))
                         return Refuse(where + ": dictionary " + id + " is described twice (first at " + earlier.where +
                                     ")");
-                m_manifest.dictionaries.push_back(Dictionary{where, id, {}});
+                m_manifest.dictionaries.push_back(Dictionary{where, id, {}, path, {}, {}});
                 dictionary = &m_manifest.dictionaries.back();
                 continue;
             }
@@ -251,8 +276,12 @@ private:
             if (!toolKey && !IsCopiedKey(key)) return Refuse(where + ": unknown key '" + key + "'");
             if (dictionary->values.count(key)) return Refuse(where + ": " + key + " given twice");
             if (value.empty()) continue;  // as if not given
+            const std::string problem = ValueProblem(key, value);
+            if (!problem.empty()) return Refuse(where + ": " + key + " = " + value + " " + problem);
             const bool isPath = key == MANIFEST_KEY_FILE || key == MANIFEST_KEY_PICTURE;
             dictionary->values[key] = isPath ? Resolve(base, value) : value;
+            dictionary->lines[key] = lineNumber;
+            dictionary->given[key] = value;
         }
         return true;
     }
@@ -305,6 +334,76 @@ private:
         return true;
     }
 
+    // What a dictionary's date or display name cannot be, judged as the line is read.
+    static std::string ValueProblem(const std::string& key, const std::string& value) {
+        if (key == MANIFEST_KEY_DATE) {
+            const std::string problem = DateTextProblem(value);
+            if (!problem.empty()) return problem;
+            if (value.size() + 1 > DATE_TEXT_UNITS)
+                return "has a time of day: a package carries the date only, as YYYY-MM-DD";
+        }
+        if (key == MANIFEST_KEY_NAME && Wide(value).size() + 1 > DISPLAY_NAME_UNITS)
+            return "is longer than " + std::to_string(DISPLAY_NAME_UNITS - 1) + " characters";
+        return std::string();
+    }
+
+    // The dictionary file and its picture, read before anything is made: the file is there
+    // and readable, its version stamp sound and of the date the section gives; the picture
+    // is one the host can show.
+    bool CheckSources(const Dictionary& dictionary) {
+        const std::string fileAt = dictionary.At(MANIFEST_KEY_FILE);
+        const std::wstring path = Wide(dictionary.values.at(MANIFEST_KEY_FILE));
+        const DWORD attributes = GetFileAttributesW(path.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES)
+            return Refuse(fileAt + ": cannot open " + U8(path) + ": " + SystemErrorText(GetLastError()));
+        if (attributes & FILE_ATTRIBUTE_DIRECTORY) return Refuse(fileAt + ": " + U8(path) + " is a folder, not a file");
+        qb::ScopedHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                          OPEN_EXISTING, 0, nullptr));
+        LARGE_INTEGER size{};
+        if (!file || !GetFileSizeEx(file.get(), &size))
+            return Refuse(fileAt + ": cannot open " + U8(path) + ": " + SystemErrorText(GetLastError()));
+        if (size.QuadPart == 0)
+            Warn(fileAt + " is empty (0 bytes): the host gets a dictionary file without a word in it");
+
+        unsigned char trailer[DICT_STAMP_SIZE] = {};
+        DWORD got = 0;
+        LARGE_INTEGER at;
+        at.QuadPart = size.QuadPart - static_cast<LONGLONG>(DICT_STAMP_SIZE);
+        const bool read = size.QuadPart >= static_cast<LONGLONG>(DICT_STAMP_SIZE) &&
+                          SetFilePointerEx(file.get(), at, nullptr, FILE_BEGIN) &&
+                          ReadFile(file.get(), trailer, sizeof trailer, &got, nullptr) && got == sizeof trailer;
+        std::string stampText;
+        DictSystemTime stamp{};
+        const bool stamped = read && ReadStampTrailer(trailer, stampText, stamp);
+        if (read && HasStampMagic(trailer) && !stamped)
+            return Refuse(fileAt + ": its version stamp (the last " + std::to_string(DICT_STAMP_SIZE) +
+                          " bytes) is damaged; write a new one with dictpack stamp");
+        const auto date = dictionary.values.find(MANIFEST_KEY_DATE);
+        if (date != dictionary.values.end()) {
+            DictSystemTime given{};
+            ParseDateText(date->second, given);
+            if (stamped && CompareDictDates(given, stamp) != 0)
+                return Refuse(dictionary.At(MANIFEST_KEY_DATE) + " differs from the version stamp " + stampText +
+                              " that file = " + dictionary.given.at(MANIFEST_KEY_FILE) + " (line " +
+                              std::to_string(dictionary.lines.at(MANIFEST_KEY_FILE)) +
+                              ") carries; give the stamp's date, or re-stamp the file with dictpack stamp");
+        } else if (!stamped) {
+            return Refuse(fileAt + " carries no version stamp, and [" MANIFEST_DICTIONARY_SECTION " " + dictionary.id +
+                          "] (" + dictionary.where + ") gives no " MANIFEST_KEY_DATE " =; add " MANIFEST_KEY_DATE
+                          " = YYYY-MM-DD to it");
+        } else if (stampText.size() + 1 > DATE_TEXT_UNITS) {
+            return Refuse(fileAt + " carries the version stamp " + stampText +
+                          " with a time of day; a package carries the date only: re-stamp the file with dictpack "
+                          "stamp FILE YYYY-MM-DD, or give " MANIFEST_KEY_DATE " =");
+        }
+
+        const auto picture = dictionary.values.find(MANIFEST_KEY_PICTURE);
+        if (picture == dictionary.values.end()) return true;
+        const std::string problem = PictureProblem(Wide(picture->second));
+        if (!problem.empty()) return Refuse(dictionary.At(MANIFEST_KEY_PICTURE) + ": " + problem);
+        return true;
+    }
+
     std::string WizardSource() const { return m_manifest.exe.value_or(U8(ToolDir() + WIZARD_EXE_NAME)); }
 
     static std::string Resolve(const std::wstring& base, const std::string& value) {
@@ -316,7 +415,7 @@ private:
 
     bool Copy(const std::string& from, const std::wstring& to, const std::string& what) {
         if (CopyFileW(Wide(from).c_str(), to.c_str(), TRUE)) return true;
-        Fail("cannot copy " + what + " " + from + ": " + SystemError(GetLastError()));
+        Fail("cannot copy " + what + " " + from + ": " + SystemErrorText(GetLastError()));
         return false;
     }
 
@@ -328,7 +427,8 @@ private:
             return EXIT_FAILED;
 
         const std::wstring images = staging + PACKAGE_IMAGE_PIECE;
-        if (!CreateDirectoryW(images.c_str(), nullptr)) return Fail("cannot make " + U8(images));
+        if (!CreateDirectoryW(images.c_str(), nullptr))
+            return Fail("cannot make " + U8(images) + ": " + SystemErrorText(GetLastError()));
         std::wstring config = L"\xFEFF";
         for (const Dictionary& dictionary : m_manifest.dictionaries) {
             // The wizard looks for the section and the picture under the id it lowered.
@@ -341,8 +441,9 @@ private:
             config += L"\r\n";
             const auto picture = dictionary.values.find(MANIFEST_KEY_PICTURE);
             if (picture != dictionary.values.end() &&
-                !Copy(picture->second, images + id + DICT_IMAGE_EXTENSION, "the picture"))
-                return EXIT_FAILED;
+                !CopyFileW(Wide(picture->second).c_str(), (images + id + DICT_IMAGE_EXTENSION).c_str(), TRUE))
+                return Fail(dictionary.At(MANIFEST_KEY_PICTURE) + ": cannot copy " + picture->second + ": " +
+                            SystemErrorText(GetLastError()));
         }
         if (!WriteConfig(staging + L"\\" DICT_CONFIG_FILE_NAME, config)) return EXIT_FAILED;
         // What the list of installed apps shows, read by the wizard from beside itself.
@@ -376,7 +477,7 @@ private:
         const DWORD size = static_cast<DWORD>(text.size() * sizeof(wchar_t));
         DWORD written = 0;
         if (!file || !WriteFile(file.get(), text.data(), size, &written, nullptr) || written != size)
-            return Refuse("cannot write " + U8(path) + ": " + SystemError(GetLastError()));
+            return Refuse("cannot write " + U8(path) + ": " + SystemErrorText(GetLastError()));
         return true;
     }
 
@@ -408,8 +509,12 @@ private:
             std::string out, err;
             const int result = dictpack::Run(args, out, err);
             if (result != EXIT_OK) {
-                m_err += err.substr(0, err.find('\n') + 1);
-                return result == EXIT_BAD_USAGE ? EXIT_FAILED : result;
+                std::string line = err.substr(0, err.find('\n'));
+                const std::string prefix = "dictpack: ";
+                if (line.compare(0, prefix.size(), prefix) == 0) line.erase(0, prefix.size());
+                Fail("cannot build " + U8(package.first) + " (first described at " + package.second.front()->where +
+                     "): " + line);
+                return EXIT_FAILED;
             }
         }
         return EXIT_OK;
@@ -417,6 +522,8 @@ private:
 
     std::string& m_out;
     std::string& m_err;
+    std::string m_warnings;
+    std::string m_wizardWhere;  // manifest and line of the [wizard] section, once read
     Manifest m_manifest;
 };
 

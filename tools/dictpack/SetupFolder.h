@@ -3,6 +3,8 @@
 // wizard's own reader, names, keys and Windows' own profile and bitmap functions. Windows only.
 #pragma once
 
+#include <windows.h>
+
 #include <string>
 #include <vector>
 
@@ -28,10 +30,22 @@ namespace dictpack {
 
 #define PACKAGE_FILE_EXTENSION L".dir"
 
+// The Western ANSI code page: a host file kept in it (no UTF-16 byte-order mark) holds only
+// the texts this code page can hold, which check warns about.
+constexpr UINT WESTERN_ANSI_CODE_PAGE = 1252;
+
 struct CheckCounts {
     int errors = 0;
     int warnings = 0;
 };
+
+// The system's words for a Windows error code, without the closing full stop.
+std::string SystemErrorText(DWORD code);
+
+// Empty when the file at path is a picture the host can show: a BMP with a header Windows
+// knows (1, 4, 8, 16, 24 or 32 bits per pixel), its pixels inside the file, that LoadImageW
+// loads. Else what it is instead ("a PNG picture, not a BMP ...", "not a readable BMP (...)").
+std::string PictureProblem(const std::wstring& path);
 
 // Empty when the file at path is a 32-bit Windows GUI program (an MZ header leading to a PE
 // header for i386, an executable image that is no DLL, the GUI subsystem); else what it is

@@ -4,7 +4,11 @@
 
 namespace dictpack {
 
-bool Utf8ToUtf16(const std::string& in, std::wstring& out) {
+namespace {
+
+// Decodes up to the first byte that is not part of well-formed UTF-8 and returns its offset,
+// or npos when every byte is.
+size_t DecodeUtf8(const std::string& in, std::wstring& out) {
     out.clear();
     for (size_t i = 0; i < in.size();) {
         const unsigned char lead = static_cast<unsigned char>(in[i]);
@@ -14,17 +18,17 @@ bool Utf8ToUtf16(const std::string& in, std::wstring& out) {
         else if (lead >= 0xC2 && lead <= 0xDF) { code = lead & 0x1F; extra = 1; }
         else if (lead >= 0xE0 && lead <= 0xEF) { code = lead & 0x0F; extra = 2; }
         else if (lead >= 0xF0 && lead <= 0xF4) { code = lead & 0x07; extra = 3; }
-        else return false;
-        if (i + extra >= in.size() && extra > 0) return false;
+        else return i;
+        if (i + extra >= in.size() && extra > 0) return i;
         for (size_t k = 1; k <= extra; ++k) {
             const unsigned char next = static_cast<unsigned char>(in[i + k]);
-            if ((next & 0xC0) != 0x80) return false;
+            if ((next & 0xC0) != 0x80) return i;
             code = (code << 6) | (next & 0x3F);
         }
         // Overlong forms, surrogates and code points past U+10FFFF are not UTF-8.
         if ((extra == 2 && code < 0x800) || (extra == 3 && (code < 0x10000 || code > 0x10FFFF)) ||
             (code >= 0xD800 && code <= 0xDFFF))
-            return false;
+            return i;
         if (code >= 0x10000) {
             code -= 0x10000;
             out.push_back(static_cast<wchar_t>(0xD800 + (code >> 10)));
@@ -34,7 +38,16 @@ bool Utf8ToUtf16(const std::string& in, std::wstring& out) {
         }
         i += extra + 1;
     }
-    return true;
+    return std::string::npos;
+}
+
+}  // namespace
+
+bool Utf8ToUtf16(const std::string& in, std::wstring& out) { return DecodeUtf8(in, out) == std::string::npos; }
+
+size_t Utf8ErrorOffset(const std::string& in) {
+    std::wstring ignored;
+    return DecodeUtf8(in, ignored);
 }
 
 std::string Utf16ToUtf8(const std::wstring& in) {
