@@ -230,6 +230,50 @@ TEST_F(SessionUserE2E, RemovalThatStoppedTheServiceStartsItAgain) {
     EXPECT_EQ(LastLine(test::ReadFileBytes(serviceStarts)), test::Utf8(AsShellChildFrom(machine->hostDir)));
 }
 
+// By hand: the service held the file an upgrade replaces and was stopped for it. With the
+// finish page's box ticked the host starts (and brings its own service); unticked, the
+// service is started again as it ran.
+TEST_F(SessionUserE2E, InstallByHandThatStoppedTheServiceForAHeldFile) {
+    machine->Register();
+    UnelevatedShell shell;
+    ASSERT_TRUE(shell.ready());
+    const std::wstring installed = machine->dictData + L"\\abc.dic";
+    ASSERT_TRUE(test::WriteFileBytes(machine->hostDir + L"\\" STANDIN_SERVICE_HOLD_FILE,
+                                     std::string(reinterpret_cast<const char*>(installed.c_str()), installed.size() * 2)));
+    for (const bool ticked : {false, true}) {
+        SCOPED_TRACE(ticked ? "box ticked" : "box unticked");
+        machine->AddInstalled(L"abc.dic", "old", 2001);
+        DeleteFileW(hostStarts.c_str());
+        DeleteFileW(serviceStarts.c_str());
+        DeleteFileW(logPath.c_str());
+        StartService();
+        ASSERT_TRUE(WaitUntil([&] { return !qb::ScopedHandle(CreateFileW(installed.c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                                                         nullptr, OPEN_EXISTING, 0, nullptr)); }));
+        Wizard wizard(machine->wizardExe, L"\"/LOG=" + logPath + L"\"");
+        HWND dlg = wizard.WaitForDialog();
+        ASSERT_NE(dlg, nullptr);
+        Click(dlg, IDC_BTN_MAINDLG_NEXT);
+        ASSERT_TRUE(WaitUntil([&] { return Visible(dlg, IDC_CHK_MAINDLG_LAUNCH); }));
+        SetChecked(dlg, IDC_CHK_MAINDLG_LAUNCH, ticked);
+        Click(dlg, IDC_BTN_MAINDLG_CANCEL);
+        EXPECT_EQ(wizard.WaitForExit(), 1u);
+        EXPECT_EQ(test::ReadFileBytes(installed), ABC);
+        const std::string log = test::ReadFileBytes(logPath);
+        ExpectHas(log, L"stopping " DICT_SERVICE_NAME);
+        if (ticked) {
+            EXPECT_TRUE(WaitUntil([&] { return !test::ReadFileBytes(hostStarts).empty(); }));
+            ExpectHas(log, L"did not start " DICT_SERVICE_NAME L" again: the host started by this run brings its own");
+            EXPECT_FALSE(ServiceRunning());
+        } else {
+            EXPECT_FALSE(test::FileExists(hostStarts));
+            EXPECT_TRUE(WaitUntil([&] { return CountLines(test::ReadFileBytes(serviceStarts)) == 2; })) << log;
+            EXPECT_EQ(LastLine(test::ReadFileBytes(serviceStarts)), test::Utf8(AsShellChildFrom(machine->hostDir)));
+        }
+        KillProcessByName(L"Lexora.exe");
+        while (ServiceRunning()) KillProcessByName(DICT_SERVICE_NAME);
+    }
+}
+
 // Where no one can see a window, nothing is started for a user: not the host (/LAUNCH only
 // logs, and the run still succeeds), not the service it stopped.
 TEST_F(SessionUserE2E, NoOneToSeeAWindowStartsNothing) {
