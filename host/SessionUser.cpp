@@ -69,7 +69,9 @@ qb::ScopedHandle OpenWithDebugPrivilege(DWORD processId) {
     HANDLE raw = nullptr;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY, &raw)) return qb::ScopedHandle();
     qb::ScopedHandle own(raw);
-    if (!DuplicateToken(own.get(), SecurityImpersonation, &raw)) return qb::ScopedHandle();
+    if (!DuplicateTokenEx(own.get(), TOKEN_ADJUST_PRIVILEGES | TOKEN_IMPERSONATE | TOKEN_QUERY, nullptr,
+                          SecurityImpersonation, TokenImpersonation, &raw))
+        return qb::ScopedHandle();
     qb::ScopedHandle copy(raw);
     TOKEN_PRIVILEGES privileges = {1, {{{0, 0}, SE_PRIVILEGE_ENABLED}}};
     if (!LookupPrivilegeValueW(nullptr, SE_DEBUG_NAME, &privileges.Privileges[0].Luid) ||
