@@ -13,6 +13,7 @@
 #include "app/WizardTexts.h"
 #include "host/HostPaths.h"
 #include "host/ProcessControl.h"
+#include "host/SessionUser.h"
 
 namespace {
 
@@ -222,7 +223,9 @@ LRESULT CMainDlg::OnNext() {
 
 LRESULT CMainDlg::OnDownload() {
     if (m_nPage == WIZ_PAGE_HOST_NOT_FOUND) {
-        ::ShellExecuteW(nullptr, SHELL_VERB_OPEN, HOST_DOWNLOAD_URL, nullptr, nullptr, SW_SHOWNORMAL);
+        // In the signed-in user's browser, as that user: never a browser with the wizard's rights.
+        const SessionStart start = OpenAddressAsSessionUser(HOST_DOWNLOAD_URL);
+        if (CRunLog* log = CRunLog::OfProcess()) log->Line(DescribeStart(L"the download page " HOST_DOWNLOAD_URL, start));
     }
     Close(WIZ_EXIT_CLOSED);
     return 0;
@@ -496,10 +499,15 @@ LRESULT CMainDlg::OnPackageBad(WPARAM wParam) {
 }
 
 bool CMainDlg::LaunchHostAndNotify() {
-    const bool enabled = m_installManager.EnableDictionaries();
+    // The host starts after the service stop and the configuration, and only when both went
+    // well; the log says why it was not started where it was not.
+    const bool enabled = m_installManager.EnableDictionaries(false);
+    const bool started = enabled && LaunchHostExecutable();
     const bool shown = AskHostToShowDictManager();
     if (CRunLog* log = CRunLog::OfProcess()) {
-        log->Line(enabled ? L"service stopped, dictionaries enabled, host started" : L"dictionaries could not be enabled");
+        log->Line(!enabled ? L"dictionaries could not be enabled"
+                  : started ? L"service stopped, dictionaries enabled, host started"
+                            : L"service stopped and dictionaries enabled; the host was not started");
         log->Line(shown ? L"host asked to show its dictionary manager" : L"host's tray window never came");
     }
     return shown;

@@ -7,6 +7,7 @@
 #include "app/LogReporter.h"
 #include "app/RemovalQuestion.h"
 #include "app/WizardStart.h"
+#include "host/ProcessControl.h"
 #include "install/InstallReporter.h"
 #include "install/RecordKeeper.h"
 #include "install/Removal.h"
@@ -56,13 +57,23 @@ int SilentInstall(CRunOutput& out, const WizardOptions& options) {
     manager.InstallPlan(keeper);
     reporter.LogResults(manager);
     // As the finish button with its box ticked, but the host starts only when asked for.
-    const bool enabled = manager.EnableDictionaries(options.launch);
+    const bool enabled = manager.EnableDictionaries(false);
     log.Line(enabled ? L"service stopped and dictionaries enabled" : L"dictionaries could not be enabled");
+    bool launchFailed = false;
     if (enabled && options.launch) {
-        log.Line(AskHostToShowDictManager() ? L"host started and asked to show its dictionary manager"
-                                            : L"host started; its tray window never came");
+        // Where no signed-in user could have the host, /LAUNCH only logs why.
+        const HostStart host = StartHostExecutable();
+        if (host == HostStart::Started) {
+            log.Line(AskHostToShowDictManager() ? L"host started and asked to show its dictionary manager"
+                                                : L"host started; its tray window never came");
+        } else if (host == HostStart::NoSessionUser) {
+            log.Line(L"/LAUNCH: the host was not started, there is no signed-in user to start it as");
+        } else {
+            launchFailed = true;
+            log.Line(L"the host could not be started");
+        }
     }
-    return reporter.failed() || !enabled || !recovered ? WIZ_EXIT_INSTALL_FAILED : WIZ_EXIT_SUCCESS;
+    return reporter.failed() || !enabled || launchFailed || !recovered ? WIZ_EXIT_INSTALL_FAILED : WIZ_EXIT_SUCCESS;
 }
 
 int Removal(CRunOutput& out) {
@@ -100,8 +111,15 @@ int RunWithoutDialog(const WizardOptions& options, bool switchesKnown, CRunLog& 
         out.Box(WIZ_TEXT_USAGE, MB_OK | (switchesKnown ? MB_ICONINFORMATION : MB_ICONWARNING));
         return log.Exit(switchesKnown ? WIZ_EXIT_SUCCESS : WIZ_EXIT_BAD_SWITCH);
     }
+    int code = WIZ_EXIT_SUCCESS;
     // The copy an install kept removes from its record, not from packages beside it.
-    if (options.uninstall && IsKeptCopy()) return log.Exit(RemoveKeptSetup(options.silent, log));
-    log.Line(options.uninstall ? L"removal begins" : L"silent install begins");
-    return log.Exit(options.uninstall ? Removal(out) : SilentInstall(out, options));
+    if (options.uninstall && IsKeptCopy()) {
+        code = RemoveKeptSetup(options.silent, log);
+    } else {
+        log.Line(options.uninstall ? L"removal begins" : L"silent install begins");
+        code = options.uninstall ? Removal(out) : SilentInstall(out, options);
+    }
+    // A service these runs stopped is the user's again: no host start brings it back here.
+    RestartStoppedDictService();
+    return log.Exit(code);
 }

@@ -2,12 +2,13 @@
 #include <commctrl.h>
 #include <objbase.h>
 
-#include "app/Desktop.h"
+#include "host/Desktop.h"
 #include "app/MainDlg.h"
 #include "app/Unattended.h"
 #include "app/WizardStart.h"
 #include "app/WizardTexts.h"
 #include "base/WaitLog.h"
+#include "host/ProcessControl.h"
 #include "framework/AppModule.h"
 
 // One dialog handle for every process started from this executable file: GCC marks the
@@ -146,5 +147,8 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE /*hPrevInstance*/, LPWSTR /*l
     if (RunsWithoutDialog(options, switchesKnown)) return RunWithoutDialog(options, switchesKnown, log);
     // Otherwise the wizard runs as it always has.
     log.Line(L"wizard runs with its dialog");
-    return log.Exit(RunWizard(hInstance, nCmdShow, log));
+    const int code = RunWizard(hInstance, nCmdShow, log);
+    // The service the install stopped for a held file, when the host was not started after.
+    RestartStoppedDictService();
+    return log.Exit(code);
 }

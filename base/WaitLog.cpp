@@ -23,6 +23,10 @@ void ReportWait(const std::wstring& what, DWORD startTick, const wchar_t* outcom
     if (g_sink != nullptr) g_sink(WaitLine(what, GetTickCount() - startTick, outcome));
 }
 
+void ReportLine(const std::wstring& line) {
+    if (g_sink != nullptr) g_sink(line);
+}
+
 void ReportHeldFileWait(const std::wstring& path, DWORD startTick, bool letGo) {
     ReportWait(path + L" to be let go", startTick, letGo ? WAIT_OUTCOME_LET_GO : WAIT_OUTCOME_STILL_HELD);
 }

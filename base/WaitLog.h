@@ -27,5 +27,8 @@ void ReportWait(const std::wstring& what, DWORD startTick, const wchar_t* outcom
 //   "waited 0.3 s for ...\abc.dic._qb_new_ to be let go (let go)"
 void ReportHeldFileWait(const std::wstring& path, DWORD startTick, bool letGo);
 std::wstring WaitLine(const std::wstring& what, DWORD milliseconds, const wchar_t* outcome);
+// Any other line of the lower layers for the same sink: a program started or stopped, as
+// whom, or why none was started.
+void ReportLine(const std::wstring& line);
 
 }  // namespace qb

@@ -89,6 +89,8 @@ bool GetPackageImagePath(const wchar_t* fileName, std::wstring& out) {
     return true;
 }
 
+bool GetHostFolder(std::wstring& out) { return LookUpLocation(out); }
+
 bool GetRepairToolPath(std::wstring& out) { return LocationPlus(L"\\" REPAIR_TOOL_NAME, out); }
 
 bool GetHostExecutablePath(std::wstring& out) {

@@ -26,6 +26,8 @@ bool GetLocalQueryCfgPath(std::wstring& out);
 bool GetHostImagePath(const wchar_t* fileName, std::wstring& out);
 bool GetPackageImagePath(const wchar_t* fileName, std::wstring& out);
 bool GetRepairToolPath(std::wstring& out);
+// The host's installation folder (Location), without a trailing backslash.
+bool GetHostFolder(std::wstring& out);
 bool GetHostExecutablePath(std::wstring& out);
 // Drive and directory of the running executable, ending with a backslash.
 bool GetModuleDir(std::wstring& out);

@@ -14,7 +14,18 @@ bool FindProcessByName(const wchar_t* exeName, DWORD& processId);
 bool KillProcessByName(const wchar_t* exeName);
 bool StopProcessWithRepairTool(const wchar_t* exeName);
 bool StopDictService();
+
+// The host executable started as the signed-in user (host/SessionUser.h), from its folder.
+enum class HostStart { Started, NoHostExecutable, NoSessionUser, Failed };
+HostStart StartHostExecutable();
+// True when the host was started.
 bool LaunchHostExecutable();
+
+// The end of a run: the background process this run stopped is started again as it ran,
+// from the host's folder, unless the host was started (it brings its own) or the process
+// runs again already. It is never started where it was not running when stopped, and never
+// elevated: as the signed-in user, and only where that is the account it ran as.
+void RestartStoppedDictService();
 
 // Waits, still answering messages sent from other threads and processes meanwhile: the wizard's
 // hidden dialog must let a second start bring it back while it waits for the host.

@@ -3,7 +3,7 @@
 // dictionaries. Files beside the executable let tests see and steer what it does.
 #pragma once
 
-// Appended with one line per start.
+// Appended with one line per start: "started " and what it was started with (StartRecord.h).
 #define LEXORA_STARTS_FILE L"lexora-starts.log"
 // Rewritten (UTF-8, one dictionary id and display name per line) each time the broadcast arrives.
 #define LEXORA_MANAGER_SHOWN_FILE L"dictmanager-shown.txt"

@@ -5,6 +5,7 @@
 
 #include "app/HostNotify.h"
 #include "standins/OwnDir.h"
+#include "standins/StartRecord.h"
 #include "standins/lexora/LexoraStandin.h"
 
 namespace {
@@ -101,7 +102,7 @@ LRESULT CALLBACK ManagerProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lPar
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     const std::wstring dir = standin::OwnDir();
-    WriteText(dir + LEXORA_STARTS_FILE, "started\r\n", true);
+    WriteText(dir + LEXORA_STARTS_FILE, "started " + standin::StartRecord() + "\r\n", true);
     // One host per session, as the real product keeps it.
     if (FindWindowW(nullptr, HOST_TRAY_WINDOW_TITLE) != nullptr) return 0;
     if (GetFileAttributesW((dir + LEXORA_NO_TRAY_FILE).c_str()) != INVALID_FILE_ATTRIBUTES) {

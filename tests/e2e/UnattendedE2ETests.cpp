@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "app/CommandLine.h"
-#include "app/Desktop.h"
+#include "host/Desktop.h"
 #include "app/RunLog.h"
 #include "app/WizardTexts.h"
 #include "app/resource.h"

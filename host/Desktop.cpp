@@ -1,4 +1,4 @@
-#include "app/Desktop.h"
+#include "host/Desktop.h"
 
 #include <windows.h>
 
