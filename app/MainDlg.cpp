@@ -13,6 +13,7 @@
 #include "app/WizardTexts.h"
 #include "host/HostPaths.h"
 #include "host/ProcessControl.h"
+#include "install/RecordKeeper.h"
 
 namespace {
 
@@ -251,6 +252,11 @@ void CMainDlg::ShowFirstPage() {
         m_bSingleEntry = (count == 1);
         ShowWelcomePage();
     } else if (count == 0) {
+        // Nothing to install, but an earlier install of this setup may have been cut off
+        // before its record: settled as every other run settles it.
+        SettlePendingRecord(m_installManager.Packages(), [](const std::wstring& line) {
+            if (CRunLog* log = CRunLog::OfProcess()) log->Line(line);
+        });
         ShowUpToDatePage();
     } else {
         ::MessageBoxW(m_hWnd, WIZ_TEXT_PLAN_FAILED, nullptr, MB_OK);
