@@ -50,9 +50,11 @@ int RemoveKeptSetup(bool silent, CRunLog& log) {
     }
     const std::vector<CRemovalRecord> otherClaims = ClaimsOfOtherSetups(folder);
     // By hand the question lists what would go now; every file is matched again as it goes.
-    if (!silent && AskRemoval(records, otherClaims, log) == RemovalAnswer::No) return WIZ_EXIT_USER_DECLINED;
+    const RemovalAnswer answer = silent ? RemovalAnswer::NothingListed : AskRemoval(records, otherClaims, log);
+    if (answer == RemovalAnswer::No) return WIZ_EXIT_USER_DECLINED;
     CRemovalLog reporter(log);
-    const RemovalSummary summary = RemoveAndSettle(folder, &claims, records, otherClaims, reporter, note);
+    RemovalSummary summary = RemoveAndSettle(folder, &claims, records, otherClaims, reporter, note);
+    summary.confirmed = answer == RemovalAnswer::Yes;
     reporter.LogResults();
     return FinishRemoval(VerdictOf(summary), silent, log);
 }

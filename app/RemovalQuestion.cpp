@@ -50,13 +50,14 @@ RemovalAnswer AskRemoval(const std::vector<CRemovalRecord>& records, const std::
     const std::wstring goes = ItemList(preview, Listed::Goes);
     const std::wstring before = ItemList(preview, Listed::KeptBefore);
     const std::wstring forOther = ItemList(preview, Listed::KeptForOther);
-    if (goes.empty() && before.empty() && forOther.empty()) return RemovalAnswer::NothingListed;
+    const std::wstring stays = ItemList(preview, Listed::Stays);
+    if (goes.empty() && stays.empty() && before.empty() && forOther.empty()) return RemovalAnswer::NothingListed;
     const std::wstring question = Section(WIZ_TEXT_REMOVE_LIST, goes) +
-                                  Section(WIZ_TEXT_LEAVE_LIST, ItemList(preview, Listed::Stays)) +
+                                  Section(WIZ_TEXT_LEAVE_LIST, stays) +
                                   Section(WIZ_TEXT_KEPT_BEFORE_LIST, before) +
                                   Section(WIZ_TEXT_KEPT_FOR_OTHER_LIST, forOther) + WIZ_TEXT_REMOVE_QUESTION;
     if (MessageBoxW(nullptr, question.c_str(), WIZ_TEXT_TITLE, MB_YESNO | MB_ICONQUESTION) == IDYES)
-        return RemovalAnswer::Yes;
+        return goes.empty() ? RemovalAnswer::Acknowledged : RemovalAnswer::Yes;
     log.Line(L"removal declined");
     return RemovalAnswer::No;
 }

@@ -12,7 +12,8 @@
 
 enum class RemovalAnswer {
     NothingListed,  // nothing of ours would go or stay: no question was asked
-    Yes,
+    Yes,            // yes to a list of what goes
+    Acknowledged,   // yes to a list of what stays, with nothing that would go
     No,
 };
 

@@ -115,8 +115,10 @@ int Removal(CRunOutput& out) {
     }
     const std::vector<CRemovalRecord> otherClaims = ClaimsOfOtherSetups(folder);
     // By hand the question lists what would go now; every file is matched again as it goes.
-    if (!out.silent() && AskRemoval(records, otherClaims, log) == RemovalAnswer::No) return WIZ_EXIT_USER_DECLINED;
+    const RemovalAnswer answer = out.silent() ? RemovalAnswer::NothingListed : AskRemoval(records, otherClaims, log);
+    if (answer == RemovalAnswer::No) return WIZ_EXIT_USER_DECLINED;
     RemovalSummary summary = RemoveAndSettle(folder, recorded ? &claims : nullptr, records, otherClaims, reporter, note);
+    summary.confirmed = answer == RemovalAnswer::Yes;
     reporter.LogResults();
     summary.unreadable = summary.unreadable || unreadable;
     if (!recorded && !folder.empty() && FileExistsAt(folder)) {

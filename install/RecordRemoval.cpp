@@ -159,7 +159,9 @@ RemovalSummary SummaryOf(const std::vector<CRemovalItem>& results) {
 
 RemovalVerdict VerdictOf(const RemovalSummary& summary) {
     if (summary.leftOurs || summary.notSettled || summary.unreadable) return RemovalVerdict::Failed;
-    return summary.removedAny ? RemovalVerdict::Removed : RemovalVerdict::NothingOfOurs;
+    // After a yes to what would go, a file that became another build meanwhile is left as
+    // answered for; the outcome does not take the answer back.
+    return summary.removedAny || summary.confirmed ? RemovalVerdict::Removed : RemovalVerdict::NothingOfOurs;
 }
 
 RemovalSummary RemoveAndSettle(const std::wstring& folder, RemovalRecord* claims,

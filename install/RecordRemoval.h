@@ -57,10 +57,11 @@ struct RemovalSummary {
     bool leftOurs = false;     // something of ours could not be taken
     bool notSettled = false;   // the record or the entry could not be brought in step
     bool unreadable = false;   // a package of the setup folder could not be read
+    bool confirmed = false;    // by hand, the user said yes to a list of what would go
 };
 
 enum class RemovalVerdict {
-    Removed,        // something went, nothing of ours is left
+    Removed,        // something went (or the user said yes to what would), nothing of ours is left
     NothingOfOurs,  // nothing of ours was there to go
     Failed,         // something of ours is left, or its record or entry is not in step
 };
