@@ -532,30 +532,46 @@ TEST_F(InstalledAppsE2E, OneOutcomeBoxByHand) {
 // A silent install whose record cannot be written (a folder stands at the record's work name)
 // puts its dictionaries in place but ends 1603: the log says a detection rule on the entry
 // would not tell the truth, and the pending mark stays. The next run, with nothing left to
-// install, writes the record and the entry from the mark and ends 0.
+// install, silent or the dialog's up-to-date page, writes the record and the entry from the
+// mark; the entry's removal then takes everything.
 TEST_F(InstalledAppsE2E, RecordNotWrittenEndsTheSilentInstallWith1603) {
-    machine->AddPackage(L"abc.dir", MakePackage({Abc(test::PatternBytes(ABC.size(), 9), L"2024-04-01")}, true));
-    WriteSetupInfo(machine->wizardDir, SETUP_ID, L"", L"");
-    ASSERT_EQ(RunSilently(machine->wizardExe, L"/S"), 0u);
-    machine->AddPackage(L"abc.dir", MakePackage({Abc(ABC)}, true));
-    const std::wstring blocker = RecordFolder(SETUP_ID) + L"\\record.txt.new";
-    ASSERT_TRUE(CreateDirectoryW(blocker.c_str(), nullptr));
-    DeleteFileW(LogPath().c_str());
-    EXPECT_EQ(RunSilently(machine->wizardExe, L"/S \"/LOG=" + LogPath() + L"\""),
-              static_cast<DWORD>(WIZ_EXIT_INSTALL_FAILED));
-    EXPECT_EQ(test::ReadFileBytes(Installed(L"abc.dic")), ABC);
-    EXPECT_NE(Log().find("would not tell the truth"), std::string::npos) << Log();
-    EXPECT_TRUE(test::FileExists(RecordFolder(SETUP_ID) + L"\\install.pending"));
+    int index = 0;
+    for (const bool dialog : {false, true}) {
+        SCOPED_TRACE(dialog ? "settled by the dialog" : "settled silently");
+        FreshMachine(++index);
+        machine->AddPackage(L"abc.dir", MakePackage({Abc(test::PatternBytes(ABC.size(), 9), L"2024-04-01")}, true));
+        WriteSetupInfo(machine->wizardDir, SETUP_ID, L"", L"");
+        ASSERT_EQ(RunSilently(machine->wizardExe, L"/S"), 0u);
+        machine->AddPackage(L"abc.dir", MakePackage({Abc(ABC)}, true));
+        const std::wstring blocker = RecordFolder(SETUP_ID) + L"\\record.txt.new";
+        const std::wstring pending = RecordFolder(SETUP_ID) + L"\\install.pending";
+        ASSERT_TRUE(CreateDirectoryW(blocker.c_str(), nullptr));
+        DeleteFileW(LogPath().c_str());
+        EXPECT_EQ(RunSilently(machine->wizardExe, L"/S \"/LOG=" + LogPath() + L"\""),
+                  static_cast<DWORD>(WIZ_EXIT_INSTALL_FAILED));
+        EXPECT_EQ(test::ReadFileBytes(Installed(L"abc.dic")), ABC);
+        EXPECT_NE(Log().find("would not tell the truth"), std::string::npos) << Log();
+        EXPECT_TRUE(test::FileExists(pending));
 
-    ASSERT_TRUE(RemoveDirectoryW(blocker.c_str()));
-    EXPECT_EQ(RunSilently(machine->wizardExe, L"/S"), 0u);
-    EXPECT_EQ(EntryValue(SETUP_ID, L"abc", L"Dictionaries"), L"2024-05-01");
-    EXPECT_FALSE(test::FileExists(RecordFolder(SETUP_ID) + L"\\install.pending"));
-    std::unique_ptr<Wizard> removal = StartEntryCommand(SETUP_ID, L"QuietUninstallString");
-    ASSERT_TRUE(removal);
-    EXPECT_EQ(removal->WaitForExit(), 0u) << Log();
-    ExpectGone(L"abc");
-    ExpectNothingOfTheSetupLeft(SETUP_ID);
+        ASSERT_TRUE(RemoveDirectoryW(blocker.c_str()));
+        if (dialog) {
+            Wizard wizard(machine->wizardExe);
+            HWND dlg = wizard.WaitForDialog();
+            ASSERT_NE(dlg, nullptr);
+            EXPECT_TRUE(WaitUntil([&] { return !test::FileExists(pending); })) << "the up-to-date page left the mark";
+            Click(dlg, IDC_BTN_MAINDLG_CANCEL);
+            EXPECT_EQ(wizard.WaitForExit(), 1u);
+        } else {
+            EXPECT_EQ(RunSilently(machine->wizardExe, L"/S"), 0u);
+        }
+        EXPECT_FALSE(test::FileExists(pending));
+        EXPECT_EQ(EntryValue(SETUP_ID, L"DisplayVersion"), L"2024-05-01");
+        std::unique_ptr<Wizard> removal = StartEntryCommand(SETUP_ID, L"QuietUninstallString");
+        ASSERT_TRUE(removal);
+        EXPECT_EQ(removal->WaitForExit(), 0u) << Log();
+        ExpectGone(L"abc");
+        ExpectNothingOfTheSetupLeft(SETUP_ID);
+    }
 }
 
 }  // namespace
