@@ -11,8 +11,6 @@
 #include "install/RecordKeeper.h"
 #include "install/RecordRemoval.h"
 #include "install/Removal.h"
-#include "install/UninstallEntry.h"
-#include "install/WorkFiles.h"
 #include "package/InstallManager.h"
 
 namespace {
@@ -121,12 +119,7 @@ int Removal(CRunOutput& out) {
     summary.confirmed = answer == RemovalAnswer::Yes;
     reporter.LogResults();
     summary.unreadable = summary.unreadable || unreadable;
-    if (!recorded && !folder.empty() && FileExistsAt(folder)) {
-        // A folder that names nothing (its record gone or unreadable) can remove nothing: it goes.
-        DWORD error = ERROR_SUCCESS;
-        if (RemoveUninstallEntry(IdentityOfSetup(manager.Packages()).id, error) && RemoveRecordFolder(folder, error))
-            log.Line(L"a removal record's folder without its record removed: " + folder);
-    }
+    if (!recorded) RemoveFolderNamingNothing(IdentityOfSetup(manager.Packages()).id, folder, note);
     return FinishRemoval(VerdictOf(summary), out.silent(), log);
 }
 

@@ -180,3 +180,10 @@ RemovalSummary SettleForGoneHost(const std::wstring& folder, RemovalRecord& clai
     Settle(folder, claims, ClaimsThatStay(claims, {}, true), note, summary);
     return summary;
 }
+
+void RemoveFolderNamingNothing(const std::wstring& setupId, const std::wstring& folder, const RemovalNote& note) {
+    DWORD error = ERROR_SUCCESS;
+    if (folder.empty() || !FileExistsAt(folder)) return;
+    if (RemoveUninstallEntry(setupId, error) && RemoveRecordFolder(folder, error))
+        note(L"a removal record's folder without its record removed: " + folder);
+}

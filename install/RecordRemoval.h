@@ -79,3 +79,6 @@ RemovalSummary RemoveAndSettle(const std::wstring& folder, RemovalRecord* claims
                                const RemovalNote& note);
 // With the host gone nothing of the setup can be left: its record and entry go.
 RemovalSummary SettleForGoneHost(const std::wstring& folder, RemovalRecord& claims, const RemovalNote& note);
+// A setup's record folder that names nothing (its record gone or unreadable) can remove
+// nothing: it goes, with the entry that would lead to it.
+void RemoveFolderNamingNothing(const std::wstring& setupId, const std::wstring& folder, const RemovalNote& note);
