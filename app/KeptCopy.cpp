@@ -5,7 +5,6 @@
 #include "app/RemovalQuestion.h"
 #include "app/WizardStart.h"
 #include "app/WizardTexts.h"
-#include "host/HostPaths.h"
 #include "install/RecordRemoval.h"
 
 bool IsKeptCopy() {
@@ -14,50 +13,48 @@ bool IsKeptCopy() {
 }
 
 int RemoveKeptSetup(bool silent, CRunLog& log) {
-    auto box = [silent](const wchar_t* text, UINT type) {
-        if (!silent) MessageBoxW(nullptr, text, WIZ_TEXT_TITLE, type);
-    };
+    const RemovalNote note = [&log](const std::wstring& line) { log.Line(line); };
     std::wstring folder;
-    RemovalRecord record;
-    if (!RunningAsKeptCopy(folder) || !ReadRemovalRecord(folder, record)) {
-        log.Line(L"the removal record beside this copy cannot be read: " + folder);
-        box(WIZ_TEXT_REMOVE_FAILED, MB_OK | MB_ICONERROR);
-        return WIZ_EXIT_INSTALL_FAILED;
+    if (!RunningAsKeptCopy(folder)) {
+        log.Line(L"no removal record beside this copy");
+        return FinishRemoval(RemovalVerdict::Failed, silent, log);
     }
-    log.Line(L"removal from the record of setup " + record.setupId + L" in " + folder);
-    const std::vector<CRemovalRecord> records = RemovalRecordsOf(record);
-
+    const HostPresence host = CurrentHostPresence();
+    RemovalRecord claims;
+    bool read = false;
+    std::vector<CRemovalRecord> records;
     CWizardStart start(log);
-    const WizardStartResult started = start.RunForRecords(records);
-    // Where the host's data folder is gone, nothing of the setup is left in it: the record
-    // and the entry still go.
-    const bool hostThere = started != WizardStartResult::NoHost;
-    if (hostThere && started != WizardStartResult::Ready) return ExitOfStart(started, silent);
+    if (host == HostPresence::Present) {
+        const WizardStartResult started = start.RunForRecords([&] {
+            read = ReadSetupClaims(folder, claims);
+            records = RemovalRecordsOf(claims);
+            return records;
+        });
+        if (started != WizardStartResult::Ready) return ExitOfStart(started, silent);
+    } else {
+        read = ReadSetupClaims(folder, claims);
+    }
+    if (!read) {
+        log.Line(L"the removal record beside this copy cannot be read: " + folder);
+        return FinishRemoval(RemovalVerdict::Failed, silent, log);
+    }
+    log.Line(L"removal from the record of setup " + claims.setupId + L" in " + folder);
 
+    if (host == HostPresence::Gone) {
+        log.Line(L"the host's registry values are gone: nothing of this setup can be left on this PC");
+        return FinishRemoval(VerdictOf(SettleForGoneHost(folder, claims, note)), silent, log);
+    }
+    if (host == HostPresence::Unreachable) {
+        log.Line(L"failed: the host's dictionary folder cannot be reached: the record and the entry stay");
+        return FinishRemoval(RemovalVerdict::Failed, silent, log);
+    }
+    const std::vector<CRemovalRecord> otherClaims = ClaimsOfOtherSetups(folder);
+    // By hand the question lists what would go now; every file is matched again as it goes.
+    const RemovalAnswer answer = silent ? RemovalAnswer::NothingListed : AskRemoval(records, otherClaims, log);
+    if (answer == RemovalAnswer::No) return WIZ_EXIT_USER_DECLINED;
     CRemovalLog reporter(log);
-    bool failed = false;
-    RemovalAnswer answer = RemovalAnswer::NothingListed;
-    std::wstring dataDir;
-    if (hostThere) {
-        // By hand the question lists what would go now; every file is matched again as it goes.
-        if (!silent) answer = AskRemoval(records, log);
-        if (answer == RemovalAnswer::No) return WIZ_EXIT_USER_DECLINED;
-        failed = !RemoveInstalledDictionaries(records, reporter);
-        reporter.LogResults();
-        GetDictDataDir(dataDir);
-    }
-
-    DWORD error = ERROR_SUCCESS;
-    const bool allGone = SettleRecord(folder, record, dataDir, [&log](const std::wstring& line) { log.Line(line); }, error);
-    if (error != ERROR_SUCCESS) {
-        failed = true;
-        log.Failure(L"the record or the entry of installed apps could not be settled", error);
-    } else if (!allGone) {
-        log.Line(L"the entry of installed apps stays: dictionaries of this setup are left");
-    }
-    const wchar_t* outcome = failed ? WIZ_TEXT_REMOVE_FAILED
-                             : answer == RemovalAnswer::Yes ? WIZ_TEXT_REMOVE_DONE
-                                                            : WIZ_TEXT_NOTHING_TO_REMOVE;
-    box(outcome, MB_OK | (failed ? MB_ICONERROR : MB_ICONINFORMATION));
-    return failed ? WIZ_EXIT_INSTALL_FAILED : WIZ_EXIT_SUCCESS;
+    RemovalSummary summary = RemoveAndSettle(folder, &claims, records, otherClaims, reporter, note);
+    summary.confirmed = answer == RemovalAnswer::Yes;
+    reporter.LogResults();
+    return FinishRemoval(VerdictOf(summary), silent, log);
 }

@@ -25,6 +25,8 @@ const wchar_t* RemovalOutcomeName(RemovalOutcome outcome) {
     case RemovalOutcome::NotInstalled: return L"not-installed";
     case RemovalOutcome::LeftDifferent:
     case RemovalOutcome::LeftWithDictionary: return L"left";
+    case RemovalOutcome::KeptBefore:
+    case RemovalOutcome::KeptForOther: return L"kept";
     case RemovalOutcome::Held: return L"held";
     case RemovalOutcome::Unreadable: return L"unreadable";
     case RemovalOutcome::Unsettled: return L"unsettled";
@@ -138,6 +140,13 @@ void CRemovalLog::OnRemovalItem(const CRemovalItem& item) {
     case RemovalOutcome::LeftDifferent: m_log.Line(L"left, a different build: " + item.m_strPath); break;
     case RemovalOutcome::LeftWithDictionary:
         m_log.Line(L"left with its dictionary, another file of which stays: " + item.m_strPath);
+        break;
+    case RemovalOutcome::KeptBefore:
+        m_log.Line(L"kept at the build it has, on this PC before this setup (only the setup's claim goes): " +
+                   item.m_strPath);
+        break;
+    case RemovalOutcome::KeptForOther:
+        m_log.Line(L"kept, another setup's record still names it (only this setup's claim goes): " + item.m_strPath);
         break;
     case RemovalOutcome::Held: m_log.Failure(L"left, held by another program: " + item.m_strPath, error); break;
     case RemovalOutcome::Unreadable: m_log.Failure(L"cannot be compared: " + item.m_strPath, error); break;

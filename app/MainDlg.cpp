@@ -14,6 +14,7 @@
 #include "host/HostPaths.h"
 #include "host/ProcessControl.h"
 #include "host/SessionUser.h"
+#include "install/RecordKeeper.h"
 
 namespace {
 
@@ -254,6 +255,11 @@ void CMainDlg::ShowFirstPage() {
         m_bSingleEntry = (count == 1);
         ShowWelcomePage();
     } else if (count == 0) {
+        // Nothing to install, but an earlier install of this setup may have been cut off
+        // before its record: settled as every other run settles it.
+        SettlePendingRecord(m_installManager.Packages(), [](const std::wstring& line) {
+            if (CRunLog* log = CRunLog::OfProcess()) log->Line(line);
+        });
         ShowUpToDatePage();
     } else {
         ::MessageBoxW(m_hWnd, WIZ_TEXT_PLAN_FAILED, nullptr, MB_OK);

@@ -10,6 +10,7 @@
 #include "host/ProcessControl.h"
 #include "install/InstallReporter.h"
 #include "install/RecordKeeper.h"
+#include "install/RecordRemoval.h"
 #include "install/Removal.h"
 #include "package/InstallManager.h"
 
@@ -48,9 +49,9 @@ int SilentInstall(CRunOutput& out, const WizardOptions& options) {
     CLogReporter reporter(log);
     if (LogPlan(log, manager) == 0) {
         log.Line(L"nothing to install: the installed dictionaries are up to date");
-        SettlePendingRecord(manager.Packages(), note);
+        const bool settled = SettlePendingRecord(manager.Packages(), note);
         reporter.LogResults(manager);
-        return recovered ? WIZ_EXIT_SUCCESS : WIZ_EXIT_INSTALL_FAILED;
+        return recovered && settled ? WIZ_EXIT_SUCCESS : WIZ_EXIT_INSTALL_FAILED;
     }
 
     CRecordKeeper keeper(reporter, manager.Packages(), note);
@@ -73,28 +74,64 @@ int SilentInstall(CRunOutput& out, const WizardOptions& options) {
             log.Line(L"the host could not be started");
         }
     }
-    return reporter.failed() || !enabled || launchFailed || !recovered ? WIZ_EXIT_INSTALL_FAILED : WIZ_EXIT_SUCCESS;
+    return reporter.failed() || keeper.failed() || !enabled || launchFailed || !recovered ? WIZ_EXIT_INSTALL_FAILED
+                                                                                          : WIZ_EXIT_SUCCESS;
 }
 
+// With the host gone nothing of this setup can be left on the PC: its record and entry, if
+// any, go.
+int RemovalForGoneHost(CRunOutput& out, const RemovalNote& note) {
+    CRunLog& log = out.log();
+    log.Line(L"the host's registry values are gone: nothing of this setup can be left on this PC");
+    CInstallManager manager;
+    manager.ScanPackages();
+    std::wstring folder;
+    RemovalRecord claims;
+    RemovalSummary summary;
+    if (RecordFolderOf(IdentityOfSetup(manager.Packages()).id, folder) && ReadSetupClaims(folder, claims))
+        summary = SettleForGoneHost(folder, claims, note);
+    return FinishRemoval(VerdictOf(summary), out.silent(), log);
+}
+
+// The setup folder's removal: by the setup's record where there is one (what this setup did
+// to each file), else by its packages as the setup's own; either way through the ownership
+// rule, and nothing another setup's record names goes.
 int Removal(CRunOutput& out) {
     CRunLog& log = out.log();
+    const RemovalNote note = [&log](const std::wstring& line) { log.Line(line); };
+    const HostPresence host = CurrentHostPresence();
+    if (host == HostPresence::Gone) return RemovalForGoneHost(out, note);
+    if (host == HostPresence::Unreachable) {
+        log.Line(L"failed: the host's dictionary folder cannot be reached: the record and the entry stay");
+        return FinishRemoval(RemovalVerdict::Failed, out.silent(), log);
+    }
     CWizardStart start(log);
     CInstallManager manager;
     if (const int code = PrepareHost(out, start, manager, false)) return code;
 
     CRemovalLog reporter(log);
+    std::wstring folder;
+    RemovalRecord claims;
+    const bool recorded =
+        RecordFolderOf(IdentityOfSetup(manager.Packages()).id, folder) && ReadSetupClaims(folder, claims);
     std::vector<CRemovalRecord> records;
-    bool failed = !RemovalRecordsOf(manager, records, reporter);
+    bool unreadable = false;
+    if (recorded) {
+        log.Line(L"removal from the record of setup " + claims.setupId + L" in " + folder);
+        records = RemovalRecordsOf(claims);
+    } else {
+        unreadable = !RemovalRecordsOf(manager, records, reporter);
+    }
+    const std::vector<CRemovalRecord> otherClaims = ClaimsOfOtherSetups(folder);
     // By hand the question lists what would go now; every file is matched again as it goes.
-    const RemovalAnswer answer = out.silent() ? RemovalAnswer::NothingListed : AskRemoval(records, log);
+    const RemovalAnswer answer = out.silent() ? RemovalAnswer::NothingListed : AskRemoval(records, otherClaims, log);
     if (answer == RemovalAnswer::No) return WIZ_EXIT_USER_DECLINED;
-    if (answer == RemovalAnswer::NothingListed) out.Box(WIZ_TEXT_NOTHING_TO_REMOVE, MB_OK | MB_ICONINFORMATION);
-    if (!RemoveInstalledDictionaries(records, reporter)) failed = true;
+    RemovalSummary summary = RemoveAndSettle(folder, recorded ? &claims : nullptr, records, otherClaims, reporter, note);
+    summary.confirmed = answer == RemovalAnswer::Yes;
     reporter.LogResults();
-    SettleRecordAfterRemoval(manager.Packages(), [&log](const std::wstring& line) { log.Line(line); });
-    if (answer == RemovalAnswer::Yes) out.Box(failed ? WIZ_TEXT_REMOVE_FAILED : WIZ_TEXT_REMOVE_DONE,
-                               MB_OK | (failed ? MB_ICONERROR : MB_ICONINFORMATION));
-    return failed ? WIZ_EXIT_INSTALL_FAILED : WIZ_EXIT_SUCCESS;
+    summary.unreadable = summary.unreadable || unreadable;
+    if (!recorded) RemoveFolderNamingNothing(IdentityOfSetup(manager.Packages()).id, folder, note);
+    return FinishRemoval(VerdictOf(summary), out.silent(), log);
 }
 
 }  // namespace

@@ -56,13 +56,14 @@ WizardStartResult CWizardStart::Run(CInstallManager& manager, bool requireVersio
     return WizardStartResult::Ready;
 }
 
-WizardStartResult CWizardStart::RunForRecords(const std::vector<CRemovalRecord>& records) {
+WizardStartResult CWizardStart::RunForRecords(const std::function<std::vector<CRemovalRecord>()>& readRecords) {
     std::wstring dataDir;
-    if (!GetDictDataDir(dataDir) || !PathExists(dataDir)) {
-        m_log.Line(L"host's dictionary folder not found: nothing of this setup is left in it");
+    if (!GetDictDataDir(dataDir)) {
+        m_log.Line(L"host not found");
         return WizardStartResult::NoHost;
     }
     if (const WizardStartResult locked = Lock(); locked != WizardStartResult::Ready) return locked;
+    const std::vector<CRemovalRecord> records = readRecords();
     LogRecovery(RecoverInterruptedInstall(),
                 [&](const std::wstring& target) { return IsRecordTarget(records, dataDir, target); });
     return WizardStartResult::Ready;

@@ -35,10 +35,10 @@ public:
     WizardStartResult Run(CInstallManager& manager, bool requireVersionLibrary,
                           const std::function<void()>& onLocked = nullptr);
 
-    // The kept copy's start. Its host is the host's data folder: where that is gone, nothing of
-    // the record can be left in it (NoHost, nothing touched). No version library is needed to
-    // remove, and no plan is built.
-    WizardStartResult RunForRecords(const std::vector<CRemovalRecord>& records);
+    // The kept copy's start, for a host whose data folder is there (CurrentHostPresence). No
+    // version library is needed to remove, and no plan is built: readRecords reads the record
+    // once the lock is held, so that no install of the same setup writes it meanwhile.
+    WizardStartResult RunForRecords(const std::function<std::vector<CRemovalRecord>()>& readRecords);
 
     bool locked() const { return m_lock.valid(); }
     DWORD error() const { return m_dwError; }

@@ -49,6 +49,8 @@
 // Removal: the question, with what goes and what stays, and its outcome.
 #define WIZ_TEXT_REMOVE_LIST L"词典安装向导将从您的电脑上删除以下本地词典数据：\r\n"
 #define WIZ_TEXT_LEAVE_LIST L"以下词典不是本安装向导安装的版本，将为您保留：\r\n"
+#define WIZ_TEXT_KEPT_BEFORE_LIST L"以下词典在本安装向导安装之前已在您的电脑上，将以现有版本为您保留：\r\n"
+#define WIZ_TEXT_KEPT_FOR_OTHER_LIST L"以下词典仍被其他词典安装程序使用，将为您保留：\r\n"
 #define WIZ_TEXT_REMOVE_QUESTION L"是否继续？"
 #define WIZ_TEXT_REMOVE_ITEM_FORMAT L"《%s》\r\n"
 #define WIZ_TEXT_NOTHING_TO_REMOVE L"您的电脑上没有本安装向导安装的词典数据，无需删除。"

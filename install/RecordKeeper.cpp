@@ -14,6 +14,16 @@ namespace {
 
 std::wstring FileNameOf(const std::wstring& path) { return path.substr(path.find_last_of(L'\\') + 1); }
 
+bool SameBytes(const RecordedEntry& a, const RecordedEntry& b) {
+    return SameFileName(a.targetName, b.targetName) && a.size == b.size && a.sha == b.sha;
+}
+
+const RecordedEntry* NamedIn(const RemovalRecord& record, const std::wstring& targetName) {
+    for (const RecordedEntry& entry : record.entries)
+        if (SameFileName(entry.targetName, targetName)) return &entry;
+    return nullptr;
+}
+
 // What the install put at the entry's target, as the record keeps it.
 bool RecordInstalled(const EntryItem& entry, RecordedEntry& recorded) {
     recorded = RecordedEntry();
@@ -33,6 +43,32 @@ bool RecordInstalled(const EntryItem& entry, RecordedEntry& recorded) {
     return true;
 }
 
+// What this setup did to a file it places. A file this setup put there new earlier stays its
+// own whatever replaces it; otherwise the plan says whether something was there before.
+Ownership OwnershipOfPlaced(const EntryItem& entry, const RemovalRecord& earlier) {
+    for (const RecordedEntry& known : earlier.entries)
+        if (SameFileName(known.targetName, FileNameOf(entry.targetPath)) && known.ownership == Ownership::New)
+            return Ownership::New;
+    return entry.action == ACTION_INSTALL ? Ownership::New : Ownership::Replaced;
+}
+
+// An entry the install is about to place, as the mark names it: its package bytes, and the
+// setup folder's picture.
+bool AheadOf(const EntryItem& entry, CPackageReader& reader, const RemovalRecord& earlier, RecordedEntry& ahead) {
+    ahead = RecordedEntry();
+    ahead.targetName = FileNameOf(entry.targetPath);
+    ahead.dictId = entry.dictId;
+    ahead.displayName = entry.displayName;
+    ahead.dateText = entry.dateText;
+    ahead.size = entry.size;
+    ahead.ownership = OwnershipOfPlaced(entry, earlier);
+    std::wstring picture;
+    uint64_t size = 0;
+    const std::wstring pictureName = entry.dictId + DICT_IMAGE_EXTENSION;
+    ahead.hasPicture = GetPackageImagePath(pictureName.c_str(), picture) && FileDigest(picture, size, ahead.pictureSha);
+    return EntryDigestOf(entry, reader, ahead.sha);
+}
+
 void Put(RemovalRecord& record, const RecordedEntry& recorded) {
     for (RecordedEntry& entry : record.entries) {
         if (SameFileName(entry.targetName, recorded.targetName)) {
@@ -43,29 +79,56 @@ void Put(RemovalRecord& record, const RecordedEntry& recorded) {
     record.entries.push_back(recorded);
 }
 
-// The setup's entries whose installed bytes are exactly the package's: the installed file
-// hashed once (nothing to hash where none is installed), its digest compared with the seal's,
-// or with the entry's own where the package is not sealed.
-void RecordMatchingEntries(const std::list<PackageItem>& packages, RemovalRecord& record) {
+void PutOnce(RemovalRecord& record, const RecordedEntry& entry) {
+    for (const RecordedEntry& known : record.entries)
+        if (SameBytes(known, entry)) return;
+    record.entries.push_back(entry);
+}
+
+// The ownership the mark gave the bytes now installed; a placed file the mark does not name
+// (an install without a mark) is the setup's own.
+Ownership OwnershipAhead(const RemovalRecord& ahead, const RecordedEntry& installed) {
+    for (const RecordedEntry& entry : ahead.entries)
+        if (SameBytes(entry, installed)) return entry.ownership;
+    for (const RecordedEntry& entry : ahead.entries)
+        if (SameFileName(entry.targetName, installed.targetName)) return entry.ownership;
+    return Ownership::New;
+}
+
+// The setup's entries the record does not name whose installed bytes are exactly the
+// package's: the installed file hashed once (nothing to hash where none is installed), its
+// digest compared with the seal's, or with the entry's own where the package is not sealed.
+void RecordMatchingEntries(const std::list<PackageItem>& packages, RemovalRecord& record, Ownership ownership) {
     for (const PackageItem& package : packages) {
         if (!package.entries) continue;
         CPackageReader reader;
         if (!reader.Open(package.filePath.c_str())) continue;
         for (const EntryItem& entry : *package.entries) {
+            if (entry.targetPath.empty() || NamedIn(record, FileNameOf(entry.targetPath)) != nullptr) continue;
             RecordedEntry recorded;
             EntryDigest packaged{};
             if (RecordInstalled(entry, recorded) && recorded.size == entry.size &&
-                EntryDigestOf(entry, reader, packaged) && recorded.sha == packaged)
+                EntryDigestOf(entry, reader, packaged) && recorded.sha == packaged) {
+                recorded.ownership = ownership;
                 Put(record, recorded);
+            }
         }
     }
 }
 
+bool Failed(const RecordNote& note, const std::wstring& what, DWORD error) {
+    note(L"failed: " + what + L" (error " + std::to_wstring(error) +
+         L"): a detection rule on the entry of installed apps would not tell the truth");
+    return false;
+}
+
 // The record as the setup now stands: what it names that is still there, what was just
-// installed, and, when settling, what of the setup is installed unnamed. Then the copy,
-// the record and the entry, and the mark goes.
-void KeepRecord(const SetupIdentity& identity, const std::wstring& folder, const std::vector<const EntryItem*>& done,
-                const std::list<PackageItem>& packages, bool settle, const RecordNote& note) {
+// installed, what the mark names that is installed with its bytes, and what of the setup is
+// there with its bytes unnamed. Then the copy, the record and the entry; the mark goes only
+// when every placed dictionary is recorded.
+bool KeepRecord(const SetupIdentity& identity, const std::wstring& folder, const std::vector<const EntryItem*>& done,
+                const std::list<PackageItem>& packages, const RemovalRecord& ahead, bool emptyMark,
+                const RecordNote& note) {
     RemovalRecord record;
     const bool hadRecord = ReadRemovalRecord(folder, record);
     record.setupId = identity.id;
@@ -79,30 +142,49 @@ void KeepRecord(const SetupIdentity& identity, const std::wstring& folder, const
         if (!target.empty() && FileExistsAt(target)) there.push_back(entry);
     }
     record.entries = there;
+    bool allRecorded = true;
     for (const EntryItem* entry : done) {
         RecordedEntry recorded;
-        if (RecordInstalled(*entry, recorded)) Put(record, recorded);
+        if (!RecordInstalled(*entry, recorded)) {
+            allRecorded = false;
+            continue;
+        }
+        recorded.ownership = OwnershipAhead(ahead, recorded);
+        Put(record, recorded);
     }
-    if (settle) RecordMatchingEntries(packages, record);
+    // Placed by an install cut off before its record, or by this one before a failed registration.
+    for (const RecordedEntry& entry : ahead.entries) {
+        uint64_t size = 0;
+        EntryDigest digest{};
+        const std::wstring target = RecordedTargetPath(entry, dataDir);
+        if (!target.empty() && FileDigest(target, size, digest) && size == entry.size && digest == entry.sha)
+            PutOnce(record, entry);
+    }
+    RecordMatchingEntries(packages, record, emptyMark ? Ownership::New : Ownership::Found);
 
     DWORD error = ERROR_SUCCESS;
     if (record.entries.empty()) {
         // Nothing of this setup is installed: nothing is kept.
-        if (hadRecord) RemoveUninstallEntry(record.setupId, error);
-        RemoveRecordFolder(folder, error);
-        return;
+        if (hadRecord && !RemoveUninstallEntry(record.setupId, error))
+            return Failed(note, L"the entry of installed apps could not be removed", error);
+        if (!RemoveRecordFolder(folder, error)) return Failed(note, L"the removal record could not be removed", error);
+        return true;
     }
-    if (!KeepWizardCopy(folder, error)) return note(L"the wizard could not be kept in " + folder + L" (error " + std::to_wstring(error) + L")");
+    if (!KeepWizardCopy(folder, error)) return Failed(note, L"the wizard could not be kept in " + folder, error);
     QB_CRASH_POINT();
     if (!WriteRemovalRecord(folder, record, error))
-        return note(L"the removal record could not be written in " + folder + L" (error " + std::to_wstring(error) + L")");
+        return Failed(note, L"the removal record could not be written in " + folder, error);
     QB_CRASH_POINT();
     if (!WriteUninstallEntry(record, KeptWizardPath(folder), !done.empty(), error))
-        return note(L"the entry of installed apps could not be written (error " + std::to_wstring(error) + L")");
+        return Failed(note, L"the entry of installed apps could not be written", error);
     QB_CRASH_POINT();
+    if (!allRecorded)
+        return Failed(note, L"a placed dictionary could not be read into the removal record; its pending mark stays",
+                      ERROR_READ_FAULT);
     DeleteWorkFile(folder + RECORD_PENDING_NAME);
     note(L"removal record kept in " + folder + L" (" + std::to_wstring(record.entries.size()) +
          L" files); entry of installed apps: HKLM\\" + UninstallKeyOf(record.setupId));
+    return true;
 }
 
 }  // namespace
@@ -119,13 +201,32 @@ CRecordKeeper::CRecordKeeper(IInstallReporter& forward, const std::list<PackageI
     : m_forward(forward), m_packages(packages), m_note(std::move(note)) {}
 
 void CRecordKeeper::OnInstallBegin() {
+    const SetupIdentity identity = IdentityOfSetup(m_packages);
     std::wstring folder;
-    DWORD error = ERROR_SUCCESS;
-    if (RecordFolderOf(IdentityOfSetup(m_packages).id, folder)) {
-        m_settle = FileExistsAt(folder + RECORD_PENDING_NAME);
-        if (!MakeProtectedFolder(folder, error) || !CreateMarkDurably(folder + RECORD_PENDING_NAME))
-            m_note(L"the removal record cannot be kept in " + folder + L" (error " +
-                   std::to_wstring(error != ERROR_SUCCESS ? error : GetLastError()) + L")");
+    if (RecordFolderOf(identity.id, folder)) {
+        // What an earlier install of this setup left named stays named until it is settled.
+        RemovalRecord earlier;
+        m_bEmptyMark = FileExistsAt(folder + RECORD_PENDING_NAME) && !ReadPendingRecord(folder, m_ahead);
+        ReadSetupClaims(folder, earlier);
+        m_ahead.setupId = identity.id;
+        m_ahead.displayName = identity.displayName;
+        m_ahead.publisher = identity.publisher;
+        for (const PackageItem& package : m_packages) {
+            if (!package.entries) continue;
+            CPackageReader reader;
+            const bool opened = reader.Open(package.filePath.c_str());
+            for (const EntryItem& entry : *package.entries) {
+                RecordedEntry ahead;
+                if (entry.action == ACTION_SKIP) continue;
+                // A package that cannot be read now places nothing either.
+                if (opened && AheadOf(entry, reader, earlier, ahead)) PutOnce(m_ahead, ahead);
+            }
+        }
+        DWORD error = ERROR_SUCCESS;
+        if (!MakeProtectedFolder(folder, error) || !WritePendingRecord(folder, m_ahead, error)) {
+            Failed(m_note, L"the removal record cannot be kept in " + folder, error);
+            m_bFailed = true;
+        }
         QB_CRASH_POINT();
     }
     m_forward.OnInstallBegin();
@@ -139,32 +240,18 @@ void CRecordKeeper::OnItemDone(const EntryItem& entry) {
 void CRecordKeeper::OnInstallEnd() {
     const SetupIdentity identity = IdentityOfSetup(m_packages);
     std::wstring folder;
-    if (RecordFolderOf(identity.id, folder) && FileExistsAt(folder + RECORD_PENDING_NAME))
-        KeepRecord(identity, folder, m_done, m_packages, m_settle, m_note);
+    if (RecordFolderOf(identity.id, folder) && FileExistsAt(folder + RECORD_PENDING_NAME) &&
+        !KeepRecord(identity, folder, m_done, m_packages, m_ahead, m_bEmptyMark, m_note))
+        m_bFailed = true;
     m_forward.OnInstallEnd();
 }
 
-void SettlePendingRecord(const std::list<PackageItem>& packages, const RecordNote& note) {
+bool SettlePendingRecord(const std::list<PackageItem>& packages, const RecordNote& note) {
     const SetupIdentity identity = IdentityOfSetup(packages);
     std::wstring folder;
-    if (!RecordFolderOf(identity.id, folder) || !FileExistsAt(folder + RECORD_PENDING_NAME)) return;
+    if (!RecordFolderOf(identity.id, folder) || !FileExistsAt(folder + RECORD_PENDING_NAME)) return true;
     note(L"an earlier install of this setup was cut off before its removal record: settling it");
-    KeepRecord(identity, folder, {}, packages, true, note);
-}
-
-void SettleRecordAfterRemoval(const std::list<PackageItem>& packages, const RecordNote& note) {
-    std::wstring folder, dataDir;
-    RemovalRecord record;
-    const std::wstring id = IdentityOfSetup(packages).id;
-    if (!RecordFolderOf(id, folder) || !FileExistsAt(folder)) return;
-    DWORD error = ERROR_SUCCESS;
-    if (!ReadRemovalRecord(folder, record)) {
-        // A folder whose record is gone or unreadable can remove nothing: it goes.
-        if (RemoveUninstallEntry(id, error) && RemoveRecordFolder(folder, error))
-            note(L"a removal record's folder without its record removed: " + folder);
-        return;
-    }
-    GetDictDataDir(dataDir);
-    SettleRecord(folder, record, dataDir, note, error);
-    if (error != ERROR_SUCCESS) note(L"the removal record could not be settled (error " + std::to_wstring(error) + L")");
+    RemovalRecord ahead;
+    const bool emptyMark = !ReadPendingRecord(folder, ahead);
+    return KeepRecord(identity, folder, {}, packages, ahead, emptyMark, note);
 }

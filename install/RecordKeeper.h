@@ -1,12 +1,16 @@
 // Keeps the removal record and the entry of installed apps in step with an install. It sits
-// between the install engine and whoever watches it: before the first entry it marks the
-// record as pending (a kill from here on may leave dictionaries the record does not name
-// yet), and once the last entry is done, before the watcher hears of the end, it writes
-// the kept copy, the record and the entry, and takes the mark away.
+// between the install engine and whoever watches it: before the first entry it writes the
+// pending mark naming every dictionary about to be placed (its package bytes, and what the
+// setup does to it: puts it there new, or replaces a build that is there), so that after a
+// kill anywhere the record and the mark together name everything placed; once the last entry
+// is done, before the watcher hears of the end, it writes the kept copy, the record and the
+// entry, and takes the mark away only when every placed dictionary is recorded. The setup's
+// entries found there with the same bytes and left go into the record too, for detection only.
 //
 // A run of the same setup that finds the mark (an install, a run with nothing to install, a
-// removal) settles it: every dictionary whose installed bytes are exactly this setup's entry
-// goes into the record.
+// removal) settles it: what the mark names and is installed with its bytes goes into the
+// record. An empty mark, left by an earlier build of the wizard, names nothing: then every
+// dictionary whose installed bytes are exactly this setup's entry goes in as the setup's own.
 #pragma once
 
 #include <functional>
@@ -39,17 +43,20 @@ public:
         return m_forward.OnPackageBad(packagePath, error);
     }
 
+    // The mark, the record, the copy or the entry could not be written: the entry's detection
+    // values may not tell the truth (logged through note).
+    bool failed() const { return m_bFailed; }
+
 private:
     IInstallReporter& m_forward;
     const std::list<PackageItem>& m_packages;
     RecordNote m_note;
     std::vector<const EntryItem*> m_done;
-    bool m_settle = false;  // an earlier install of this setup left its mark
+    RemovalRecord m_ahead;         // what the mark names: this install's entries, an earlier one's
+    bool m_bEmptyMark = false;     // an earlier build of the wizard left an empty mark
+    bool m_bFailed = false;
 };
 
 // A run with nothing to install: settles only what an earlier install of this setup left
-// pending; otherwise writes nothing.
-void SettlePendingRecord(const std::list<PackageItem>& packages, const RecordNote& note);
-// After the setup folder's own removal: what it took leaves the record; with nothing left,
-// the entry, the record and the kept copy go.
-void SettleRecordAfterRemoval(const std::list<PackageItem>& packages, const RecordNote& note);
+// pending; otherwise writes nothing. False when the record or the entry could not be written.
+bool SettlePendingRecord(const std::list<PackageItem>& packages, const RecordNote& note);

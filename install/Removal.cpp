@@ -69,6 +69,7 @@ bool DeleteThroughHandle(qb::ScopedHandle& file, const std::wstring& path, DWORD
 // One file of a dictionary as the removal found it.
 struct CFileToRemove {
     std::vector<const CRemovalRecord*> records;  // every record that names it; the first reports
+    const CRemovalRecord* matched = nullptr;     // the record whose bytes it has
     std::wstring target;
     RemovalOutcome outcome = RemovalOutcome::NotInstalled;
     DWORD error = ERROR_SUCCESS;
@@ -110,7 +111,7 @@ std::vector<CDictionaryToRemove> GroupByDictionary(const std::vector<CRemovalRec
 // handle stays open in `file` only when they are one record's. A file that another program
 // holds gets what an install gives it: the host's service stopped, and one more try.
 RemovalOutcome MatchFile(const std::wstring& path, const std::vector<const CRemovalRecord*>& records, OpenMode mode,
-                         qb::ScopedHandle& file, DWORD& error) {
+                         qb::ScopedHandle& file, DWORD& error, const CRemovalRecord** matched = nullptr) {
     file = OpenToMatch(path, mode);
     if (!file && mode == OpenMode::Delete && IsHeldError(GetLastError()) && StopDictService())
         file = OpenToMatch(path, mode);
@@ -127,14 +128,17 @@ RemovalOutcome MatchFile(const std::wstring& path, const std::vector<const CRemo
         file.reset();
         return RemovalOutcome::Unreadable;
     }
-    for (const CRemovalRecord* record : records)
-        if (record->m_nSize == size && record->m_digest == digest) return RemovalOutcome::Removed;
+    for (const CRemovalRecord* record : records) {
+        if (record->m_nSize != size || record->m_digest != digest) continue;
+        if (matched != nullptr) *matched = record;
+        return RemovalOutcome::Removed;
+    }
     file.reset();
     return RemovalOutcome::LeftDifferent;
 }
 
 // What the file is by the state table, and whether its bytes (and a backup's) are ours.
-void FindFile(CFileToRemove& f, OpenMode mode) {
+void FindFile(CFileToRemove& f, OpenMode mode, const std::vector<CRemovalRecord>& otherClaims) {
     // Recovery first, as at every start; a file it cannot settle stays in its row.
     if (mode == OpenMode::Delete) SettleTarget(f.target);
     const CTargetFiles files = ReadTargetFiles(f.target);
@@ -149,7 +153,9 @@ void FindFile(CFileToRemove& f, OpenMode mode) {
         f.outcome = RemovalOutcome::Unsettled;
         return;
     }
-    f.outcome = MatchFile(f.target, f.records, mode, f.file, f.error);
+    f.outcome = MatchFile(f.target, f.records, mode, f.file, f.error, &f.matched);
+    if (f.outcome == RemovalOutcome::Removed) f.outcome = OwnershipOutcome(*f.matched, otherClaims);
+    if (f.outcome != RemovalOutcome::Removed) f.file.reset();
     if (f.outcome != RemovalOutcome::Removed || state != TS_UNKNOWN_LEFTOVER) return;
     // Beside the target lies a backup with none of the engine's evidence: another installer's.
     // Left alone, the next start would put it back once the target is gone. It goes first when
@@ -179,11 +185,12 @@ bool HasFileNoRecordNames(const CDictionaryToRemove& dictionary, const std::wstr
 
 // Every file found, and the dictionary's verdict: it goes only when every file of it that is
 // there is exactly ours and open for deletion.
-bool FindDictionary(CDictionaryToRemove& dictionary, const std::wstring& dataDir, OpenMode mode) {
+bool FindDictionary(CDictionaryToRemove& dictionary, const std::wstring& dataDir, OpenMode mode,
+                    const std::vector<CRemovalRecord>& otherClaims) {
     bool goes = false;
     bool stays = false;
     for (CFileToRemove& file : dictionary.files) {
-        FindFile(file, mode);
+        FindFile(file, mode, otherClaims);
         if (file.outcome == RemovalOutcome::Removed) goes = true;
         else if (file.outcome != RemovalOutcome::NotInstalled) stays = true;
     }
@@ -339,6 +346,8 @@ bool IsRemovalFailure(RemovalOutcome outcome) {
         case RemovalOutcome::NotInstalled:
         case RemovalOutcome::LeftDifferent:
         case RemovalOutcome::LeftWithDictionary:
+        case RemovalOutcome::KeptBefore:
+        case RemovalOutcome::KeptForOther:
             return false;
         default:
             return true;
@@ -374,18 +383,31 @@ bool RemovalRecordsOf(const CInstallManager& manager, std::vector<CRemovalRecord
     return allRead;
 }
 
-std::vector<CRemovalItem> PreviewRemoval(const std::vector<CRemovalRecord>& records) {
+RemovalOutcome OwnershipOutcome(const CRemovalRecord& matched, const std::vector<CRemovalRecord>& otherClaims) {
+    if (matched.m_nOwnership != Ownership::New) return RemovalOutcome::KeptBefore;
+    for (const CRemovalRecord& claim : otherClaims)
+        if (SameFileName(claim.m_strFileName, matched.m_strFileName) && claim.m_nSize == matched.m_nSize &&
+            claim.m_digest == matched.m_digest)
+            return RemovalOutcome::KeptForOther;
+    return RemovalOutcome::Removed;
+}
+
+std::vector<CRemovalItem> PreviewRemoval(const std::vector<CRemovalRecord>& records,
+                                         const std::vector<CRemovalRecord>& otherClaims) {
     std::wstring dataDir;
     std::vector<CDictionaryToRemove> dictionaries = FindAll(records, dataDir);
     std::vector<CRemovalItem> items;
     for (CDictionaryToRemove& dictionary : dictionaries) {
-        FindDictionary(dictionary, dataDir, OpenMode::Preview);
+        FindDictionary(dictionary, dataDir, OpenMode::Preview, otherClaims);
         for (const CFileToRemove& file : dictionary.files) items.push_back(ItemOf(file));
     }
     return items;
 }
 
-bool RemoveInstalledDictionaries(const std::vector<CRemovalRecord>& records, IRemovalReporter& reporter) {
+bool RemoveInstalledDictionaries(const std::vector<CRemovalRecord>& records,
+                                 const std::vector<CRemovalRecord>& otherClaims, IRemovalReporter& reporter,
+                                 std::vector<CRemovalItem>& results) {
+    results.clear();
     std::wstring dataDir;
     std::vector<CDictionaryToRemove> dictionaries = FindAll(records, dataDir);
     if (dataDir.empty() && !records.empty()) {
@@ -395,16 +417,18 @@ bool RemoveInstalledDictionaries(const std::vector<CRemovalRecord>& records, IRe
             item.m_strPath = record.m_strFileName;
             item.m_nOutcome = RemovalOutcome::Unreadable;
             item.m_nError = ERROR_PATH_NOT_FOUND;
+            results.push_back(item);
             reporter.OnRemovalItem(item);
         }
         return false;
     }
     bool allDone = true;
     for (CDictionaryToRemove& dictionary : dictionaries) {
-        if (FindDictionary(dictionary, dataDir, OpenMode::Delete)) RemoveDictionary(dictionary);
+        if (FindDictionary(dictionary, dataDir, OpenMode::Delete, otherClaims)) RemoveDictionary(dictionary);
         for (const CFileToRemove& file : dictionary.files) {
             if (IsRemovalFailure(file.outcome)) allDone = false;
-            reporter.OnRemovalItem(ItemOf(file));
+            results.push_back(ItemOf(file));
+            reporter.OnRemovalItem(results.back());
         }
     }
     return allDone;

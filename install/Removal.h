@@ -13,7 +13,8 @@
 //      install gives it: the host's service stopped, then one more try. Its bytes are hashed
 //      through that handle and compared with the record. A dictionary keeps every file, its
 //      section and its picture while any file of it is another build, unreadable, held, not
-//      settled, or not named by a record at all;
+//      settled, or not named by a record at all; and while any file of it, ours by its bytes,
+//      is not the setup's to take by the ownership rule (OwnershipOutcome);
 //   3. a backup of the dictionary left by another installer (T + B, none of the engine's
 //      evidence) goes first when its bytes are ours too, so that no later start can put it
 //      back; a backup that is not ours keeps the whole dictionary;
@@ -38,6 +39,13 @@ class CPackageReader;
 class IRemovalReporter;
 struct EntryItem;
 
+// What a setup did to a dictionary file, as its record keeps it.
+enum class Ownership {
+    New,       // put it where nothing of that name was: the setup's to remove
+    Replaced,  // replaced a build that was on the machine before: it stays at the build it has
+    Found,     // found the same bytes there and left them: named for detection only
+};
+
 struct CRemovalRecord {
     std::wstring m_strFileName;  // "abc.dic": the file's name in the data directory
     uint64_t m_nSize = 0;
@@ -46,6 +54,7 @@ struct CRemovalRecord {
     std::wstring m_strDisplayName;  // for the reports; may be empty
     bool m_bHasPicture = false;     // the setup folder had a picture for the dictionary
     EntryDigest m_pictureDigest{};
+    Ownership m_nOwnership = Ownership::New;
 };
 
 enum class RemovalOutcome {
@@ -53,6 +62,8 @@ enum class RemovalOutcome {
     NotInstalled,        // nothing answers to its name
     LeftDifferent,       // another build, or changed since it was matched: left as it is
     LeftWithDictionary,  // ours, kept with its dictionary: another file of it stays
+    KeptBefore,          // on the machine before this setup (replaced or found): stays at its build
+    KeptForOther,        // another setup's record claims these bytes: stays for it
     Held,                // another program holds it, the host's service stopped or not (error)
     Unreadable,          // it could not be read (error)
     Unsettled,           // recovery could not make it complete: left as it is
@@ -62,6 +73,11 @@ enum class RemovalOutcome {
 
 // True for the outcomes that mean a dictionary of ours may still be on the machine.
 bool IsRemovalFailure(RemovalOutcome outcome);
+
+// The ownership rule, for a file whose bytes are matched's: Removed when this setup put it
+// there new and no record of another setup (otherClaims) names those bytes; else KeptBefore
+// or KeptForOther. Nothing that was on the machine before a setup goes with its removal.
+RemovalOutcome OwnershipOutcome(const CRemovalRecord& matched, const std::vector<CRemovalRecord>& otherClaims);
 
 struct CRemovalItem {
     const CRemovalRecord* m_pRecord = nullptr;
@@ -85,8 +101,12 @@ bool HashOpenFile(HANDLE file, uint64_t& size, EntryDigest& digest);
 // What a removal would do with the files as they stand, changing nothing: for the question
 // asked before a removal by hand. A held file shows as one that goes: the removal will stop
 // the host's service for it, as an install does.
-std::vector<CRemovalItem> PreviewRemoval(const std::vector<CRemovalRecord>& records);
+std::vector<CRemovalItem> PreviewRemoval(const std::vector<CRemovalRecord>& records,
+                                         const std::vector<CRemovalRecord>& otherClaims);
 
-// Removes what the records name, dictionary by dictionary as above, one report per file.
-// True when no dictionary of ours was left behind (a different build left counts as done).
-bool RemoveInstalledDictionaries(const std::vector<CRemovalRecord>& records, IRemovalReporter& reporter);
+// Removes what the records name, dictionary by dictionary as above, one report per file, each
+// also in results. True when no dictionary of ours was left behind (a different build, or a
+// dictionary kept by the ownership rule, counts as done).
+bool RemoveInstalledDictionaries(const std::vector<CRemovalRecord>& records,
+                                 const std::vector<CRemovalRecord>& otherClaims, IRemovalReporter& reporter,
+                                 std::vector<CRemovalItem>& results);

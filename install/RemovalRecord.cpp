@@ -28,6 +28,9 @@ namespace {
 #define RECORD_KEY_PUBLISHER L"publisher="
 #define RECORD_KEY_ENTRY L"entry="
 #define RECORD_NO_PICTURE L"-"
+#define RECORD_OWNERSHIP_NEW L"new"
+#define RECORD_OWNERSHIP_REPLACED L"replaced"
+#define RECORD_OWNERSHIP_FOUND L"found"
 
 bool ProgramDataDir(std::wstring& out) {
     wchar_t path[MAX_PATH] = {};
@@ -107,9 +110,25 @@ std::vector<std::wstring> Fields(const std::wstring& line) {
     }
 }
 
+const wchar_t* OwnershipText(Ownership ownership) {
+    switch (ownership) {
+    case Ownership::New: return RECORD_OWNERSHIP_NEW;
+    case Ownership::Replaced: return RECORD_OWNERSHIP_REPLACED;
+    case Ownership::Found: break;
+    }
+    return RECORD_OWNERSHIP_FOUND;
+}
+
+// A record written before ownership was kept has none: its setup counted every file as its
+// own then, and keeps doing so. A word not known here never lets a file go.
+Ownership ParseOwnership(const std::vector<std::wstring>& fields) {
+    if (fields.size() < 8 || fields[7] == RECORD_OWNERSHIP_NEW) return Ownership::New;
+    return fields[7] == RECORD_OWNERSHIP_REPLACED ? Ownership::Replaced : Ownership::Found;
+}
+
 bool ParseEntry(const std::wstring& line, RecordedEntry& entry) {
     const std::vector<std::wstring> fields = Fields(line);
-    if (fields.size() != 7 || fields[0].empty() || fields[3].empty()) return false;
+    if (fields.size() < 7 || fields.size() > 8 || fields[0].empty() || fields[3].empty()) return false;
     entry.targetName = fields[0];
     wchar_t* end = nullptr;
     entry.size = std::wcstoull(fields[1].c_str(), &end, 10);
@@ -120,6 +139,7 @@ bool ParseEntry(const std::wstring& line, RecordedEntry& entry) {
     if (entry.hasPicture && !ParseDigest(fields[4], entry.pictureSha)) return false;
     entry.dateText = fields[5];
     entry.displayName = fields[6];
+    entry.ownership = ParseOwnership(fields);
     // A name that is not a plain file name in the data folder (nor, as the picture, in the
     // image folder) is never acted on.
     for (const std::wstring* name : {&entry.targetName, &entry.dictId})
@@ -243,9 +263,10 @@ bool MakeProtectedFolder(const std::wstring& folder, DWORD& error) {
     return true;
 }
 
-bool ReadRemovalRecord(const std::wstring& folder, RemovalRecord& record) {
-    qb::ScopedHandle file(CreateFileW((folder + RECORD_FILE_NAME).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                      OPEN_EXISTING, 0, nullptr));
+namespace {
+
+bool ReadRecordFile(const std::wstring& path, RemovalRecord& record) {
+    qb::ScopedHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     LARGE_INTEGER size{};
     if (!file || !GetFileSizeEx(file.get(), &size) || size.QuadPart < 2 || size.QuadPart > 16 * 1024 * 1024 ||
         size.QuadPart % 2 != 0)
@@ -284,7 +305,7 @@ bool ReadRemovalRecord(const std::wstring& folder, RemovalRecord& record) {
     return true;
 }
 
-bool WriteRemovalRecord(const std::wstring& folder, const RemovalRecord& record, DWORD& error) {
+bool WriteRecordFile(const std::wstring& path, const RemovalRecord& record, DWORD& error) {
     std::wstring text = L"\xFEFF" RECORD_SIGNATURE L"\r\n";
     text += RECORD_KEY_SETUP + Sanitized(record.setupId) + L"\r\n";
     text += RECORD_KEY_NAME + Sanitized(record.displayName) + L"\r\n";
@@ -293,9 +314,10 @@ bool WriteRemovalRecord(const std::wstring& folder, const RemovalRecord& record,
         text += RECORD_KEY_ENTRY + Sanitized(entry.targetName) + L"\t" + std::to_wstring(entry.size) + L"\t" +
                 DigestText(entry.sha) + L"\t" + Sanitized(entry.dictId) + L"\t" +
                 (entry.hasPicture ? DigestText(entry.pictureSha) : std::wstring(RECORD_NO_PICTURE)) + L"\t" +
-                Sanitized(entry.dateText) + L"\t" + Sanitized(entry.displayName) + L"\r\n";
+                Sanitized(entry.dateText) + L"\t" + Sanitized(entry.displayName) + L"\t" +
+                OwnershipText(entry.ownership) + L"\r\n";
     }
-    const std::wstring path = folder + RECORD_FILE_NAME, fresh = path + RECORD_NEW_SUFFIX;
+    const std::wstring fresh = path + RECORD_NEW_SUFFIX;
     COutputFile output;
     if (!output.Open(fresh.c_str()) || !output.Write(text.data(), text.size() * sizeof(wchar_t)) || !output.Commit()) {
         error = GetLastError();
@@ -310,6 +332,42 @@ bool WriteRemovalRecord(const std::wstring& folder, const RemovalRecord& record,
     }
     error = ERROR_SUCCESS;
     return true;
+}
+
+}  // namespace
+
+bool ReadRemovalRecord(const std::wstring& folder, RemovalRecord& record) {
+    return ReadRecordFile(folder + RECORD_FILE_NAME, record);
+}
+
+bool WriteRemovalRecord(const std::wstring& folder, const RemovalRecord& record, DWORD& error) {
+    return WriteRecordFile(folder + RECORD_FILE_NAME, record, error);
+}
+
+bool ReadPendingRecord(const std::wstring& folder, RemovalRecord& record) {
+    return ReadRecordFile(folder + RECORD_PENDING_NAME, record);
+}
+
+bool WritePendingRecord(const std::wstring& folder, const RemovalRecord& record, DWORD& error) {
+    return WriteRecordFile(folder + RECORD_PENDING_NAME, record, error);
+}
+
+std::vector<std::wstring> AllRecordFolders() {
+    std::vector<std::wstring> folders;
+    std::wstring base;
+    if (!ProgramDataDir(base)) return folders;
+    const std::wstring root = base + RECORD_ROOT_PIECE;
+    WIN32_FIND_DATAW data;
+    qb::ScopedFindHandle find(FindFirstFileW((root + L"*").c_str(), &data));
+    if (!find) return folders;
+    do {
+        const std::wstring name = data.cFileName;
+        // A link planted among the setups' folders is nobody's record.
+        if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+            name != L"." && name != L"..")
+            folders.push_back(root + name + L"\\");
+    } while (FindNextFileW(find.get(), &data));
+    return folders;
 }
 
 bool KeepWizardCopy(const std::wstring& folder, DWORD& error) {

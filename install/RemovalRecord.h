@@ -4,10 +4,15 @@
 // what it installed: per file its name in the host's data folder, size and SHA-256, its
 // dictionary and that dictionary's picture's SHA-256. No package data.
 //
+// Per file the record also keeps what the setup did to it (Ownership, install/Removal.h): put
+// it there new, replaced a build that was there before, or found the same bytes and left them.
+//
 // Every file there is written beside its final name, flushed, and renamed over it in one
-// step, so a kill leaves the previous file or the new one, never half of one. While an
-// install from the setup runs, a mark beside the record says the record may be behind the
-// dictionaries; the next run of the same setup settles it (install/RecordKeeper.h).
+// step, so a kill leaves the previous file or the new one, never half of one. Before an
+// install from the setup touches its first dictionary, the pending mark beside the record is
+// written in the record's own form, naming every dictionary the install is about to place:
+// after a kill anywhere, the record and the mark together name everything placed. The next
+// run of the same setup settles it (install/RecordKeeper.h); a removal takes both.
 #pragma once
 
 #include <windows.h>
@@ -16,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "install/Removal.h"
 #include "package/PackageSeal.h"
 
 #define RECORD_ROOT_PIECE L"\\Quillbox\\Setups\\"
@@ -37,6 +43,7 @@ struct RecordedEntry {
     EntryDigest pictureSha{};
     std::wstring displayName;
     std::wstring dateText;  // the entry's version date, YYYY-MM-DD
+    Ownership ownership = Ownership::New;  // a record without it was written before it was kept
 };
 
 struct RemovalRecord {
@@ -58,6 +65,12 @@ bool MakeProtectedFolder(const std::wstring& folder, DWORD& error);
 
 bool ReadRemovalRecord(const std::wstring& folder, RemovalRecord& record);
 bool WriteRemovalRecord(const std::wstring& folder, const RemovalRecord& record, DWORD& error);
+// The pending mark, in the record's form. An empty mark (left by an earlier build of the
+// wizard) names nothing and reads false, as does a missing one.
+bool ReadPendingRecord(const std::wstring& folder, RemovalRecord& record);
+bool WritePendingRecord(const std::wstring& folder, const RemovalRecord& record, DWORD& error);
+// Every setup's record folder under %ProgramData%\Quillbox\Setups\ (each with the backslash).
+std::vector<std::wstring> AllRecordFolders();
 // The running wizard and the version library beside it, copied into folder.
 bool KeepWizardCopy(const std::wstring& folder, DWORD& error);
 std::wstring KeptWizardPath(const std::wstring& folder);

@@ -117,6 +117,46 @@ protected:
         EXPECT_EQ(IniValue(machine->hostConfig, L"other", L"enable"), L"1");
     }
 
+    // A machine of its own for each case of a table, as SetUp lays it out.
+    void FreshMachine(int index) {
+        RemoveInstalledApps();
+        machine = std::make_unique<Machine>(dir.path() + L"\\case" + std::to_wstring(index));
+        ASSERT_TRUE(machine->Create(BinDir()));
+        machine->WriteDictConfig(L"[abc]\r\ndesc_name=ABC英汉词典\r\n[xyz]\r\ndesc_name=XYZ汉英词典\r\n"
+                                 L"[qrs]\r\ndesc_name=QRS词典\r\n");
+        machine->WriteHostConfig(L"[other]\r\nid=other\r\nenable=1\r\n");
+        machine->Register();
+    }
+
+    // Another setup folder beside the first: the same wizard, its own packages and id.
+    std::wstring SecondSetupFolder(const std::wstring& id, const std::vector<std::pair<std::wstring, std::string>>& packages) {
+        const std::wstring second = machine->root + L"\\second";
+        EXPECT_TRUE(test::MakeDirs(second));
+        for (const wchar_t* file : {L"Quillbox.exe", L"dict_ver.dll", L"dictconfig.ini"})
+            EXPECT_TRUE(CopyFileW((machine->wizardDir + L"\\" + file).c_str(), (second + L"\\" + file).c_str(), FALSE));
+        for (const auto& package : packages) test::WriteFileBytes(second + L"\\" + package.first, package.second);
+        WriteSetupInfo(second, id, L"", L"");
+        return second;
+    }
+
+    // The two ways a setup is removed with nobody at the screen: the entry's QuietUninstallString,
+    // or /S /UNINSTALL from its setup folder. Both log to LogPath().
+    enum class Way { Entry, SetupFolder };
+    DWORD RemoveQuietly(Way way, const std::wstring& id, const std::wstring& setupFolder) const {
+        if (way == Way::Entry) {
+            std::unique_ptr<Wizard> removal = StartEntryCommand(id, L"QuietUninstallString");
+            return removal ? removal->WaitForExit() : ~0u;
+        }
+        DeleteFileW(LogPath().c_str());
+        return RunSilently(setupFolder + L"\\Quillbox.exe", L"/S /UNINSTALL \"/LOG=" + LogPath() + L"\"");
+    }
+    std::unique_ptr<Wizard> StartRemovalByHand(Way way, const std::wstring& id) const {
+        if (way == Way::Entry) return StartEntryCommand(id, L"UninstallString");
+        DeleteFileW(LogPath().c_str());
+        return std::make_unique<Wizard>(machine->wizardExe, L"/UNINSTALL \"/LOG=" + LogPath() + L"\"");
+    }
+    static const char* NameOf(Way way) { return way == Way::Entry ? "the entry's command" : "the setup folder's"; }
+
     test::TempDir dir{L"apps"};
     std::unique_ptr<Machine> machine;
 };
@@ -173,9 +213,10 @@ TEST_F(InstalledAppsE2E, EntryRemovesTheSetupAfterItsFolderIsGone) {
     }
 }
 
-// A dictionary the user changed is left with its section, and the entry stays, naming only
-// it, while it is there; once the user deletes it, the next removal takes the entry too.
-TEST_F(InstalledAppsE2E, ChangedDictionaryIsLeftAndTheEntryStays) {
+// A dictionary the user changed is no longer the setup's: it is left with its section and
+// picture, and its claim goes with the rest, so the entry goes and the run ends 0. A detection
+// rule on the entry is false from then on, as the setup's files are gone or not its own.
+TEST_F(InstalledAppsE2E, ChangedDictionaryIsLeftAndTheEntryGoes) {
     InstallBoth();
     const std::string changed = test::PatternBytes(XYZ.size(), 77);
     ASSERT_TRUE(test::WriteFileBytes(Installed(L"xyz.dic"), changed));
@@ -190,19 +231,6 @@ TEST_F(InstalledAppsE2E, ChangedDictionaryIsLeftAndTheEntryStays) {
     EXPECT_EQ(test::ReadFileBytes(Installed(L"xyz.dic")), changed);
     EXPECT_EQ(IniValue(machine->hostConfig, L"xyz", L"id"), L"xyz");
     EXPECT_EQ(test::ReadFileBytes(Picture(L"xyz")), "BMxyz");
-    EXPECT_TRUE(EntryExists(SETUP_ID));
-    EXPECT_EQ(EntryValue(SETUP_ID, L"abc", L"Dictionaries"), L"");
-    EXPECT_EQ(EntryValue(SETUP_ID, L"xyz", L"Dictionaries"), L"2024-05-01");
-    EXPECT_EQ(EntryValue(SETUP_ID, L"DisplayName"), L"XYZ汉英词典");
-
-    ASSERT_TRUE(DeleteFileW(Installed(L"xyz.dic").c_str()));
-    removal = StartEntryCommand(SETUP_ID, L"QuietUninstallString");
-    ASSERT_TRUE(removal);
-    EXPECT_EQ(removal->WaitForExit(), 0u) << Log();
-    // As in the setup folder's removal, a section left without its file is not the removal's
-    // to judge: the picture stays with it.
-    EXPECT_EQ(IniValue(machine->hostConfig, L"xyz", L"id"), L"xyz");
-    EXPECT_EQ(test::ReadFileBytes(Picture(L"xyz")), "BMxyz") << "the picture goes only with its section";
     ExpectNothingOfTheSetupLeft(SETUP_ID);
 }
 
@@ -311,6 +339,238 @@ TEST_F(InstalledAppsE2E, NothingIsWrittenWithoutAnInstall) {
         EXPECT_EQ(RunSilently(m.wizardExe, L"/S"), c.exitCode);
         EXPECT_TRUE(UninstallEntries().empty());
         EXPECT_FALSE(test::FileExists(RecordFolder(DigestSetupId({L"abc.dir"})))) << "a record's folder was left";
+    }
+}
+
+// Setup A put abc.dic there; setup B's packages hold the same bytes, so B found it and left it
+// (named in B's record and entry for detection only) and placed qrs. Whichever is removed
+// first, by its entry or from its setup folder, abc stays with its section and picture while
+// the other still names it, and only the removed setup's claim and entry go. B never put abc
+// there, so B's removal never takes it: removed last, it leaves abc as it found it.
+TEST_F(InstalledAppsE2E, TwoSetupsSharingAnIdenticalDictionary) {
+    const std::wstring placedBy = SETUP_ID, foundBy = L"other.dictionaries";
+    struct Case {
+        bool placingSetupFirst;
+        Way way;
+    } cases[] = {{false, Way::Entry}, {false, Way::SetupFolder}, {true, Way::Entry}, {true, Way::SetupFolder}};
+    int index = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.placingSetupFirst ? "the placing setup" : "the finding setup") +
+                     " removed first through " + NameOf(c.way));
+        FreshMachine(++index);
+        machine->AddPackage(L"abc.dir", MakePackage({Abc(ABC)}, true));
+        machine->AddPicture(L"abc", "BMabc");
+        WriteSetupInfo(machine->wizardDir, placedBy, L"", L"");
+        const std::wstring second = SecondSetupFolder(
+            foundBy, {{L"abc.dir", MakePackage({Abc(ABC)})},
+                      {L"qrs.dir", MakePackage({{L"qrs", L".dic", L"2024-05-01", L"QRS词典", QRS}})}});
+        ASSERT_EQ(RunSilently(machine->wizardExe, L"/S"), 0u);
+        ASSERT_EQ(RunSilently(second + L"\\Quillbox.exe", L"/S"), 0u);
+        EXPECT_EQ(EntryValue(foundBy, L"abc", L"Dictionaries"), L"2024-05-01") << "found and left: named for detection";
+
+        const std::wstring first = c.placingSetupFirst ? placedBy : foundBy;
+        const std::wstring last = c.placingSetupFirst ? foundBy : placedBy;
+        const std::wstring firstFolder = c.placingSetupFirst ? machine->wizardDir : second;
+        const std::wstring lastFolder = c.placingSetupFirst ? second : machine->wizardDir;
+        EXPECT_EQ(RemoveQuietly(c.way, first, firstFolder), 0u) << Log();
+        EXPECT_EQ(test::ReadFileBytes(Installed(L"abc.dic")), ABC);
+        EXPECT_EQ(IniValue(machine->hostConfig, L"abc", L"id"), L"abc");
+        EXPECT_EQ(test::ReadFileBytes(Picture(L"abc")), "BMabc");
+        EXPECT_NE(Log().find("entry id=abc file=abc.dic action=remove outcome=kept error=0"), std::string::npos) << Log();
+        EXPECT_FALSE(EntryExists(first));
+        EXPECT_EQ(EntryValue(last, L"abc", L"Dictionaries"), L"2024-05-01") << "the other setup's detection";
+
+        EXPECT_EQ(RemoveQuietly(c.way, last, lastFolder), 0u) << Log();
+        EXPECT_FALSE(EntryExists(last));
+        EXPECT_FALSE(test::FileExists(RecordFolder(last)));
+        ExpectGone(L"qrs");
+        if (c.placingSetupFirst) {
+            EXPECT_EQ(test::ReadFileBytes(Installed(L"abc.dic")), ABC) << "the finding setup never put it there";
+            EXPECT_EQ(IniValue(machine->hostConfig, L"abc", L"id"), L"abc");
+        } else {
+            ExpectGone(L"abc");
+        }
+    }
+}
+
+// A setup that upgraded a dictionary the host already had (its section holding keys the host
+// and the user set) and placed another anew: its removal, quiet through either way or by
+// hand, takes only the new one. The upgraded dictionary stays at the build it has now, with
+// its whole section and its picture; the question says why, and so does the log.
+TEST_F(InstalledAppsE2E, UpgradedDictionaryOfTheHostStaysWithItsSection) {
+    struct Case {
+        Way way;
+        bool byHand;
+    } cases[] = {{Way::Entry, false}, {Way::SetupFolder, false}, {Way::Entry, true}, {Way::SetupFolder, true}};
+    int index = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(NameOf(c.way)) + (c.byHand ? ", by hand" : ", quietly"));
+        FreshMachine(++index);
+        machine->AddInstalled(L"abc.dic", "the host's own older build", 2020);
+        machine->WriteHostConfig(L"[other]\r\nid=other\r\nenable=1\r\n"
+                                 L"[abc]\r\nid=abc\r\ndesc_name=ABC英汉词典\r\nenable=1\r\nuser_order=3\r\n");
+        InstallBoth();
+        ASSERT_EQ(test::ReadFileBytes(Installed(L"abc.dic")), ABC) << "upgraded";
+        const std::string picture = test::ReadFileBytes(Picture(L"abc"));
+
+        if (c.byHand) {
+            std::unique_ptr<Wizard> removal = StartRemovalByHand(c.way, SETUP_ID);
+            ASSERT_TRUE(removal && removal->started());
+            HWND box = WaitForMessageBox(removal->processId(), WIZ_TEXT_REMOVE_QUESTION);
+            ASSERT_NE(box, nullptr);
+            const std::wstring question = MessageBoxText(box);
+            EXPECT_NE(question.find(std::wstring(WIZ_TEXT_REMOVE_LIST) + L"《XYZ汉英词典》\r\n"), std::wstring::npos)
+                << test::Utf8(question);
+            EXPECT_NE(question.find(std::wstring(WIZ_TEXT_KEPT_BEFORE_LIST) + L"《ABC英汉词典》\r\n"), std::wstring::npos)
+                << test::Utf8(question);
+            PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDYES, BN_CLICKED), 0);
+            HWND done = WaitForMessageBox(removal->processId(), WIZ_TEXT_REMOVE_DONE);
+            ASSERT_NE(done, nullptr);
+            CloseMessageBox(done);
+            EXPECT_EQ(removal->WaitForExit(), 0u) << Log();
+        } else {
+            EXPECT_EQ(RemoveQuietly(c.way, SETUP_ID, machine->wizardDir), 0u) << Log();
+        }
+        EXPECT_EQ(test::ReadFileBytes(Installed(L"abc.dic")), ABC);
+        EXPECT_EQ(IniValue(machine->hostConfig, L"abc", L"id"), L"abc");
+        EXPECT_EQ(IniValue(machine->hostConfig, L"abc", L"user_order"), L"3");
+        EXPECT_EQ(test::ReadFileBytes(Picture(L"abc")), picture);
+        EXPECT_NE(Log().find("kept at the build it has, on this PC before this setup"), std::string::npos) << Log();
+        ExpectGone(L"xyz");
+        ExpectNothingOfTheSetupLeft(SETUP_ID);
+    }
+}
+
+// Another build put in abc's place, and xyz held by another program: the removal takes
+// neither, ends 1603, and the entry stays naming only xyz (abc's detection value goes with its
+// claim). Once xyz is let go the next removal takes it and the entry, and ends 0; the other
+// build stays with its section.
+TEST_F(InstalledAppsE2E, EntryStaysOnlyWhileSomethingOursIsLeft) {
+    int index = 0;
+    for (const Way way : {Way::Entry, Way::SetupFolder}) {
+        SCOPED_TRACE(NameOf(way));
+        FreshMachine(++index);
+        InstallBoth();
+        const std::string other = test::PatternBytes(ABC.size(), 88);
+        ASSERT_TRUE(test::WriteFileBytes(Installed(L"abc.dic"), other));
+        {
+            qb::ScopedHandle held(CreateFileW(Installed(L"xyz.dic").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                              0, nullptr));
+            ASSERT_TRUE(held);
+            EXPECT_EQ(RemoveQuietly(way, SETUP_ID, machine->wizardDir), static_cast<DWORD>(WIZ_EXIT_INSTALL_FAILED))
+                << Log();
+        }
+        EXPECT_NE(Log().find("left, held by another program"), std::string::npos) << Log();
+        EXPECT_EQ(test::ReadFileBytes(Installed(L"xyz.dic")), XYZ);
+        EXPECT_EQ(EntryValue(SETUP_ID, L"DisplayName"), L"XYZ汉英词典");
+        EXPECT_EQ(EntryValue(SETUP_ID, L"xyz", L"Dictionaries"), L"2024-05-01");
+        EXPECT_EQ(EntryValue(SETUP_ID, L"abc", L"Dictionaries"), L"") << "another build is not the setup's";
+
+        EXPECT_EQ(RemoveQuietly(way, SETUP_ID, machine->wizardDir), 0u) << Log();
+        ExpectGone(L"xyz");
+        ExpectNothingOfTheSetupLeft(SETUP_ID);
+        EXPECT_EQ(test::ReadFileBytes(Installed(L"abc.dic")), other);
+        EXPECT_EQ(IniValue(machine->hostConfig, L"abc", L"id"), L"abc");
+    }
+}
+
+// The host's data folder renamed away for a moment: nothing can be told, so either removal
+// ends 1603 and keeps the record and the entry; once it is back they work as always. The
+// host's registry values gone: nothing of the setup can be left in a host that is not there,
+// so either removal takes the record and the entry and ends 0, touching no file.
+TEST_F(InstalledAppsE2E, DataFolderAwayKeepsTheEntryHostGoneSettlesIt) {
+    int index = 0;
+    for (const Way way : {Way::Entry, Way::SetupFolder}) {
+        SCOPED_TRACE(NameOf(way));
+        FreshMachine(++index);
+        InstallBoth();
+        const std::wstring away = machine->dictData + L".away";
+        ASSERT_TRUE(MoveFileW(machine->dictData.c_str(), away.c_str()));
+        EXPECT_EQ(RemoveQuietly(way, SETUP_ID, machine->wizardDir), static_cast<DWORD>(WIZ_EXIT_INSTALL_FAILED))
+            << Log();
+        ASSERT_TRUE(MoveFileW(away.c_str(), machine->dictData.c_str()));
+        EXPECT_EQ(EntryValue(SETUP_ID, L"abc", L"Dictionaries"), L"2024-05-01");
+        EXPECT_TRUE(test::FileExists(RecordFolder(SETUP_ID) + L"\\record.txt"));
+
+        Machine::Unregister();
+        EXPECT_EQ(RemoveQuietly(way, SETUP_ID, machine->wizardDir), 0u) << Log();
+        machine->Register();
+        ExpectNothingOfTheSetupLeft(SETUP_ID);
+        EXPECT_EQ(test::ReadFileBytes(Installed(L"abc.dic")), ABC) << "no file is touched without a host";
+    }
+}
+
+// By hand, one box per case, after the removal: abc lies beside a backup of another build, so
+// nothing of the setup can go. Both removals ask first, naming abc as staying, and then show
+// that something could not be removed, once; neither says beforehand that nothing is there.
+TEST_F(InstalledAppsE2E, OneOutcomeBoxByHand) {
+    int index = 0;
+    for (const Way way : {Way::Entry, Way::SetupFolder}) {
+        SCOPED_TRACE(NameOf(way));
+        FreshMachine(++index);
+        machine->AddPackage(L"abc.dir", MakePackage({Abc(ABC)}, true));
+        WriteSetupInfo(machine->wizardDir, SETUP_ID, L"", L"");
+        ASSERT_EQ(RunSilently(machine->wizardExe, L"/S"), 0u);
+        ASSERT_TRUE(test::WriteFileBytes(Installed(L"abc.dic") + BACKUP_SUFFIX, test::PatternBytes(ABC.size(), 89)));
+
+        std::unique_ptr<Wizard> removal = StartRemovalByHand(way, SETUP_ID);
+        ASSERT_TRUE(removal && removal->started());
+        HWND box = WaitForMessageBox(removal->processId(), WIZ_TEXT_REMOVE_QUESTION);
+        ASSERT_NE(box, nullptr) << "no question: " << Log();
+        EXPECT_NE(MessageBoxText(box).find(std::wstring(WIZ_TEXT_LEAVE_LIST) + L"《ABC英汉词典》\r\n"), std::wstring::npos)
+            << test::Utf8(MessageBoxText(box));
+        PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDYES, BN_CLICKED), 0);
+        HWND failed = WaitForMessageBox(removal->processId(), WIZ_TEXT_REMOVE_FAILED);
+        ASSERT_NE(failed, nullptr) << Log();
+        CloseMessageBox(failed);
+        EXPECT_EQ(removal->WaitForExit(), static_cast<DWORD>(WIZ_EXIT_INSTALL_FAILED)) << Log();
+        EXPECT_TRUE(EntryExists(SETUP_ID)) << "something of the setup is left";
+        DeleteFileW((Installed(L"abc.dic") + BACKUP_SUFFIX).c_str());
+    }
+}
+
+// A silent install whose record cannot be written (a folder stands at the record's work name)
+// puts its dictionaries in place but ends 1603: the log says a detection rule on the entry
+// would not tell the truth, and the pending mark stays. The next run, with nothing left to
+// install, silent or the dialog's up-to-date page, writes the record and the entry from the
+// mark; the entry's removal then takes everything.
+TEST_F(InstalledAppsE2E, RecordNotWrittenEndsTheSilentInstallWith1603) {
+    int index = 0;
+    for (const bool dialog : {false, true}) {
+        SCOPED_TRACE(dialog ? "settled by the dialog" : "settled silently");
+        FreshMachine(++index);
+        machine->AddPackage(L"abc.dir", MakePackage({Abc(test::PatternBytes(ABC.size(), 9), L"2024-04-01")}, true));
+        WriteSetupInfo(machine->wizardDir, SETUP_ID, L"", L"");
+        ASSERT_EQ(RunSilently(machine->wizardExe, L"/S"), 0u);
+        machine->AddPackage(L"abc.dir", MakePackage({Abc(ABC)}, true));
+        const std::wstring blocker = RecordFolder(SETUP_ID) + L"\\record.txt.new";
+        const std::wstring pending = RecordFolder(SETUP_ID) + L"\\install.pending";
+        ASSERT_TRUE(CreateDirectoryW(blocker.c_str(), nullptr));
+        DeleteFileW(LogPath().c_str());
+        EXPECT_EQ(RunSilently(machine->wizardExe, L"/S \"/LOG=" + LogPath() + L"\""),
+                  static_cast<DWORD>(WIZ_EXIT_INSTALL_FAILED));
+        EXPECT_EQ(test::ReadFileBytes(Installed(L"abc.dic")), ABC);
+        EXPECT_NE(Log().find("would not tell the truth"), std::string::npos) << Log();
+        EXPECT_TRUE(test::FileExists(pending));
+
+        ASSERT_TRUE(RemoveDirectoryW(blocker.c_str()));
+        if (dialog) {
+            Wizard wizard(machine->wizardExe);
+            HWND dlg = wizard.WaitForDialog();
+            ASSERT_NE(dlg, nullptr);
+            EXPECT_TRUE(WaitUntil([&] { return !test::FileExists(pending); })) << "the up-to-date page left the mark";
+            Click(dlg, IDC_BTN_MAINDLG_CANCEL);
+            EXPECT_EQ(wizard.WaitForExit(), 1u);
+        } else {
+            EXPECT_EQ(RunSilently(machine->wizardExe, L"/S"), 0u);
+        }
+        EXPECT_FALSE(test::FileExists(pending));
+        EXPECT_EQ(EntryValue(SETUP_ID, L"DisplayVersion"), L"2024-05-01");
+        std::unique_ptr<Wizard> removal = StartEntryCommand(SETUP_ID, L"QuietUninstallString");
+        ASSERT_TRUE(removal);
+        EXPECT_EQ(removal->WaitForExit(), 0u) << Log();
+        ExpectGone(L"abc");
+        ExpectNothingOfTheSetupLeft(SETUP_ID);
     }
 }
 

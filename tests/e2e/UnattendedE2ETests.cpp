@@ -16,6 +16,7 @@
 #include "base/WorkFileNames.h"
 #include "standins/lexora/LexoraStandin.h"
 #include "tests/faults/UnixMount.h"
+#include "tests/e2e/InstalledAppsSupport.h"
 #include "tests/e2e/WizardDriver.h"
 #include "tests/support/TestSupport.h"
 
@@ -63,6 +64,8 @@ BOOL CALLBACK CountVisible(HWND window, LPARAM param) {
 class UnattendedE2E : public ::testing::Test {
 protected:
     void SetUp() override {
+        // Another test's setup records would claim the same bytes, and a removal keeps what they claim.
+        RemoveInstalledApps();
         machine = std::make_unique<Machine>(dir.path());
         ASSERT_TRUE(machine->Create(BinDir())) << "build the wizard, dict_ver.dll and the stand-ins first";
         machine->WriteDictConfig(DICT_CONFIG);

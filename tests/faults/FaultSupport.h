@@ -15,6 +15,7 @@
 #include "host/ProcessControl.h"
 #include "install/ReplaceTarget.h"
 #include "standins/lxdsvc/ServiceStop.h"
+#include "tests/e2e/InstalledAppsSupport.h"
 #include "tests/e2e/WizardDriver.h"
 #include "tests/faults/UnixMount.h"
 #include "tests/support/TestSupport.h"
@@ -116,6 +117,8 @@ private:
 class FaultTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        // Another test's setup records would claim the same bytes, and a removal keeps what they claim.
+        RemoveInstalledApps();
         machine = std::make_unique<Machine>(dir.path() + L"\\m");
         ASSERT_TRUE(machine->Create(BinDir())) << "build the wizard, dict_ver.dll and the stand-ins first";
         machine->WriteDictConfig(L"[abc]\r\ndesc_name=ABC英汉词典\r\n[xyz]\r\ndesc_name=XYZ汉英词典\r\n");

@@ -165,15 +165,19 @@ TEST_F(RemovalTest, DictionaryGoesOnlyWithEveryFileOurs) {
     const PackageEntry dip = {L"abc", L".dip", L"2024-05-01", ABC_NAME, DIP};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        machine->AddPackage(L"abc.dir", MakePackage({dic, dip}, true));
+        // The setup's record names what it installed: a file of no package is put there by another hand.
+        const bool dipOfNoPackage = c.dip == DIP_NOT_IN_PACKAGE;
+        machine->AddPackage(L"abc.dir", dipOfNoPackage ? MakePackage({dic}, true) : MakePackage({dic, dip}, true));
         ASSERT_EQ(Run(L"/S"), 0u);
         ASSERT_TRUE(Registered());
+        if (dipOfNoPackage) {
+            ASSERT_TRUE(test::WriteFileBytes(Installed(L"abc.dip"), DIP));
+        }
         std::string dipBytes = DIP;
         if (c.dip == DIP_EDITED) {
             dipBytes = test::PatternBytes(DIP.size(), 44);
             ASSERT_TRUE(test::WriteFileBytes(Installed(L"abc.dip"), dipBytes));
         }
-        if (c.dip == DIP_NOT_IN_PACKAGE) machine->AddPackage(L"abc.dir", MakePackage({dic}, true));
         std::unique_ptr<FileHolder> holder;
         if (c.dip == DIP_HELD_NONE || c.dip == DIP_HELD_READ || c.dip == DIP_HELD_BY_SERVICE) {
             holder = std::make_unique<FileHolder>(Installed(L"abc.dip"), c.dip == DIP_HELD_READ ? L"r" : L"none",
