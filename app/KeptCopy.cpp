@@ -24,6 +24,15 @@ int RemoveKeptSetup(bool silent, CRunLog& log) {
         box(WIZ_TEXT_REMOVE_FAILED, MB_OK | MB_ICONERROR);
         return WIZ_EXIT_INSTALL_FAILED;
     }
+    // A copy of the folder anywhere else (a backup, an administrator looking at it) must not
+    // act for the real one, nor delete what lies beside it.
+    std::wstring where;
+    if (!RunsFromOwnRecordFolder(record.setupId, where)) {
+        log.Line(L"this copy does not run from the record folder of setup " + record.setupId + L" but from " + where +
+                 L": nothing removed");
+        box(WIZ_TEXT_REMOVE_FAILED, MB_OK | MB_ICONERROR);
+        return WIZ_EXIT_INSTALL_FAILED;
+    }
     log.Line(L"removal from the record of setup " + record.setupId + L" in " + folder);
     const std::vector<CRemovalRecord> records = RemovalRecordsOf(record);
 
