@@ -93,6 +93,12 @@ std::wstring WhyNotOurs(const std::wstring& path, const std::wstring& expectedFi
 // What someone else put at one of our names leaves it whole, link and all, for an administrator
 // to look at; nothing behind it is touched.
 bool MoveAside(const std::wstring& base, const std::wstring& path, const std::wstring& why, DWORD& error) {
+    if (!NameIsItself(path)) {
+        error = ERROR_REPARSE_POINT_ENCOUNTERED;
+        qb::ReportLine(L"a link we did not make is left as it is (moving it here would move what it leads to): " +
+                       path + L" (" + why + L")");
+        return false;
+    }
     wchar_t unique[48];
     swprintf(unique, 48, L"%08lx.%08lx.", static_cast<unsigned long>(GetTickCount()),
              static_cast<unsigned long>(GetCurrentProcessId()));
@@ -183,6 +189,17 @@ std::wstring FinalPathOf(HANDLE handle) {
     }
     if (length == 0 || length >= buffer.size()) return std::wstring();
     return WithoutLongForm(std::wstring(buffer.data(), length));
+}
+
+bool NameIsItself(const std::wstring& path) {
+    const size_t slash = path.find_last_of(L'\\');
+    if (slash == std::wstring::npos || slash + 1 >= path.size()) return false;
+    qb::ScopedHandle item = OpenFolder(path, 0);
+    qb::ScopedHandle parent(CreateFileW(path.substr(0, slash).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!item || !parent) return false;
+    const std::wstring parentFinal = FinalPathOf(parent.get());
+    return !parentFinal.empty() && SamePath(FinalPathOf(item.get()), parentFinal + path.substr(slash));
 }
 
 bool MakeProtectedFolder(const std::wstring& folder, DWORD& error) {

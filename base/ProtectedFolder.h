@@ -4,7 +4,9 @@
 // an opened handle as well as from its attributes) whose owner is SYSTEM, Administrators,
 // TrustedInstaller or whoever owns %ProgramData% itself. Anything else found at the name is
 // moved aside to %ProgramData% (and reported), never followed or emptied, and the folder is
-// made anew with PROTECTED_FOLDER_SDDL.
+// made anew with PROTECTED_FOLDER_SDDL. A link that this system cannot move without moving
+// what it leads to (NameIsItself) is left as it is and the folder refused
+// (ERROR_REPARSE_POINT_ENCOUNTERED).
 #pragma once
 
 #include <windows.h>
@@ -31,6 +33,12 @@ bool IsTrustedFolderOwner(PSID owner, PSID programDataOwner);
 
 // The path an opened handle reaches, without the "\\?\" form; empty when it cannot be read.
 std::wstring FinalPathOf(HANDLE handle);
+
+// The file or folder at path is itself, not a link: a handle opened at it, links not followed,
+// reaches exactly that name in its folder. Under Wine 8 a Unix symbolic link is followed even
+// then, and moving or deleting it moves or deletes what it leads to: such a name is never
+// acted on. False when nothing is there.
+bool NameIsItself(const std::wstring& path);
 
 // Makes folder (below %ProgramData%\Quillbox) and each folder on its way from there, proving
 // each that exists ours or moving it aside and making it anew, and puts the protected

@@ -88,6 +88,10 @@ bool StartsWith(const std::wstring& text, const wchar_t* prefix, std::wstring& r
 // A file of ours is always new: a leftover at its name (whoever made it, a link included)
 // is deleted first, and the file is made with CREATE_NEW, never opened as it was found.
 bool FreeTheName(const std::wstring& path, DWORD& error) {
+    if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES && !NameIsItself(path)) {
+        error = ERROR_REPARSE_POINT_ENCOUNTERED;
+        return false;
+    }
     if (DeleteWorkFile(path)) return true;
     error = GetLastError() != ERROR_SUCCESS ? GetLastError() : ERROR_ALREADY_EXISTS;
     return false;
@@ -114,6 +118,17 @@ bool PutPermissions(const std::wstring& path, const wchar_t* sddl, DWORD& error)
     return error == ERROR_SUCCESS;
 }
 
+// fresh renamed over name, never over a link there that this system would follow.
+bool RenameOver(const std::wstring& fresh, const std::wstring& name, DWORD& error) {
+    if (GetFileAttributesW(name.c_str()) != INVALID_FILE_ATTRIBUTES && !NameIsItself(name)) {
+        error = ERROR_REPARSE_POINT_ENCOUNTERED;
+        return false;
+    }
+    if (MoveDurably(fresh, name, true)) return true;
+    error = GetLastError();
+    return false;
+}
+
 // source's bytes under folder\name, flushed and then renamed over it; sddl, when given, is put
 // on the new file before it takes the name.
 bool ReplaceDurably(const std::wstring& source, const std::wstring& destination, DWORD& error,
@@ -130,8 +145,7 @@ bool ReplaceDurably(const std::wstring& source, const std::wstring& destination,
         return false;
     }
     QB_CRASH_POINT();
-    if (!MoveDurably(fresh, destination, true)) {
-        error = GetLastError();
+    if (!RenameOver(fresh, destination, error)) {
         DeleteWorkFile(fresh);
         return false;
     }
@@ -144,15 +158,6 @@ bool ModulePath(std::wstring& path) {
     if (length == 0 || length > MAX_PATH) return false;
     path.assign(buffer, length);
     return true;
-}
-
-// The file at path is itself, not a link to another (read from the handle where the system
-// does not show links in the attributes).
-bool IsPlainFileAt(const std::wstring& path) {
-    qb::ScopedHandle file(CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                      OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    if (!file) return false;
-    return CompareStringOrdinal(FinalPathOf(file.get()).c_str(), -1, path.c_str(), -1, TRUE) == CSTR_EQUAL;
 }
 
 // The names the wizard writes into a record's folder: the only ones its removal deletes.
@@ -183,8 +188,8 @@ bool MoveOutForReboot(const std::wstring& path, DWORD& error) {
 }
 
 // What earlier removals moved out and can be deleted by now. Only once the folder is proven
-// ours (a planted folder or link is moved aside, whole), and only plain files in it: a link
-// found there is deleted itself, never what it leads to.
+// ours (a planted folder or link is moved aside, whole, or refused), and only files that are
+// themselves: a link found there is left alone, and so is what it leads to.
 void SweepRemoved() {
     std::wstring base;
     if (!ProgramDataDir(base)) return;
@@ -197,11 +202,7 @@ void SweepRemoved() {
     do {
         if (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) continue;
         const std::wstring path = removed + data.cFileName;
-        if (!IsPlainFileAt(path)) {
-            DeleteFileW(path.c_str());
-            continue;
-        }
-        DeleteWorkFile(path);
+        if (NameIsItself(path)) DeleteWorkFile(path);
     } while (FindNextFileW(find.get(), &data));
     find.reset();
     RemoveEmptyProtectedFolders(removed);
@@ -299,8 +300,7 @@ bool WriteRemovalRecord(const std::wstring& folder, const RemovalRecord& record,
         return false;
     }
     QB_CRASH_POINT();
-    if (!MoveDurably(fresh, path, true)) {
-        error = GetLastError();
+    if (!RenameOver(fresh, path, error)) {
         DeleteWorkFile(fresh);
         return false;
     }
@@ -338,7 +338,8 @@ bool RemoveRecordFolder(const std::wstring& folder, DWORD& error) {
     ModulePath(running);
     for (const wchar_t* name : RECORD_FOLDER_NAMES) {
         const std::wstring path = folder + name;
-        if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) continue;
+        // A link at one of our names (made before the folder was ours) is left with what it leads to.
+        if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES || !NameIsItself(path)) continue;
         // The running copy is never deleted in place, whatever the system would allow.
         const bool runs = CompareStringOrdinal(path.c_str(), -1, running.c_str(), -1, TRUE) == CSTR_EQUAL;
         if (!runs && DeleteWorkFile(path)) continue;
@@ -346,7 +347,7 @@ bool RemoveRecordFolder(const std::wstring& folder, DWORD& error) {
         QB_CRASH_POINT();
     }
     QB_CRASH_POINT();
-    if (!DeleteWorkFile(folder + RECORD_FILE_NAME)) {
+    if (NameIsItself(folder + RECORD_FILE_NAME) && !DeleteWorkFile(folder + RECORD_FILE_NAME)) {
         error = GetLastError();
         return false;
     }
