@@ -359,12 +359,12 @@ TEST_F(InstalledAppsE2E, KeptCopyElsewhereRefusesAndTouchesNothing) {
         EXPECT_EQ(removal.WaitForExit(), static_cast<DWORD>(WIZ_EXIT_INSTALL_FAILED)) << Log();
         EXPECT_NE(Log().find("does not run from the record folder of setup " SETUP_ID_UTF8), std::string::npos) << Log();
         for (const auto& file : theirs) EXPECT_EQ(test::ReadFileBytes(c.folder + L"\\" + file.first), file.second);
-        EXPECT_EQ(test::ReadFileBytes(c.folder + L"\\record.txt"), record);
+        EXPECT_TRUE(test::ReadFileBytes(c.folder + L"\\record.txt") == record) << "the copied record changed";
         EXPECT_TRUE(test::FileExists(c.folder + L"\\Quillbox.exe"));
-        EXPECT_EQ(test::ReadFileBytes(Installed(L"abc.dic")), ABC);
-        EXPECT_EQ(test::ReadFileBytes(Installed(L"xyz.dic")), XYZ);
+        EXPECT_TRUE(test::ReadFileBytes(Installed(L"abc.dic")) == ABC) << "abc.dic changed";
+        EXPECT_TRUE(test::ReadFileBytes(Installed(L"xyz.dic")) == XYZ) << "xyz.dic changed";
         EXPECT_EQ(EntryValue(SETUP_ID, L"abc", L"Dictionaries"), L"2024-05-01");
-        EXPECT_EQ(test::ReadFileBytes(kept + L"\\record.txt"), record);
+        EXPECT_TRUE(test::ReadFileBytes(kept + L"\\record.txt") == record) << "the real record changed";
         EXPECT_TRUE(test::FileExists(kept + L"\\Quillbox.exe"));
         test::RemoveTree(c.folder);
     }
@@ -392,8 +392,10 @@ TEST_F(InstalledAppsE2E, PlantedFoldersAndLinksBeforeTheFirstInstall) {
         ASSERT_TRUE(test::WriteFileBytes(kept + L"\\" + name, "planted"));
 
     InstallBoth();
-    EXPECT_EQ(test::ReadFileBytes(kept + L"\\Quillbox.exe"), test::ReadFileBytes(machine->wizardExe));
-    EXPECT_EQ(test::ReadFileBytes(kept + L"\\dict_ver.dll"), test::ReadFileBytes(machine->wizardDir + L"\\dict_ver.dll"));
+    EXPECT_TRUE(test::ReadFileBytes(kept + L"\\Quillbox.exe") == test::ReadFileBytes(machine->wizardExe))
+        << "the kept wizard is not the wizard's bytes";
+    EXPECT_TRUE(test::ReadFileBytes(kept + L"\\dict_ver.dll") == test::ReadFileBytes(machine->wizardDir + L"\\dict_ver.dll"))
+        << "the kept version library is not the wizard's";
     for (const wchar_t* name : {L"Quillbox.exe.new", L"dict_ver.dll.new", L"record.txt.new"})
         EXPECT_FALSE(test::FileExists(kept + L"\\" + name)) << test::Utf8(name);
     // Read back where this system keeps permissions: nobody but SYSTEM, the Administrators and
