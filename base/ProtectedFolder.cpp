@@ -25,9 +25,9 @@ bool SamePath(const std::wstring& a, const std::wstring& b) {
 // A folder opened as itself: a link or junction is opened, not followed, where the system
 // can tell.
 qb::ScopedHandle OpenFolder(const std::wstring& path, DWORD access) {
-    return qb::ScopedHandle(CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                                        nullptr));
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    return qb::ScopedHandle(CreateFileW(path.c_str(), access, share, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
 }
 
 // The owner of an opened object, copied out of its descriptor.
@@ -72,7 +72,8 @@ bool ReadTrust(const std::wstring& base, Trust& trust, DWORD& error) {
 // Empty when the folder at path is ours; otherwise why not.
 std::wstring WhyNotOurs(const std::wstring& path, const std::wstring& expectedFinal, const Trust& trust) {
     const DWORD attributes = GetFileAttributesW(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) return L"cannot be read (error " + std::to_wstring(GetLastError()) + L")";
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return L"cannot be read (error " + std::to_wstring(GetLastError()) + L")";
     if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return L"a file, not a folder";
     if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return L"a link or junction";
     qb::ScopedHandle folder = OpenFolder(path, READ_CONTROL);
@@ -127,8 +128,9 @@ bool Protect(const std::wstring& path, PSECURITY_DESCRIPTOR descriptor, DWORD& e
         return false;
     }
     SetSecurityInfo(folder.get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, admins, nullptr, nullptr, nullptr);
-    error = SetSecurityInfo(folder.get(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
-                            nullptr, nullptr, dacl, nullptr);
+    error = SetSecurityInfo(folder.get(), SE_FILE_OBJECT,
+                            DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr, nullptr, dacl,
+                            nullptr);
     return error == ERROR_SUCCESS;
 }
 
@@ -195,8 +197,9 @@ bool NameIsItself(const std::wstring& path) {
     const size_t slash = path.find_last_of(L'\\');
     if (slash == std::wstring::npos || slash + 1 >= path.size()) return false;
     qb::ScopedHandle item = OpenFolder(path, 0);
-    qb::ScopedHandle parent(CreateFileW(path.substr(0, slash).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    qb::ScopedHandle parent(CreateFileW(path.substr(0, slash).c_str(), 0, share, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!item || !parent) return false;
     const std::wstring parentFinal = FinalPathOf(parent.get());
     return !parentFinal.empty() && SamePath(FinalPathOf(item.get()), parentFinal + path.substr(slash));

@@ -91,7 +91,8 @@ HostNamespace OpenHostNamespace() {
     PSECURITY_DESCRIPTOR raw = nullptr;
     if (!CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, admins, &adminsSize) ||
         !AddSIDToBoundaryDescriptor(&boundary, admins) ||
-        !ConvertStringSecurityDescriptorToSecurityDescriptorW(HOST_LOCK_NAMESPACE_SDDL, SDDL_REVISION_1, &raw, nullptr)) {
+        !ConvertStringSecurityDescriptorToSecurityDescriptorW(HOST_LOCK_NAMESPACE_SDDL, SDDL_REVISION_1, &raw,
+                                                              nullptr)) {
         result.error = GetLastError();
         DeleteBoundaryDescriptor(boundary);
         return result;

@@ -2,10 +2,8 @@
 
 #include <aclapi.h>
 #include <sddl.h>
-#include <shlobj.h>
 
 #include <cwchar>
-#include <memory>
 
 #include "base/CrashPoint.h"
 #include "base/ScopedWin.h"
@@ -295,7 +293,8 @@ bool WriteRemovalRecord(const std::wstring& folder, const RemovalRecord& record,
     const std::wstring path = folder + RECORD_FILE_NAME, fresh = path + RECORD_NEW_SUFFIX;
     if (!FreeTheName(fresh, error)) return false;
     COutputFile output;
-    if (!output.Open(fresh.c_str(), CREATE_NEW) || !output.Write(text.data(), text.size() * sizeof(wchar_t)) || !output.Commit()) {
+    if (!output.Open(fresh.c_str(), CREATE_NEW) || !output.Write(text.data(), text.size() * sizeof(wchar_t)) ||
+        !output.Commit()) {
         error = GetLastError();
         DeleteWorkFile(fresh);
         return false;
