@@ -19,6 +19,20 @@ int RemoveKeptSetup(bool silent, CRunLog& log) {
         log.Line(L"no removal record beside this copy");
         return FinishRemoval(RemovalVerdict::Failed, silent, log);
     }
+    // A copy of the folder anywhere else (a backup, an administrator looking at it) must not
+    // act for the real one, nor delete what lies beside it. Only the setup id is read here;
+    // what the record claims is read again once the host's lock is held.
+    RemovalRecord own;
+    if (!ReadSetupClaims(folder, own)) {
+        log.Line(L"the removal record beside this copy cannot be read: " + folder);
+        return FinishRemoval(RemovalVerdict::Failed, silent, log);
+    }
+    std::wstring where;
+    if (!RunsFromOwnRecordFolder(own.setupId, where)) {
+        log.Line(L"this copy does not run from the record folder of setup " + own.setupId + L" but from " + where +
+                 L": nothing removed");
+        return FinishRemoval(RemovalVerdict::Failed, silent, log);
+    }
     const HostPresence host = CurrentHostPresence();
     RemovalRecord claims;
     bool read = false;
@@ -34,7 +48,7 @@ int RemoveKeptSetup(bool silent, CRunLog& log) {
     } else {
         read = ReadSetupClaims(folder, claims);
     }
-    if (!read) {
+    if (!read || claims.setupId != own.setupId) {
         log.Line(L"the removal record beside this copy cannot be read: " + folder);
         return FinishRemoval(RemovalVerdict::Failed, silent, log);
     }

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "base/NameFolding.h"
+#include "base/ProtectedFolder.h"
 #include "base/WaitLog.h"
-#include "install/RemovalRecord.h"
 
 namespace {
 

@@ -17,7 +17,7 @@
 #define WIZ_TEXT_FINISH L"完成(&C)"
 #define WIZ_TEXT_LAUNCH L"立即启动Lexora并应用该词典(&R)"
 
-#define WIZ_TEXT_PLAN_FAILED L"fail"
+#include "package/PlanTexts.h"  // WIZ_TEXT_PLAN_FAILED, which dictpack check quotes too
 
 #define WIZ_TEXT_INSTALL_BEGIN_FORMAT L"正在为您安装《%s》，请稍候 ..."
 #define WIZ_TEXT_UPGRADE_BEGIN_FORMAT L"正在升级您本地的《%s》，请稍候 ..."

@@ -1,23 +1,20 @@
 #include <windows.h>
 #include <commctrl.h>
 #include <objbase.h>
+#include <tlhelp32.h>
+
+#include <cwchar>
+#include <string>
 
 #include "host/Desktop.h"
 #include "app/MainDlg.h"
 #include "app/Unattended.h"
 #include "app/WizardStart.h"
 #include "app/WizardTexts.h"
+#include "app/resource.h"
 #include "base/WaitLog.h"
 #include "host/ProcessControl.h"
 #include "framework/AppModule.h"
-
-// One dialog handle for every process started from this executable file: GCC marks the
-// section shared and ld keeps it so (characteristics 0xD0000040), so a second start finds
-// the first dialog.
-HWND g_hWndMainDlg __attribute__((section("Shared_S"), shared)) = nullptr;
-// The process of this executable that holds the host's lock, so that a second start of it
-// (a double click) knows to wait for that start's dialog instead of calling it another wizard.
-DWORD g_dwLockHolderPid __attribute__((section("Shared_S"), shared)) = 0;
 
 namespace {
 
@@ -25,9 +22,52 @@ namespace {
 constexpr DWORD SAME_WIZARD_WAIT_MS = 5000;
 constexpr DWORD SAME_WIZARD_POLL_MS = 50;
 
+// Another running process started from this executable's own file. Its image path is the
+// system's, not anything a process could write for others to read.
+std::wstring ImagePathOf(HANDLE process) {
+    wchar_t path[MAX_PATH * 2] = {};
+    DWORD size = MAX_PATH * 2;
+    return ::QueryFullProcessImageNameW(process, 0, path, &size) ? std::wstring(path, size) : std::wstring();
+}
+
+bool IsAnotherStartOfThisExecutable(DWORD pid) {
+    if (pid == ::GetCurrentProcessId()) return false;
+    qb::ScopedHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, pid));
+    if (!process || ::WaitForSingleObject(process.get(), 0) != WAIT_TIMEOUT) return false;
+    const std::wstring theirs = ImagePathOf(process.get()), ours = ImagePathOf(::GetCurrentProcess());
+    return !ours.empty() && ::CompareStringOrdinal(theirs.c_str(), -1, ours.c_str(), -1, TRUE) == CSTR_EQUAL;
+}
+
+bool AnotherStartOfThisExecutableRuns() {
+    qb::ScopedHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    if (!snapshot || !::Process32FirstW(snapshot.get(), &entry)) return false;
+    do {
+        if (IsAnotherStartOfThisExecutable(entry.th32ProcessID)) return true;
+    } while (::Process32NextW(snapshot.get(), &entry));
+    return false;
+}
+
+// The wizard's dialog (its class, title and Next button; a message box of the wizard has the
+// same class and title) in another start of this executable.
+BOOL CALLBACK FindSameWizardDialog(HWND window, LPARAM found) {
+    wchar_t className[16] = {}, title[128] = {};
+    ::GetClassNameW(window, className, 16);
+    ::GetWindowTextW(window, title, 128);
+    DWORD pid = 0;
+    ::GetWindowThreadProcessId(window, &pid);
+    if (wcscmp(className, L"#32770") != 0 || wcscmp(title, WIZ_TEXT_TITLE) != 0 ||
+        ::GetDlgItem(window, IDC_BTN_MAINDLG_NEXT) == nullptr || !IsAnotherStartOfThisExecutable(pid))
+        return TRUE;
+    *reinterpret_cast<HWND*>(found) = window;
+    return FALSE;
+}
+
 bool BringForwardExistingDialog() {
-    HWND other = g_hWndMainDlg;
-    if (other == nullptr || !::IsWindow(other)) return false;
+    HWND other = nullptr;
+    ::EnumWindows(FindSameWizardDialog, reinterpret_cast<LPARAM>(&other));
+    if (other == nullptr) return false;
     ::ShowWindow(other, SW_SHOWNORMAL);
     ::BringWindowToTop(other);
     ::SetActiveWindow(other);
@@ -35,21 +75,13 @@ bool BringForwardExistingDialog() {
     return true;
 }
 
-bool ProcessIsRunning(DWORD pid) {
-    qb::ScopedHandle process(::OpenProcess(SYNCHRONIZE, FALSE, pid));
-    return process && ::WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT;
-}
-
 // The lock is held: by another start of this same executable (its dialog comes forward) or
 // by a wizard from another folder. True when the dialog of this executable came forward.
 bool LooksForSameWizardDialog() {
     for (DWORD waited = 0; waited < SAME_WIZARD_WAIT_MS; waited += SAME_WIZARD_POLL_MS) {
         if (BringForwardExistingDialog()) return true;
-        const DWORD holder = g_dwLockHolderPid;
-        // A holder that is not of this executable never names itself here; the brief grace
-        // covers a start of this one between taking the lock and naming itself.
-        if ((holder == 0 && waited >= 4 * SAME_WIZARD_POLL_MS) || (holder != 0 && !ProcessIsRunning(holder)))
-            return false;
+        // A start of this executable that holds the lock runs already, window or not.
+        if (!AnotherStartOfThisExecutableRuns()) return false;
         ::Sleep(SAME_WIZARD_POLL_MS);
     }
     return false;
@@ -71,9 +103,7 @@ int Run(int nCmdShow, CRunLog& log) {
     // Destroyed on return, with the plan it holds: only after the loop has left the module.
     CMainDlg dlgMain;
     CWizardStart start(log);
-    // A second start of this executable that finds the lock taken waits for this dialog.
-    const WizardStartResult started =
-        start.Run(dlgMain.GetInstallManager(), false, [] { g_dwLockHolderPid = ::GetCurrentProcessId(); });
+    const WizardStartResult started = start.Run(dlgMain.GetInstallManager(), false);
     dlgMain.m_bHostLocked = start.locked();
 
     int result = WIZ_EXIT_CANCELLED;
@@ -93,15 +123,11 @@ int Run(int nCmdShow, CRunLog& log) {
         MSG quit;
         if (::PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) result = static_cast<int>(quit.wParam);
     } else {
-        g_hWndMainDlg = dlgMain.m_hWnd;
         dlgMain.ShowWindow(nCmdShow);
         result = theLoop.Run();
     }
 
     g_appModule.RemoveMessageLoop();
-    // The lock goes with the process; the next start of this executable must not wait for
-    // a dialog that no longer exists.
-    if (start.locked()) g_dwLockHolderPid = 0;
     return result;
 }
 

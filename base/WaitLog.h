@@ -28,7 +28,7 @@ void ReportWait(const std::wstring& what, DWORD startTick, const wchar_t* outcom
 void ReportHeldFileWait(const std::wstring& path, DWORD startTick, bool letGo);
 std::wstring WaitLine(const std::wstring& what, DWORD milliseconds, const wchar_t* outcome);
 // Any other line of the lower layers for the same sink: a program started or stopped, as
-// whom, or why none was started.
+// whom, or why none was started; a folder someone else planted, moved aside.
 void ReportLine(const std::wstring& line);
 
 }  // namespace qb

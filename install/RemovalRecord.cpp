@@ -2,10 +2,8 @@
 
 #include <aclapi.h>
 #include <sddl.h>
-#include <shlobj.h>
 
 #include <cwchar>
-#include <memory>
 
 #include "base/CrashPoint.h"
 #include "base/ScopedWin.h"
@@ -13,12 +11,9 @@
 #include "install/InstallEngine.h"
 #include "install/OutputFile.h"
 #include "install/Removal.h"
+#include "install/SetupIdentity.h"
 #include "install/WorkFiles.h"
 #include "package/VersionLibrary.h"
-
-#ifndef ERROR_REPARSE_POINT_ENCOUNTERED
-#define ERROR_REPARSE_POINT_ENCOUNTERED 4395L
-#endif
 
 namespace {
 
@@ -31,52 +26,6 @@ namespace {
 #define RECORD_OWNERSHIP_NEW L"new"
 #define RECORD_OWNERSHIP_REPLACED L"replaced"
 #define RECORD_OWNERSHIP_FOUND L"found"
-
-bool ProgramDataDir(std::wstring& out) {
-    wchar_t path[MAX_PATH] = {};
-    if (FAILED(SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, path)) || path[0] == 0)
-        return false;
-    out = path;
-    while (!out.empty() && out.back() == L'\\') out.pop_back();
-    return true;
-}
-
-struct LocalFreer {
-    void operator()(void* memory) const { LocalFree(memory); }
-};
-
-// The protected permissions, and Administrators as the owner, on a folder that exists.
-bool ProtectFolder(const std::wstring& path, PSECURITY_DESCRIPTOR descriptor, DWORD& error) {
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        error = attributes == INVALID_FILE_ATTRIBUTES ? GetLastError() : ERROR_DIRECTORY;
-        return false;
-    }
-    // Someone may have made the folder before us, as anyone may under %ProgramData%: a link
-    // would lead our files elsewhere.
-    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-        error = ERROR_REPARSE_POINT_ENCOUNTERED;
-        return false;
-    }
-    BOOL present = FALSE, defaulted = FALSE;
-    PACL dacl = nullptr;
-    GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted);
-    BYTE admins[SECURITY_MAX_SID_SIZE];
-    DWORD adminsSize = sizeof admins;
-    CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, admins, &adminsSize);
-    qb::ScopedHandle folder(CreateFileW(path.c_str(), READ_CONTROL | WRITE_DAC | WRITE_OWNER,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    if (!folder) {
-        error = GetLastError();
-        return false;
-    }
-    // The owner could give itself the folder back; Administrators take it over.
-    SetSecurityInfo(folder.get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, admins, nullptr, nullptr, nullptr);
-    error = SetSecurityInfo(folder.get(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
-                            nullptr, nullptr, dacl, nullptr);
-    return error == ERROR_SUCCESS;
-}
 
 std::wstring Sanitized(std::wstring text) {
     for (wchar_t& c : text)
@@ -154,17 +103,67 @@ bool StartsWith(const std::wstring& text, const wchar_t* prefix, std::wstring& r
     return true;
 }
 
-// source's bytes under folder\name, flushed and then renamed over it.
-bool ReplaceDurably(const std::wstring& source, const std::wstring& destination, DWORD& error) {
+// A file of ours is always new: a leftover at its name (whoever made it, a link included)
+// is deleted first, and the file is made with CREATE_NEW, never opened as it was found.
+bool FreeTheName(const std::wstring& path, DWORD& error) {
+    if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES && !NameIsItself(path)) {
+        error = ERROR_REPARSE_POINT_ENCOUNTERED;
+        return false;
+    }
+    if (DeleteWorkFile(path)) return true;
+    error = GetLastError() != ERROR_SUCCESS ? GetLastError() : ERROR_ALREADY_EXISTS;
+    return false;
+}
+
+bool PutPermissions(const std::wstring& path, const wchar_t* sddl, DWORD& error) {
+    PSECURITY_DESCRIPTOR raw = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &raw, nullptr)) {
+        error = GetLastError();
+        return false;
+    }
+    qb::ScopedLocalMemory descriptor(raw);
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL dacl = nullptr;
+    GetSecurityDescriptorDacl(raw, &present, &dacl, &defaulted);
+    qb::ScopedHandle file(CreateFileW(path.c_str(), READ_CONTROL | WRITE_DAC, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!file) {
+        error = GetLastError();
+        return false;
+    }
+    error = SetSecurityInfo(file.get(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                            nullptr, nullptr, dacl, nullptr);
+    return error == ERROR_SUCCESS;
+}
+
+// fresh renamed over name, never over a link there that this system would follow.
+bool RenameOver(const std::wstring& fresh, const std::wstring& name, DWORD& error) {
+    if (GetFileAttributesW(name.c_str()) != INVALID_FILE_ATTRIBUTES && !NameIsItself(name)) {
+        error = ERROR_REPARSE_POINT_ENCOUNTERED;
+        return false;
+    }
+    if (MoveDurably(fresh, name, true)) return true;
+    error = GetLastError();
+    return false;
+}
+
+// source's bytes under folder\name, flushed and then renamed over it; sddl, when given, is put
+// on the new file before it takes the name.
+bool ReplaceDurably(const std::wstring& source, const std::wstring& destination, DWORD& error,
+                    const wchar_t* sddl = nullptr) {
     const std::wstring fresh = destination + RECORD_NEW_SUFFIX;
-    if (!CopyDurably(source, fresh, CREATE_ALWAYS)) {
+    if (!FreeTheName(fresh, error)) return false;
+    if (!CopyDurably(source, fresh, CREATE_NEW)) {
         error = GetLastError();
         DeleteWorkFile(fresh);
         return false;
     }
+    if (sddl != nullptr && !PutPermissions(fresh, sddl, error)) {
+        DeleteWorkFile(fresh);
+        return false;
+    }
     QB_CRASH_POINT();
-    if (!MoveDurably(fresh, destination, true)) {
-        error = GetLastError();
+    if (!RenameOver(fresh, destination, error)) {
         DeleteWorkFile(fresh);
         return false;
     }
@@ -178,6 +177,13 @@ bool ModulePath(std::wstring& path) {
     path.assign(buffer, length);
     return true;
 }
+
+// The names the wizard writes into a record's folder, besides the record: the only ones its
+// removal deletes. The wizard last: the running copy is the one that may have nowhere to go.
+const wchar_t* const RECORD_FOLDER_NAMES[] = {
+    VERSION_LIBRARY_NAME, VERSION_LIBRARY_NAME RECORD_NEW_SUFFIX, KEPT_WIZARD_NAME RECORD_NEW_SUFFIX,
+    RECORD_FILE_NAME RECORD_NEW_SUFFIX, RECORD_PENDING_NAME, KEPT_WIZARD_NAME,
+};
 
 // A file that cannot go now (it runs) leaves the folder and goes when Windows next starts.
 bool MoveOutForReboot(const std::wstring& path, DWORD& error) {
@@ -200,17 +206,25 @@ bool MoveOutForReboot(const std::wstring& path, DWORD& error) {
     return true;
 }
 
-// What earlier removals moved out and can be deleted by now.
+// What earlier removals moved out and can be deleted by now. Only once the folder is proven
+// ours (a planted folder or link is moved aside, whole, or refused), and only files that are
+// themselves: a link found there is left alone, and so is what it leads to.
 void SweepRemoved() {
     std::wstring base;
     if (!ProgramDataDir(base)) return;
     const std::wstring removed = base + RECORD_REMOVED_PIECE;
+    DWORD error = ERROR_SUCCESS;
+    if (GetFileAttributesW(removed.c_str()) == INVALID_FILE_ATTRIBUTES || !MakeProtectedFolder(removed, error)) return;
     WIN32_FIND_DATAW data;
     qb::ScopedFindHandle find(FindFirstFileW((removed + L"*").c_str(), &data));
     if (!find) return;
     do {
-        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) DeleteWorkFile(removed + data.cFileName);
+        if (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) continue;
+        const std::wstring path = removed + data.cFileName;
+        if (NameIsItself(path)) DeleteWorkFile(path);
     } while (FindNextFileW(find.get(), &data));
+    find.reset();
+    RemoveEmptyProtectedFolders(removed);
 }
 
 }  // namespace
@@ -229,38 +243,19 @@ bool RunningAsKeptCopy(std::wstring& folder) {
     return true;
 }
 
-bool MakeProtectedFolder(const std::wstring& folder, DWORD& error) {
-    std::wstring base;
-    if (!ProgramDataDir(base)) {
-        error = ERROR_PATH_NOT_FOUND;
-        return false;
-    }
-    if (folder.compare(0, base.size() + 1, base + L"\\") != 0) {
-        error = ERROR_BAD_PATHNAME;
-        return false;
-    }
-    PSECURITY_DESCRIPTOR raw = nullptr;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(RECORD_FOLDER_SDDL, SDDL_REVISION_1, &raw, nullptr)) {
-        error = GetLastError();
-        return false;
-    }
-    std::unique_ptr<void, LocalFreer> descriptor(raw);
-    SECURITY_ATTRIBUTES attributes = {sizeof attributes, raw, FALSE};
-    std::wstring path = base;
-    size_t start = base.size() + 1;
-    while (start < folder.size()) {
-        size_t slash = folder.find(L'\\', start);
-        if (slash == std::wstring::npos) slash = folder.size();
-        path += L"\\" + folder.substr(start, slash - start);
-        start = slash + 1;
-        if (!CreateDirectoryW(path.c_str(), &attributes) && GetLastError() != ERROR_ALREADY_EXISTS) {
-            error = GetLastError();
-            return false;
-        }
-        if (!ProtectFolder(path, raw, error)) return false;
-    }
-    error = ERROR_SUCCESS;
-    return true;
+bool RunsFromOwnRecordFolder(const std::wstring& setupId, std::wstring& where) {
+    std::wstring exe, base;
+    if (!ModulePath(exe) || !ProgramDataDir(base)) return false;
+    qb::ScopedHandle self(CreateFileW(exe.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                      OPEN_EXISTING, 0, nullptr));
+    qb::ScopedHandle programData(CreateFileW(base.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                             nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    where = self ? FinalPathOf(self.get()) : exe;
+    if (!self || !programData || !IsSafeSetupId(setupId)) return false;
+    const std::wstring programDataFinal = FinalPathOf(programData.get());
+    const std::wstring own = programDataFinal + RECORD_ROOT_PIECE + setupId + L"\\" KEPT_WIZARD_NAME;
+    return !programDataFinal.empty() &&
+           CompareStringOrdinal(where.c_str(), -1, own.c_str(), -1, TRUE) == CSTR_EQUAL;
 }
 
 namespace {
@@ -318,15 +313,16 @@ bool WriteRecordFile(const std::wstring& path, const RemovalRecord& record, DWOR
                 OwnershipText(entry.ownership) + L"\r\n";
     }
     const std::wstring fresh = path + RECORD_NEW_SUFFIX;
+    if (!FreeTheName(fresh, error)) return false;
     COutputFile output;
-    if (!output.Open(fresh.c_str()) || !output.Write(text.data(), text.size() * sizeof(wchar_t)) || !output.Commit()) {
+    if (!output.Open(fresh.c_str(), CREATE_NEW) || !output.Write(text.data(), text.size() * sizeof(wchar_t)) ||
+        !output.Commit()) {
         error = GetLastError();
         DeleteWorkFile(fresh);
         return false;
     }
     QB_CRASH_POINT();
-    if (!MoveDurably(fresh, path, true)) {
-        error = GetLastError();
+    if (!RenameOver(fresh, path, error)) {
         DeleteWorkFile(fresh);
         return false;
     }
@@ -376,7 +372,7 @@ bool KeepWizardCopy(const std::wstring& folder, DWORD& error) {
         error = GetLastError();
         return false;
     }
-    if (!ReplaceDurably(exe, folder + KEPT_WIZARD_NAME, error)) return false;
+    if (!ReplaceDurably(exe, folder + KEPT_WIZARD_NAME, error, KEPT_WIZARD_SDDL)) return false;
     QB_CRASH_POINT();
     const std::wstring library = dir + VERSION_LIBRARY_NAME;
     if (FileExistsAt(library) && !ReplaceDurably(library, folder + VERSION_LIBRARY_NAME, error)) return false;
@@ -398,31 +394,29 @@ bool RemoveRecordFolder(const std::wstring& folder, DWORD& error) {
     // itself.
     std::wstring running;
     ModulePath(running);
-    WIN32_FIND_DATAW data;
-    qb::ScopedFindHandle find(FindFirstFileW((folder + L"*").c_str(), &data));
-    if (find) {
-        do {
-            const std::wstring name = data.cFileName;
-            if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || name == RECORD_FILE_NAME) continue;
-            const std::wstring path = folder + name;
-            // The running copy is never deleted in place, whatever the system would allow.
-            const bool runs = CompareStringOrdinal(path.c_str(), -1, running.c_str(), -1, TRUE) == CSTR_EQUAL;
-            if (!runs && DeleteWorkFile(path)) continue;
-            if (!MoveOutForReboot(path, error)) return false;
-            QB_CRASH_POINT();
-        } while (FindNextFileW(find.get(), &data));
+    for (const wchar_t* name : RECORD_FOLDER_NAMES) {
+        const std::wstring path = folder + name;
+        // A link at one of our names (made before the folder was ours) is left with what it leads to.
+        if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES || !NameIsItself(path)) continue;
+        // The running copy is never deleted in place, whatever the system would allow.
+        const bool runs = CompareStringOrdinal(path.c_str(), -1, running.c_str(), -1, TRUE) == CSTR_EQUAL;
+        if (!runs && DeleteWorkFile(path)) continue;
+        if (!MoveOutForReboot(path, error)) return false;
+        QB_CRASH_POINT();
     }
     QB_CRASH_POINT();
-    if (!DeleteWorkFile(folder + RECORD_FILE_NAME)) {
+    if (NameIsItself(folder + RECORD_FILE_NAME) && !DeleteWorkFile(folder + RECORD_FILE_NAME)) {
         error = GetLastError();
         return false;
     }
     QB_CRASH_POINT();
-    find.reset();
     if (!RemoveDirectoryW(folder.c_str())) {
+        // What someone else put here is not ours to delete: the folder stays with it.
+        if (GetLastError() == ERROR_DIR_NOT_EMPTY) return true;
         error = GetLastError();
         return false;
     }
+    RemoveEmptyProtectedFolders(folder.substr(0, folder.find_last_of(L'\\', folder.size() - 2)));
     return true;
 }
 

@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "base/ProtectedFolder.h"
 #include "install/Removal.h"
 #include "package/PackageSeal.h"
 
@@ -31,8 +32,9 @@
 #define RECORD_NEW_SUFFIX L".new"
 // The first line of a record file; a file without it is not read.
 #define RECORD_SIGNATURE L"Quillbox removal record 1"
-// The folder and every file in it: SYSTEM and Administrators, full control, nothing inherited.
-#define RECORD_FOLDER_SDDL L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)"
+// The kept wizard: as its folder, and readable by every user, since Windows' list of installed
+// apps shows its icon to whoever opens it.
+#define KEPT_WIZARD_SDDL L"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FRFX;;;BU)"
 
 struct RecordedEntry {
     std::wstring targetName;  // the file's name in the host's data folder, as installed
@@ -57,11 +59,9 @@ struct RemovalRecord {
 bool RecordFolderOf(const std::wstring& setupId, std::wstring& folder);
 // The folder of the running executable when it is a kept copy: a record beside it.
 bool RunningAsKeptCopy(std::wstring& folder);
-
-// Makes folder and each missing folder above it from %ProgramData% down with the protected
-// permissions, and puts them (with Administrators as owner) on each that exists; a folder
-// that is a link or junction is refused (ERROR_REPARSE_POINT_ENCOUNTERED).
-bool MakeProtectedFolder(const std::wstring& folder, DWORD& error);
+// The running executable's own file, links resolved, is Quillbox.exe in the record folder of
+// setupId: a kept copy acts only there. Else false, with where it runs.
+bool RunsFromOwnRecordFolder(const std::wstring& setupId, std::wstring& where);
 
 bool ReadRemovalRecord(const std::wstring& folder, RemovalRecord& record);
 bool WriteRemovalRecord(const std::wstring& folder, const RemovalRecord& record, DWORD& error);
@@ -74,7 +74,8 @@ std::vector<std::wstring> AllRecordFolders();
 // The running wizard and the version library beside it, copied into folder.
 bool KeepWizardCopy(const std::wstring& folder, DWORD& error);
 std::wstring KeptWizardPath(const std::wstring& folder);
-// The copies, then the record, then the folder. A copy that is running (the removal's own) cannot be
+// The copies, then the record, then the folder, and the folders above it that are left empty.
+// Only the names the wizard writes there go; a folder that still holds anything else stays. A copy that is running (the removal's own) cannot be
 // deleted: it is moved out of the folder into %ProgramData%\Quillbox\Removed\ under a name of
 // its own and deleted when Windows next starts (MOVEFILE_DELAY_UNTIL_REBOOT), so the folder
 // goes now and a later install may make it again.

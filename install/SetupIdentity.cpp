@@ -6,6 +6,7 @@
 #include <cwchar>
 
 #include "base/NameFolding.h"
+#include "package/EntryNames.h"
 #include "package/PackageSeal.h"
 
 namespace {
@@ -25,7 +26,9 @@ bool IsSafeSetupId(const std::wstring& id) {
                            c == L'.' || c == L'-' || c == L'_';
         if (!plain) return false;
     }
-    return true;
+    // The id names a folder and a registry key: Windows would drop a trailing dot (so "abc." and
+    // "abc" would share one folder under two keys) and open a device for "nul" or "com1.x".
+    return IsSafeEntryName(id, L"");
 }
 
 std::wstring DigestSetupId(std::vector<std::wstring> packageNames) {

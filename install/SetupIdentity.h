@@ -14,8 +14,12 @@
 // A digest id: this prefix and 16 hexadecimal digits.
 #define SETUP_DIGEST_ID_PREFIX L"pk-"
 // An id becomes a folder and a registry key name: at most this many letters, digits, '.',
-// '-' and '_', not starting with '.'.
+// '-' and '_', not starting or ending with '.', and no device name (nul, com1, ...), by the
+// rule that names a dictionary's file.
 constexpr size_t SETUP_ID_MAX_UNITS = 40;
+// The rule as dictpack words it, after "at most 40".
+#define SETUP_ID_RULE_TEXT \
+    " letters, digits, '.', '-' and '_', not starting or ending with '.', and not a device name (nul, com1, ...)"
 // Display name and publisher are cut to this many characters.
 constexpr size_t SETUP_TEXT_MAX_UNITS = 200;
 

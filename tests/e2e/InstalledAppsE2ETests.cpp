@@ -3,22 +3,30 @@
 // gone, removes exactly what that setup installed. The real Quillbox.exe throughout.
 #include <gtest/gtest.h>
 
+#include <aclapi.h>
+#include <sddl.h>
+
 #include <memory>
+#include <utility>
+#include <vector>
 
 #include "app/CommandLine.h"
 #include "app/WizardTexts.h"
 #include "app/resource.h"
+#include "base/ProtectedFolder.h"
 #include "base/WorkFileNames.h"
 #include "host/ProcessControl.h"
 #include "install/SetupIdentity.h"
 #include "tests/e2e/InstalledAppsSupport.h"
 #include "tests/e2e/WizardDriver.h"
+#include "tests/faults/UnixMount.h"
 
 using namespace e2e;
 
 namespace {
 
 #define SETUP_ID L"acme.dictionaries"
+#define SETUP_ID_UTF8 "acme.dictionaries"
 
 std::wstring BinDir() {
     wchar_t full[MAX_PATH];
@@ -571,6 +579,156 @@ TEST_F(InstalledAppsE2E, RecordNotWrittenEndsTheSilentInstallWith1603) {
         EXPECT_EQ(removal->WaitForExit(), 0u) << Log();
         ExpectGone(L"abc");
         ExpectNothingOfTheSetupLeft(SETUP_ID);
+    }
+}
+
+// The kept folder copied elsewhere (an administrator looking at it, beside files of theirs, or
+// into another setup's record folder) and started there with /UNINSTALL: it refuses (1603, a box
+// by hand) and touches nothing: neither the files beside it nor the real setup's dictionaries,
+// entry and record.
+TEST_F(InstalledAppsE2E, KeptCopyElsewhereRefusesAndTouchesNothing) {
+    InstallBoth();
+    const std::wstring kept = RecordFolder(SETUP_ID);
+    const std::string record = test::ReadFileBytes(kept + L"\\record.txt");
+    const std::vector<std::pair<std::wstring, std::string>> theirs = {
+        {L"notes.txt", "notes"}, {L"photo.jpg", "\xFF\xD8\xFFJFIF"}, {L"report.docx", "PK\x03\x04"}};
+    struct Case {
+        const char* name;
+        std::wstring folder;
+        bool byHand;
+    } cases[] = {
+        {"a folder of the administrator's, quietly", dir.path() + L"\\inspect", false},
+        {"a folder of the administrator's, by hand", dir.path() + L"\\inspect", true},
+        {"another setup's record folder", RecordFolder(L"other.setup"), false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(test::MakeDirs(c.folder));
+        for (const wchar_t* name : {L"Quillbox.exe", L"dict_ver.dll", L"record.txt"})
+            ASSERT_TRUE(CopyFileW((kept + L"\\" + name).c_str(), (c.folder + L"\\" + name).c_str(), FALSE));
+        for (const auto& file : theirs) ASSERT_TRUE(test::WriteFileBytes(c.folder + L"\\" + file.first, file.second));
+
+        DeleteFileW(LogPath().c_str());
+        Wizard removal(c.folder + L"\\Quillbox.exe", c.byHand ? L"/UNINSTALL \"/LOG=" + LogPath() + L"\""
+                                                              : L"/UNINSTALL /S \"/LOG=" + LogPath() + L"\"");
+        if (c.byHand) {
+            HWND box = WaitForMessageBox(removal.processId(), WIZ_TEXT_REMOVE_FAILED);
+            ASSERT_NE(box, nullptr);
+            CloseMessageBox(box);
+        }
+        EXPECT_EQ(removal.WaitForExit(), static_cast<DWORD>(WIZ_EXIT_INSTALL_FAILED)) << Log();
+        EXPECT_NE(Log().find("does not run from the record folder of setup " SETUP_ID_UTF8), std::string::npos) << Log();
+        for (const auto& file : theirs) EXPECT_EQ(test::ReadFileBytes(c.folder + L"\\" + file.first), file.second);
+        EXPECT_TRUE(test::ReadFileBytes(c.folder + L"\\record.txt") == record) << "the copied record changed";
+        EXPECT_TRUE(test::FileExists(c.folder + L"\\Quillbox.exe"));
+        EXPECT_TRUE(test::ReadFileBytes(Installed(L"abc.dic")) == ABC) << "abc.dic changed";
+        EXPECT_TRUE(test::ReadFileBytes(Installed(L"xyz.dic")) == XYZ) << "xyz.dic changed";
+        EXPECT_EQ(EntryValue(SETUP_ID, L"abc", L"Dictionaries"), L"2024-05-01");
+        EXPECT_TRUE(test::ReadFileBytes(kept + L"\\record.txt") == record) << "the real record changed";
+        EXPECT_TRUE(test::FileExists(kept + L"\\Quillbox.exe"));
+        test::RemoveTree(c.folder);
+    }
+    EXPECT_EQ(UninstallEntries(), std::vector<std::wstring>{SETUP_ID});
+}
+
+// Before the first install, another user planted a link at Removed\ leading to a folder of
+// theirs (a read-only file in it), and a folder at Setups\<id>\ holding a Quillbox.exe of other
+// bytes, leftovers at the names of the files being written, and a folder of theirs. The install
+// keeps the wizard's own bytes, readable by every user for the entry's icon; the removal takes
+// the dictionaries and only the names the wizard writes, and nothing behind the link.
+TEST_F(InstalledAppsE2E, PlantedFoldersAndLinksBeforeTheFirstInstall) {
+    const std::wstring victim = dir.path() + L"\\victim", removed = L"C:\\ProgramData\\Quillbox\\Removed";
+    const std::wstring kept = RecordFolder(SETUP_ID);
+    ASSERT_TRUE(test::MakeDirs(victim));
+    ASSERT_TRUE(test::WriteFileBytes(victim + L"\\precious.txt", "precious"));
+    ASSERT_TRUE(test::WriteFileBytes(victim + L"\\readonly.txt", "read-only"));
+    ASSERT_TRUE(SetFileAttributesW((victim + L"\\readonly.txt").c_str(), FILE_ATTRIBUTE_READONLY));
+    ASSERT_TRUE(test::MakeDirs(kept + L"\\theirs"));
+    ASSERT_EQ(faults::RunShell("ln -s '" + faults::UnixPath(victim) + "' '" + faults::UnixPath(removed) + "'",
+                               dir.path() + L"\\sh"),
+              0);
+    ASSERT_TRUE(test::WriteFileBytes(kept + L"\\theirs\\file.txt", "theirs"));
+    for (const wchar_t* name : {L"Quillbox.exe", L"Quillbox.exe.new", L"dict_ver.dll.new", L"record.txt.new"})
+        ASSERT_TRUE(test::WriteFileBytes(kept + L"\\" + name, "planted"));
+
+    InstallBoth();
+    EXPECT_TRUE(test::ReadFileBytes(kept + L"\\Quillbox.exe") == test::ReadFileBytes(machine->wizardExe))
+        << "the kept wizard is not the wizard's bytes";
+    EXPECT_TRUE(test::ReadFileBytes(kept + L"\\dict_ver.dll") == test::ReadFileBytes(machine->wizardDir + L"\\dict_ver.dll"))
+        << "the kept version library is not the wizard's";
+    for (const wchar_t* name : {L"Quillbox.exe.new", L"dict_ver.dll.new", L"record.txt.new"})
+        EXPECT_FALSE(test::FileExists(kept + L"\\" + name)) << test::Utf8(name);
+    // Read back where this system keeps permissions: nobody but SYSTEM, the Administrators and
+    // the account that owns %ProgramData% may change the kept wizard, and every user may read it.
+    {
+        qb::ScopedHandle file(CreateFileW((kept + L"\\Quillbox.exe").c_str(), READ_CONTROL, FILE_SHARE_READ, nullptr,
+                                          OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(file);
+        PACL dacl = nullptr;
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        ASSERT_EQ(GetSecurityInfo(file.get(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr,
+                                  &descriptor),
+                  static_cast<DWORD>(ERROR_SUCCESS));
+        qb::ScopedLocalMemory owned(descriptor);
+        ASSERT_NE(dacl, nullptr);
+        bool everyUserReads = false;
+        for (DWORD i = 0; i < dacl->AceCount; ++i) {
+            void* raw = nullptr;
+            ASSERT_TRUE(GetAce(dacl, i, &raw));
+            const auto* ace = static_cast<const ACCESS_ALLOWED_ACE*>(raw);
+            PSID sid = const_cast<DWORD*>(&ace->SidStart);
+            const bool everyone = IsWellKnownSid(sid, WinWorldSid) || IsWellKnownSid(sid, WinBuiltinUsersSid);
+            if (ace->Header.AceType != ACCESS_ALLOWED_ACE_TYPE || !everyone) continue;
+            everyUserReads = everyUserReads || (ace->Mask & FILE_READ_DATA) != 0;
+            EXPECT_EQ(ace->Mask & (FILE_WRITE_DATA | FILE_APPEND_DATA | WRITE_DAC | WRITE_OWNER | DELETE), 0u);
+        }
+        EXPECT_TRUE(everyUserReads) << "the entry's icon cannot be read by every user";
+    }
+
+    const bool linkMovable = NameIsItself(removed);
+    std::unique_ptr<Wizard> removal = StartEntryCommand(SETUP_ID, L"QuietUninstallString");
+    ASSERT_TRUE(removal);
+    // Where the system cannot move the link as itself, the running copy has nowhere to go: the
+    // removal says so rather than follow the link.
+    EXPECT_EQ(removal->WaitForExit(), linkMovable ? 0u : static_cast<DWORD>(WIZ_EXIT_INSTALL_FAILED)) << Log();
+    ExpectGone(L"abc");
+    ExpectGone(L"xyz");
+    EXPECT_EQ(test::ReadFileBytes(victim + L"\\precious.txt"), "precious");
+    EXPECT_EQ(test::ReadFileBytes(victim + L"\\readonly.txt"), "read-only");
+    std::vector<std::wstring> behindTheLink;
+    WIN32_FIND_DATAW data;
+    qb::ScopedFindHandle find(FindFirstFileW((victim + L"\\*").c_str(), &data));
+    if (find) {
+        do {
+            if (data.cFileName[0] != L'.') behindTheLink.push_back(data.cFileName);
+        } while (FindNextFileW(find.get(), &data));
+    }
+    EXPECT_EQ(behindTheLink, (std::vector<std::wstring>{L"precious.txt", L"readonly.txt"}));
+    EXPECT_EQ(test::ReadFileBytes(kept + L"\\theirs\\file.txt"), "theirs") << "a file the wizard did not write";
+    EXPECT_FALSE(test::FileExists(kept + L"\\dict_ver.dll"));
+    if (!linkMovable) {
+        ASSERT_EQ(faults::RunShell("rm '" + faults::UnixPath(removed) + "'", dir.path() + L"\\sh"), 0);
+    }
+}
+
+// A setup id that Windows would read as another name ("abc." is the folder "abc") or as a
+// device ("nul", "com1.x") is not the entry's name: the digest of the package names is, so the
+// install leaves one entry, its record, and a removal that takes everything.
+TEST_F(InstalledAppsE2E, SetupIdsWindowsWouldReadOtherwiseGiveTheDigest) {
+    machine->AddPackage(L"abc.dir", MakePackage({Abc(ABC)}, true));
+    const std::wstring digest = DigestSetupId({L"abc.dir"});
+    for (const wchar_t* id : {L"abc.", L"nul", L"com1.x"}) {
+        SCOPED_TRACE(test::Utf8(id));
+        WriteSetupInfo(machine->wizardDir, id, L"", L"Acme Dictionaries Ltd.");
+        ASSERT_EQ(RunSilently(machine->wizardExe, L"/S"), 0u);
+        EXPECT_EQ(UninstallEntries(), std::vector<std::wstring>{digest});
+        EXPECT_TRUE(test::FileExists(RecordFolder(digest) + L"\\record.txt"));
+        EXPECT_FALSE(test::FileExists(RecordFolder(L"abc")));
+        std::unique_ptr<Wizard> removal = StartEntryCommand(digest, L"QuietUninstallString");
+        ASSERT_TRUE(removal);
+        EXPECT_EQ(removal->WaitForExit(), 0u) << Log();
+        ExpectGone(L"abc");
+        ExpectNothingOfTheSetupLeft(digest);
     }
 }
 

@@ -333,4 +333,28 @@ TEST_F(WizardE2E, SecondStartBringsTheFirstDialogBackAndEnds) {
     EXPECT_EQ(again.WaitForExit(), 1u);
 }
 
+// A window another program made to look like the wizard's dialog (its class, title and Next
+// button) is not a start of this executable: the wizard opens its own dialog and leaves that
+// window as it is.
+TEST_F(WizardE2E, LookalikeWindowOfAnotherProgramIsNotTheWizard) {
+    machine->Register();
+    machine->AddPackage(L"abc.dir", MakePackage({Abc("abc")}));
+    HWND lookalike = CreateWindowExW(0, L"#32770", WIZ_TEXT_TITLE, WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr, nullptr,
+                                     nullptr, nullptr);
+    ASSERT_NE(lookalike, nullptr);
+    CreateWindowExW(0, L"BUTTON", WIZ_TEXT_NEXT, WS_CHILD | WS_VISIBLE, 10, 10, 80, 24, lookalike,
+                    reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_BTN_MAINDLG_NEXT)), nullptr, nullptr);
+    ShowWindow(lookalike, SW_MINIMIZE);
+
+    Wizard wizard(machine->wizardExe);
+    HWND dlg = wizard.WaitForDialog();
+    EXPECT_NE(dlg, nullptr) << "the wizard ended, taking the lookalike for itself";
+    EXPECT_TRUE(IsIconic(lookalike)) << "the lookalike was brought forward";
+    if (dlg != nullptr) {
+        Click(dlg, IDC_BTN_MAINDLG_CANCEL);
+        EXPECT_EQ(wizard.WaitForExit(), 1u);
+    }
+    DestroyWindow(lookalike);
+}
+
 }  // namespace

@@ -3,7 +3,9 @@
 #include <aclapi.h>
 #include <sddl.h>
 
+#include <iostream>
 #include <thread>
+#include <vector>
 
 #include "host/HostLock.h"
 #include "tests/support/TestSupport.h"
@@ -45,67 +47,56 @@ HostLockResult AcquireFromAnotherThread(const std::wstring& name) {
     return result;
 }
 
-// The lock carries exactly the permissions meant (SYSTEM and the Administrators all access,
-// an interactive user only waiting and letting go, nothing inherited), and a second wizard
-// finds it busy.
-TEST(HostLockTest, MadeWithExplicitPermissionsAndBusyForTheNext) {
+// Only administrators may do anything with the lock: no right for Everyone, Users, interactive
+// or authenticated users, read back through the lock's own handle (a mutex in the private
+// namespace, or the lock file where the system has none); a second wizard finds it busy, and
+// once let go the next one takes it.
+TEST(HostLockTest, NoRightForStandardUsersAndBusyForTheNext) {
     const std::wstring name = UniqueLockName();
-    qb::ScopedHandle lock;
-    DWORD error = ERROR_SUCCESS;
-    ASSERT_EQ(AcquireHostLockNamed(name, lock, error), HostLockResult::Acquired) << error;
-    EXPECT_EQ(AcquireFromAnotherThread(name), HostLockResult::Busy);
+    {
+        qb::ScopedHandle lock;
+        DWORD error = ERROR_SUCCESS;
+        ASSERT_EQ(AcquireHostLockNamed(name, lock, error), HostLockResult::Acquired) << error;
+        EXPECT_EQ(AcquireFromAnotherThread(name), HostLockResult::Busy);
 
-    qb::ScopedHandle readable(OpenMutexW(READ_CONTROL, FALSE, name.c_str()));
-    ASSERT_TRUE(readable) << GetLastError();
-    PACL dacl = nullptr;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    ASSERT_EQ(GetSecurityInfo(readable.get(), SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
-                              nullptr, &descriptor),
-              static_cast<DWORD>(ERROR_SUCCESS));
-    qb::ScopedLocalMemory owned(descriptor);
-    SECURITY_DESCRIPTOR_CONTROL control = 0;
-    DWORD revision = 0;
-    ASSERT_TRUE(GetSecurityDescriptorControl(descriptor, &control, &revision));
-    EXPECT_NE(control & SE_DACL_PROTECTED, 0) << "permissions inherited";
-    ASSERT_NE(dacl, nullptr) << "no DACL: everyone may do anything";
-    struct Expected {
-        WELL_KNOWN_SID_TYPE sid;
-        ACCESS_MASK mask;
-    } expected[] = {{WinLocalSystemSid, MUTEX_ALL_ACCESS},
-                    {WinBuiltinAdministratorsSid, MUTEX_ALL_ACCESS},
-                    {WinInteractiveSid, SYNCHRONIZE | MUTEX_MODIFY_STATE}};
-    ASSERT_EQ(dacl->AceCount, 3u);
-    for (DWORD i = 0; i < dacl->AceCount; ++i) {
-        SCOPED_TRACE("ACE " + std::to_string(i));
-        void* raw = nullptr;
-        ASSERT_TRUE(GetAce(dacl, i, &raw));
-        const auto* ace = static_cast<const ACCESS_ALLOWED_ACE*>(raw);
-        EXPECT_EQ(ace->Header.AceType, ACCESS_ALLOWED_ACE_TYPE);
-        EXPECT_EQ(ace->Mask, expected[i].mask);
-        BYTE sid[SECURITY_MAX_SID_SIZE];
-        DWORD size = sizeof sid;
-        ASSERT_TRUE(CreateWellKnownSid(expected[i].sid, nullptr, sid, &size));
-        EXPECT_TRUE(EqualSid(const_cast<DWORD*>(&ace->SidStart), sid));
+        const bool inNamespace = HostLocksInPrivateNamespace();
+        std::cout << "[ figure ] host lock kind: " << (inNamespace ? "private namespace mutex" : "lock file") << "\n";
+        PACL dacl = nullptr;
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        ASSERT_EQ(GetSecurityInfo(lock.get(), inNamespace ? SE_KERNEL_OBJECT : SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                                  nullptr, nullptr, &dacl, nullptr, &descriptor),
+                  static_cast<DWORD>(ERROR_SUCCESS));
+        qb::ScopedLocalMemory owned(descriptor);
+        ASSERT_NE(dacl, nullptr) << "no DACL: everyone may do anything";
+        for (DWORD i = 0; i < dacl->AceCount; ++i) {
+            void* raw = nullptr;
+            ASSERT_TRUE(GetAce(dacl, i, &raw));
+            const auto* ace = static_cast<const ACCESS_ALLOWED_ACE*>(raw);
+            if (ace->Header.AceType != ACCESS_ALLOWED_ACE_TYPE) continue;
+            PSID sid = const_cast<DWORD*>(&ace->SidStart);
+            for (WELL_KNOWN_SID_TYPE standard :
+                 {WinWorldSid, WinBuiltinUsersSid, WinInteractiveSid, WinAuthenticatedUserSid})
+                EXPECT_FALSE(IsWellKnownSid(sid, standard)) << "ACE " << i << " gives a standard user rights";
+        }
     }
+    EXPECT_EQ(AcquireFromAnotherThread(name), HostLockResult::Acquired) << "the lock outlived its holder";
 }
 
-// A lock this account may not open (another account's, made with its maker's permissions;
-// here a denial of everyone, which even the owner of the test cannot pass):
-// another wizard holds the host, not "the lock cannot be made".
-TEST(HostLockTest, LockOfAnotherAccountIsBusy) {
+// A standard user who makes the lock's old global name first, with every right for
+// interactive users, and holds it, no longer keeps every wizard waiting.
+TEST(HostLockTest, NameMadeFirstByAnotherAccountDoesNotHoldTheHost) {
     const std::wstring name = UniqueLockName();
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    const wchar_t* theirs = L"D:P(D;;0x001f0001;;;WD)(A;;0x001f0001;;;SY)";
+    const wchar_t* theirs = L"D:P(A;;0x001f0001;;;WD)(A;;0x001f0001;;;IU)";
     ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(theirs, SDDL_REVISION_1, &descriptor, nullptr));
     qb::ScopedLocalMemory owned(descriptor);
     SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
-    qb::ScopedHandle made(CreateMutexW(&attributes, FALSE, name.c_str()));
-    ASSERT_TRUE(made);
-    qb::ScopedHandle probe(OpenMutexW(SYNCHRONIZE, FALSE, name.c_str()));
-    if (probe) GTEST_SKIP() << "this system lets every account open the lock (no object permissions enforced)";
-    qb::ScopedHandle lock;
-    DWORD error = ERROR_SUCCESS;
-    EXPECT_EQ(AcquireHostLockNamed(name, lock, error), HostLockResult::Busy) << error;
+    std::vector<qb::ScopedHandle> squatted;
+    for (const std::wstring& spelling : {L"Global\\" + name, name, std::wstring(L"Local\\") + name}) {
+        squatted.emplace_back(CreateMutexW(&attributes, TRUE, spelling.c_str()));
+        ASSERT_TRUE(squatted.back()) << GetLastError();
+    }
+    EXPECT_EQ(AcquireFromAnotherThread(name), HostLockResult::Acquired);
 }
 
 }  // namespace

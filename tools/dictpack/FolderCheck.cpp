@@ -8,7 +8,6 @@
 #include <cstring>
 #include <map>
 
-#include "app/WizardTexts.h"
 #include "base/ScopedWin.h"
 #include "dictver/DictDate.h"
 #include "host/HostPaths.h"
@@ -19,6 +18,7 @@
 #include "package/EntryNames.h"
 #include "package/LocalScan.h"
 #include "package/PackageReader.h"
+#include "package/PlanTexts.h"
 #include "package/VersionLibrary.h"
 #include "tools/dictpack/DictPackCore.h"
 #include "tools/dictpack/SetupFolder.h"
@@ -273,7 +273,7 @@ private:
         if (given[0] != 0 && !IsSafeSetupId(given))
             Report(false, U8(SETUP_INFO_FILE_NAME), "",
                    "id '" + U8(given) + "' is not at most " + Num(static_cast<int>(SETUP_ID_MAX_UNITS)) +
-                       " letters, digits, '.', '-' and '_': the entry in the list of installed apps is named by a "
+                       SETUP_ID_RULE_TEXT ": the entry in the list of installed apps is named by a "
                        "digest of the package names instead, and another build of this setup gets an entry of its own",
                    nullptr);
         const bool fromInfo = given[0] != 0 && identity.id == given;

@@ -262,8 +262,7 @@ private:
                 if (value.empty()) return Refuse(where + ": " + key + " has no value");
                 if (key == MANIFEST_KEY_SETUP_ID && !IsSafeSetupId(Wide(value)))
                     return Refuse(where + ": " MANIFEST_KEY_SETUP_ID " '" + value + "' is not at most " +
-                                  std::to_string(SETUP_ID_MAX_UNITS) +
-                                  " letters, digits, '.', '-' and '_' (not starting with '.')");
+                                  std::to_string(SETUP_ID_MAX_UNITS) + SETUP_ID_RULE_TEXT);
                 if (!isPath && Wide(value).size() > SETUP_TEXT_MAX_UNITS)
                     return Refuse(where + ": " + key + " is longer than " + std::to_string(SETUP_TEXT_MAX_UNITS) +
                                   " characters");
