@@ -1,6 +1,8 @@
 #include "host/HostConfigFile.h"
 
-#include <map>
+#include <algorithm>
+#include <cstring>
+#include <cwchar>
 
 #include "base/NameFolding.h"
 #include "base/ScopedWin.h"
@@ -30,36 +32,144 @@ std::wstring Unquoted(const std::wstring& value) {
 
 enum LineKind { LK_BLANK, LK_SECTION, LK_KEY };
 
-struct CLineView {
+// Where a line's parts lie, in units of the line: no copy made.
+struct CLineParts {
     LineKind m_nKind = LK_BLANK;
-    std::wstring m_strName;              // trimmed, letters as written
-    size_t m_nEquals = std::wstring::npos;  // a key line's first '=', in units of the line
+    size_t m_nName = 0, m_nNameEnd = 0;     // a section's or key's name, trimmed
+    size_t m_nEquals = std::wstring::npos;  // a key line's first '='
+    size_t m_nValue = 0, m_nValueEnd = 0;   // a key's value, trimmed
+    size_t m_nBegin = 0, m_nEnd = 0;        // the line without the spacing around it
 };
 
 // One line (without its line feed) as the profile functions read it.
-CLineView ClassifyLine(const wchar_t* line, size_t length) {
-    CLineView view;
+CLineParts PartsOf(const wchar_t* line, size_t length) {
+    CLineParts parts;
+    auto trim = [line](size_t& from, size_t& to) {
+        while (from < to && IsProfileSpace(line[from])) ++from;
+        while (to > from && IsProfileSpace(line[to - 1])) --to;
+    };
     size_t begin = 0, end = length;
-    while (begin < end && IsProfileSpace(line[begin])) ++begin;
-    while (end > begin && IsProfileSpace(line[end - 1])) --end;
-    if (begin == end) return view;
+    trim(begin, end);
+    parts.m_nBegin = begin;
+    parts.m_nEnd = end;
+    if (begin == end) return parts;
     if (line[begin] == L'[') {
         size_t close = end;
         while (close > begin + 1 && line[close - 1] != L']') --close;
         if (close > begin + 1) {
-            view.m_nKind = LK_SECTION;
-            view.m_strName = Trimmed(line, begin + 1, close - 1);
-            return view;
+            parts.m_nKind = LK_SECTION;
+            parts.m_nName = begin + 1;
+            parts.m_nNameEnd = close - 1;
+            trim(parts.m_nName, parts.m_nNameEnd);
+            return parts;
         }
     }
-    view.m_nKind = LK_KEY;
-    for (size_t i = begin; i < end; ++i) {
-        if (line[i] != L'=') continue;
-        view.m_nEquals = i;
-        break;
+    parts.m_nKind = LK_KEY;
+    const wchar_t* equals = wmemchr(line + begin, L'=', end - begin);
+    if (equals != nullptr) parts.m_nEquals = static_cast<size_t>(equals - line);
+    parts.m_nName = begin;
+    parts.m_nNameEnd = equals != nullptr ? parts.m_nEquals : end;
+    trim(parts.m_nName, parts.m_nNameEnd);
+    if (equals != nullptr) {
+        parts.m_nValue = parts.m_nEquals + 1;
+        parts.m_nValueEnd = end;
+        trim(parts.m_nValue, parts.m_nValueEnd);
     }
-    view.m_strName = Trimmed(line, begin, view.m_nEquals == std::wstring::npos ? end : view.m_nEquals);
-    return view;
+    return parts;
+}
+
+// A line of a decoded file: where it starts and how long it is without its line feed.
+struct CTextLine {
+    const wchar_t* m_pText;
+    size_t m_nLength;
+};
+
+// Names compared as the profile functions compare them: letters folded. Most names in a
+// host's file differ in length or in an ASCII letter from every edited one, and are told
+// apart without folding.
+class CNameSet {
+public:
+    // Its index; an existing one's when the name is already there.
+    size_t Add(const std::wstring& name) {
+        const std::wstring folded = FoldedName(Trimmed(name));
+        const int found = Find(folded.c_str(), folded.size());
+        if (found >= 0) return static_cast<size_t>(found);
+        m_names.push_back(folded);
+        if (m_lengths.size() <= folded.size()) m_lengths.resize(folded.size() + 1, false);
+        m_lengths[folded.size()] = true;
+        return m_names.size() - 1;
+    }
+    int Find(const wchar_t* name, size_t length) const {
+        if (length >= m_lengths.size() || !m_lengths[length]) return -1;
+        for (size_t i = 0; i < m_names.size(); ++i)
+            if (Matches(name, length, m_names[i])) return static_cast<int>(i);
+        return -1;
+    }
+
+private:
+    bool Matches(const wchar_t* name, size_t length, const std::wstring& folded) const {
+        if (length != folded.size()) return false;
+        for (size_t k = 0; k < length; ++k) {
+            const wchar_t c = name[k];
+            if (c >= 0x80) {
+                m_buffer.assign(name, length);
+                CharUpperBuffW(&m_buffer[0], static_cast<DWORD>(length));
+                return m_buffer == folded;
+            }
+            const wchar_t upper = (c >= L'a' && c <= L'z') ? static_cast<wchar_t>(c - L'a' + L'A') : c;
+            if (upper != folded[k]) return false;
+        }
+        return true;
+    }
+
+    std::vector<std::wstring> m_names;  // folded
+    std::vector<bool> m_lengths;
+    mutable std::wstring m_buffer;
+};
+
+// What a list of edits leaves, section by section, taken in the edits' order: a later value
+// of a key wins; a removal takes every place the name heads a section and every key set in
+// it before; a key set after a removal starts the section anew.
+struct CEditedSection {
+    std::wstring m_strName;  // as the first edit spells it
+    bool m_bDropOld = false;
+    CNameSet m_keyNames;
+    std::vector<std::pair<std::wstring, std::wstring>> m_keys;  // in the order first set
+};
+
+class CEditPlan {
+public:
+    explicit CEditPlan(const std::vector<CConfigEdit>& edits) {
+        for (const CConfigEdit& edit : edits) {
+            const size_t at = m_names.Add(edit.m_strSection);
+            if (at == m_sections.size()) m_sections.push_back({edit.m_strSection, false, {}, {}});
+            CEditedSection& section = m_sections[at];
+            if (edit.m_bRemoveSection) {
+                section.m_bDropOld = true;
+                section.m_keyNames = CNameSet();
+                section.m_keys.clear();
+                continue;
+            }
+            const size_t key = section.m_keyNames.Add(edit.m_strKey);
+            if (key == section.m_keys.size()) section.m_keys.emplace_back(edit.m_strKey, edit.m_strValue);
+            else section.m_keys[key].second = edit.m_strValue;
+        }
+    }
+    int Find(const wchar_t* name, size_t length) const { return m_names.Find(name, length); }
+    const CEditedSection& operator[](size_t i) const { return m_sections[i]; }
+    size_t size() const { return m_sections.size(); }
+
+private:
+    CNameSet m_names;
+    std::vector<CEditedSection> m_sections;
+};
+
+int SectionOf(const CEditPlan& plan, const CTextLine& line, const CLineParts& parts) {
+    return plan.Find(line.m_pText + parts.m_nName, parts.m_nNameEnd - parts.m_nName);
+}
+
+int KeyOf(const CEditedSection& section, const CTextLine& line, const CLineParts& parts) {
+    return section.m_keyNames.Find(line.m_pText + parts.m_nName, parts.m_nNameEnd - parts.m_nName);
 }
 
 enum ProfileEncoding { PE_ANSI, PE_UTF8, PE_UTF16LE, PE_UTF16BE };
@@ -78,103 +188,30 @@ CEncoding EncodingOf(const std::string& bytes) {
     return {PE_ANSI, 0};
 }
 
-// The file's bytes as units of its encoding: a view that reads and writes them.
-class CProfileBytes {
-public:
-    CProfileBytes(const std::string& bytes, CEncoding encoding) : m_bytes(bytes), m_encoding(encoding) {}
-
-    size_t units() const { return (m_bytes.size() - m_encoding.m_nMark) / m_encoding.unit(); }
-    wchar_t At(size_t unit) const {
-        const unsigned char* b = reinterpret_cast<const unsigned char*>(m_bytes.data()) + ByteOf(unit);
-        switch (m_encoding.m_nKind) {
-            case PE_UTF16LE: return static_cast<wchar_t>(b[0] | (b[1] << 8));
-            case PE_UTF16BE: return static_cast<wchar_t>((b[0] << 8) | b[1]);
-            default: return static_cast<wchar_t>(b[0]);
-        }
-    }
-    size_t ByteOf(size_t unit) const { return m_encoding.m_nMark + unit * m_encoding.unit(); }
-
-    // The text of units [begin, end): a byte encoding's line decoded whole (its '=', '[', ']'
-    // and spacing are single bytes in every code page the host's file may use).
-    std::wstring Text(size_t begin, size_t end) const {
-        std::wstring text;
-        if (m_encoding.unit() == 2) {
-            text.reserve(end - begin);
-            for (size_t i = begin; i < end; ++i) text += At(i);
-            return text;
-        }
-        bool ascii = true;
-        for (size_t i = begin; i < end && ascii; ++i) ascii = static_cast<unsigned char>(m_bytes[ByteOf(i)]) < 0x80;
-        if (ascii) return std::wstring(m_bytes.begin() + ByteOf(begin), m_bytes.begin() + ByteOf(end));
-        const UINT codePage = m_encoding.m_nKind == PE_UTF8 ? CP_UTF8 : CP_ACP;
-        const int length = static_cast<int>(end - begin);
-        const int wide = MultiByteToWideChar(codePage, 0, m_bytes.data() + ByteOf(begin), length, nullptr, 0);
-        if (wide <= 0) return text;
-        text.resize(static_cast<size_t>(wide));
-        MultiByteToWideChar(codePage, 0, m_bytes.data() + ByteOf(begin), length, &text[0], wide);
-        return text;
-    }
-
-    // Text in the file's encoding; false when the encoding cannot hold it.
-    bool Encode(const std::wstring& text, std::string& out) const {
-        switch (m_encoding.m_nKind) {
-            case PE_UTF16LE:
-            case PE_UTF16BE:
-                for (const wchar_t c : text) {
-                    const char low = static_cast<char>(c & 0xFF), high = static_cast<char>(c >> 8);
-                    out += m_encoding.m_nKind == PE_UTF16LE ? std::string{low, high} : std::string{high, low};
-                }
-                return true;
-            default: {
-                if (text.empty()) return true;
-                const UINT codePage = m_encoding.m_nKind == PE_UTF8 ? CP_UTF8 : GetACP();
-                if (!TextFitsCodePage(text, codePage)) return false;
-                const int length = static_cast<int>(text.size());
-                const int bytes = WideCharToMultiByte(codePage, 0, text.c_str(), length, nullptr, 0, nullptr, nullptr);
-                const size_t at = out.size();
-                out.resize(at + static_cast<size_t>(bytes));
-                WideCharToMultiByte(codePage, 0, text.c_str(), length, &out[at], bytes, nullptr, nullptr);
-                return true;
+// Text in the file's encoding; false when the encoding cannot hold it.
+bool Encode(const std::wstring& text, const CEncoding& encoding, std::string& out) {
+    switch (encoding.m_nKind) {
+        case PE_UTF16LE:
+        case PE_UTF16BE:
+            for (const wchar_t c : text) {
+                const char low = static_cast<char>(c & 0xFF), high = static_cast<char>(c >> 8);
+                out += encoding.m_nKind == PE_UTF16LE ? low : high;
+                out += encoding.m_nKind == PE_UTF16LE ? high : low;
             }
+            return true;
+        default: {
+            if (text.empty()) return true;
+            const UINT codePage = encoding.m_nKind == PE_UTF8 ? CP_UTF8 : GetACP();
+            if (!TextFitsCodePage(text, codePage)) return false;
+            const int length = static_cast<int>(text.size());
+            const int bytes = WideCharToMultiByte(codePage, 0, text.c_str(), length, nullptr, 0, nullptr, nullptr);
+            const size_t at = out.size();
+            out.resize(at + static_cast<size_t>(bytes));
+            WideCharToMultiByte(codePage, 0, text.c_str(), length, &out[at], bytes, nullptr, nullptr);
+            return true;
         }
     }
-
-private:
-    const std::string& m_bytes;
-    CEncoding m_encoding;
-};
-
-struct CProfileLine {
-    size_t m_nBegin;    // first unit
-    size_t m_nContent;  // end of the content: before "\r\n" or "\n"
-    size_t m_nEnd;      // after the line feed, or the file's end
-    CLineView m_view;
-    std::wstring m_strFolded;  // a section's or key's name, folded
-};
-
-struct COccurrence {
-    std::wstring m_strFolded;
-    size_t m_nHeader;    // its header line
-    size_t m_nLastLine;  // its last line that is not blank (the header when none)
-    size_t m_nEnd;       // the next section's header, or the line count
-};
-
-// The new lines a key or a section gets, in the order first set; a later edit of the same key
-// changes the value.
-struct CNewKeys {
-    std::wstring m_strSection;
-    std::vector<std::pair<std::wstring, std::wstring>> m_keys;
-
-    void Set(const std::wstring& key, const std::wstring& value) {
-        const std::wstring folded = FoldedName(Trimmed(key));
-        for (auto& k : m_keys)
-            if (FoldedName(Trimmed(k.first)) == folded) {
-                k.second = value;
-                return;
-            }
-        m_keys.emplace_back(key, value);
-    }
-};
+}
 
 bool BreaksALine(const std::wstring& text) { return text.find_first_of(L"\r\n") != std::wstring::npos; }
 
@@ -259,6 +296,157 @@ bool TextFitsCodePage(const std::wstring& text, UINT codePage) {
     return units == length && back.compare(0, text.size(), text) == 0;
 }
 
+namespace {
+
+// The text of a file's bytes: a UTF-16LE file is read where it lies, any other decoded once.
+class CTextView {
+public:
+    bool Open(const std::string& bytes, DWORD& error) {
+        m_encoding = EncodingOf(bytes);
+        if (m_encoding.m_nKind == PE_UTF16LE) {
+            m_pText = reinterpret_cast<const wchar_t*>(bytes.data() + m_encoding.m_nMark);
+            m_nSize = (bytes.size() - m_encoding.m_nMark) / 2;
+            return true;
+        }
+        if (!DecodeProfileBytes(bytes, m_decoded, error)) return false;
+        m_pText = m_decoded.c_str();
+        m_nSize = m_decoded.size();
+        return true;
+    }
+    const wchar_t* text() const { return m_pText; }
+    size_t size() const { return m_nSize; }
+    const CEncoding& encoding() const { return m_encoding; }
+
+private:
+    CEncoding m_encoding;
+    std::wstring m_decoded;
+    const wchar_t* m_pText = L"";
+    size_t m_nSize = 0;
+};
+
+// The next line of a text from pos on; false at its end.
+bool NextLine(const wchar_t* text, size_t size, size_t& pos, CTextLine& line) {
+    if (pos >= size) return false;
+    const wchar_t* feed = wmemchr(text + pos, L'\n', size - pos);
+    const size_t end = feed != nullptr ? static_cast<size_t>(feed - text) : size;
+    line = {text + pos, end - pos};
+    pos = end + 1;
+    return true;
+}
+
+bool IsUnit(const std::string& bytes, size_t at, const CEncoding& encoding, wchar_t unit) {
+    const unsigned char* b = reinterpret_cast<const unsigned char*>(bytes.data()) + at;
+    switch (encoding.m_nKind) {
+        case PE_UTF16LE: return b[0] == (unit & 0xFF) && b[1] == (unit >> 8);
+        case PE_UTF16BE: return b[0] == (unit >> 8) && b[1] == (unit & 0xFF);
+        default: return b[0] == unit;
+    }
+}
+
+bool EndsWithFeed(const std::string& out, const CEncoding& encoding) {
+    return out.size() <= encoding.m_nMark || IsUnit(out, out.size() - encoding.unit(), encoding, L'\n');
+}
+
+// A line of the file: its text, and where it lies in the file's bytes.
+struct CFileLine {
+    CTextLine m_text;
+    size_t m_nBegin;    // its first byte
+    size_t m_nContent;  // the end of its content: before "\r\n" or "\n"
+    size_t m_nEnd;      // after its line feed, or the file's end
+};
+
+// The lines of the text and of the bytes together. A UTF-16 unit is a character of the text;
+// in a byte encoding no character but the line feed holds its byte, so the bytes end their
+// lines where the text does.
+class CFileLines {
+public:
+    CFileLines(const std::string& bytes, const CTextView& view)
+        : m_bytes(bytes), m_view(view), m_nByte(view.encoding().m_nMark) {}
+
+    bool Next(CFileLine& line) {
+        const size_t textStart = m_nText;
+        const bool more = NextLine(m_view.text(), m_view.size(), m_nText, line.m_text);
+        if (!more || m_nByte >= m_bytes.size()) {
+            m_bInStep = more == (m_nByte < m_bytes.size());
+            return false;
+        }
+        const CEncoding& encoding = m_view.encoding();
+        const size_t unit = encoding.unit();
+        size_t feed = m_bytes.size();
+        if (unit == 2) {
+            feed = encoding.m_nMark + 2 * (textStart + line.m_text.m_nLength);
+            if (feed > m_bytes.size()) feed = m_bytes.size();
+        } else if (const void* found = std::memchr(m_bytes.data() + m_nByte, '\n', m_bytes.size() - m_nByte)) {
+            feed = static_cast<size_t>(static_cast<const char*>(found) - m_bytes.data());
+        }
+        line.m_nBegin = m_nByte;
+        line.m_nContent = feed;
+        line.m_nEnd = feed < m_bytes.size() ? feed + unit : feed;
+        if (feed < m_bytes.size() && feed > m_nByte && IsUnit(m_bytes, feed - unit, encoding, L'\r'))
+            line.m_nContent -= unit;
+        m_nByte = line.m_nEnd;
+        return true;
+    }
+    // Both ran out together.
+    bool InStep() const { return m_bInStep; }
+
+private:
+    const std::string& m_bytes;
+    const CTextView& m_view;
+    size_t m_nText = 0;
+    size_t m_nByte;
+    bool m_bInStep = false;
+};
+
+constexpr size_t NONE = static_cast<size_t>(-1);
+
+// What the edit makes of a stretch of the file's bytes, in the order of the file.
+enum EditKind { EK_DROP, EK_VALUE, EK_NEW_KEYS, EK_NEW_SECTION };
+
+struct CEditAt {
+    size_t m_nBegin, m_nEnd;  // the bytes it replaces: none for what it adds
+    EditKind m_nKind;
+    int m_nSection;
+    int m_nKey;                         // EK_VALUE: the key
+    size_t m_nValueAt, m_nContent;      // EK_VALUE: where the old value begins and the line's content ends
+    bool m_bHasEquals;
+};
+
+// An edited section where it first stands: the end of its last line that is not blank and
+// the key lines the edits set.
+struct CFirstPlace {
+    bool m_bFound = false;
+    size_t m_nLastEnd = 0;
+    std::vector<char> m_keyFound;
+};
+
+// Where a key line's old value begins: after its '=' and the spacing that follows.
+size_t ValueStartOf(const std::string& bytes, const CEncoding& encoding, const CFileLine& line) {
+    const size_t unit = encoding.unit();
+    size_t at = line.m_nBegin;
+    while (at < line.m_nContent && !IsUnit(bytes, at, encoding, L'=')) at += unit;
+    if (at < line.m_nContent) at += unit;
+    while (at < line.m_nContent && (IsUnit(bytes, at, encoding, L' ') || IsUnit(bytes, at, encoding, L'\t'))) at += unit;
+    return at;
+}
+
+// The file's own line ends: those of its first line that has one.
+std::wstring LineBreakOf(const std::string& bytes, const CTextView& view) {
+    CFileLines lines(bytes, view);
+    CFileLine line;
+    while (lines.Next(line))
+        if (line.m_nEnd > line.m_nContent)
+            return line.m_nEnd - line.m_nContent == 2 * view.encoding().unit() ? L"\r\n" : L"\n";
+    return L"\r\n";
+}
+
+bool SameLine(const CTextLine& a, const CLineParts& pa, const CTextLine& b, const CLineParts& pb) {
+    const size_t length = pa.m_nEnd - pa.m_nBegin;
+    return length == pb.m_nEnd - pb.m_nBegin && wmemcmp(a.m_pText + pa.m_nBegin, b.m_pText + pb.m_nBegin, length) == 0;
+}
+
+}  // namespace
+
 bool EditProfileBytes(const std::string& bytes, const std::vector<CConfigEdit>& edits, std::string& edited,
                       DWORD& error) {
     for (const CConfigEdit& edit : edits)
@@ -266,127 +454,174 @@ bool EditProfileBytes(const std::string& bytes, const std::vector<CConfigEdit>& 
             error = ERROR_INVALID_PARAMETER;
             return false;
         }
+    CTextView view;
     const CEncoding encoding = EncodingOf(bytes);
     // Half a UTF-16 unit at the end: no line could be added after it.
-    if ((bytes.size() - encoding.m_nMark) % encoding.unit() != 0) {
+    if ((bytes.size() - encoding.m_nMark) % encoding.unit() != 0 || !view.Open(bytes, error)) {
+        if (error == ERROR_SUCCESS) error = ERROR_INVALID_DATA;
+        return false;
+    }
+    const CEditPlan plan(edits);
+
+    // One pass to find where each edited section first stands, its keys there, and the
+    // places of removed ones.
+    std::vector<CFirstPlace> places(plan.size());
+    std::vector<CEditAt> changes;
+    int section = -1;
+    bool firstPlace = false;
+    size_t dropFrom = NONE;
+    CFileLines lines(bytes, view);
+    CFileLine line;
+    while (lines.Next(line)) {
+        const CLineParts parts = PartsOf(line.m_text.m_pText, line.m_text.m_nLength);
+        if (parts.m_nKind == LK_SECTION) {
+            if (dropFrom != NONE) changes.push_back({dropFrom, line.m_nBegin, EK_DROP, -1, -1, 0, 0, false});
+            dropFrom = NONE;
+            section = SectionOf(plan, line.m_text, parts);
+            firstPlace = false;
+            if (section < 0) continue;
+            if (plan[section].m_bDropOld) {
+                dropFrom = line.m_nBegin;
+                continue;
+            }
+            CFirstPlace& place = places[section];
+            firstPlace = !place.m_bFound;
+            if (!firstPlace) continue;
+            place.m_bFound = true;
+            place.m_nLastEnd = line.m_nEnd;
+            place.m_keyFound.assign(plan[section].m_keys.size(), 0);
+            continue;
+        }
+        if (parts.m_nKind != LK_KEY || !firstPlace) continue;
+        CFirstPlace& place = places[section];
+        place.m_nLastEnd = line.m_nEnd;
+        const int key = KeyOf(plan[section], line.m_text, parts);
+        if (key < 0 || place.m_keyFound[key]) continue;
+        place.m_keyFound[key] = 1;
+        const bool hasEquals = parts.m_nEquals != std::wstring::npos;
+        changes.push_back({line.m_nBegin, line.m_nEnd, EK_VALUE, section, key,
+                           hasEquals ? ValueStartOf(bytes, encoding, line) : line.m_nContent, line.m_nContent,
+                           hasEquals});
+    }
+    if (!lines.InStep()) {
         error = ERROR_INVALID_DATA;
         return false;
     }
-    const CProfileBytes file(bytes, encoding);
-
-    // The lines, and where each section's name heads one.
-    std::vector<CProfileLine> lines;
-    std::vector<COccurrence> occurrences;
-    std::unordered_map<std::wstring, size_t> firstOccurrence;
-    std::wstring lineBreak;
-    for (size_t pos = 0, count = file.units(); pos < count;) {
-        size_t end = pos;
-        while (end < count && file.At(end) != L'\n') ++end;
-        CProfileLine line{pos, end, end < count ? end + 1 : end, {}, {}};
-        if (end < count && end > pos && file.At(end - 1) == L'\r') --line.m_nContent;
-        if (lineBreak.empty() && end < count) lineBreak = line.m_nContent < end ? L"\r\n" : L"\n";
-        const std::wstring text = file.Text(pos, end);
-        line.m_view = ClassifyLine(text.c_str(), text.size());
-        if (line.m_view.m_nKind != LK_BLANK) line.m_strFolded = FoldedName(line.m_view.m_strName);
-        const size_t index = lines.size();
-        if (line.m_view.m_nKind == LK_SECTION) {
-            if (!occurrences.empty()) occurrences.back().m_nEnd = index;
-            occurrences.push_back({line.m_strFolded, index, index, index + 1});
-            firstOccurrence.emplace(line.m_strFolded, occurrences.size() - 1);
-        } else if (line.m_view.m_nKind == LK_KEY && !occurrences.empty()) {
-            occurrences.back().m_nLastLine = index;
-        }
-        lines.push_back(std::move(line));
-        pos = lines.back().m_nEnd;
+    if (dropFrom != NONE) changes.push_back({dropFrom, bytes.size(), EK_DROP, -1, -1, 0, 0, false});
+    for (size_t s = 0; s < plan.size(); ++s) {
+        if (plan[s].m_keys.empty()) continue;
+        const CFirstPlace& place = places[s];
+        const int index = static_cast<int>(s);
+        if (!place.m_bFound) changes.push_back({bytes.size(), bytes.size(), EK_NEW_SECTION, index, -1, 0, 0, false});
+        else if (std::find(place.m_keyFound.begin(), place.m_keyFound.end(), 0) != place.m_keyFound.end())
+            changes.push_back({place.m_nLastEnd, place.m_nLastEnd, EK_NEW_KEYS, index, -1, 0, 0, false});
     }
-    if (!occurrences.empty()) occurrences.back().m_nEnd = lines.size();
-    if (lineBreak.empty()) lineBreak = L"\r\n";
+    std::stable_sort(changes.begin(), changes.end(),
+                     [](const CEditAt& a, const CEditAt& b) { return a.m_nBegin < b.m_nBegin; });
 
-    // What each edit does to which line, in the edits' order.
-    std::map<size_t, std::wstring> newValues;     // a key line's new value
-    std::map<size_t, CNewKeys> keysAfter;         // new keys after a section's last line
-    std::vector<CNewKeys> newSections;
-    std::unordered_set<std::wstring> removed;     // folded names whose every occurrence goes
-    for (const CConfigEdit& edit : edits) {
-        const std::wstring section = FoldedName(Trimmed(edit.m_strSection));
-        if (edit.m_bRemoveSection) {
-            removed.insert(section);
-            for (auto it = newSections.begin(); it != newSections.end();)
-                it = FoldedName(Trimmed(it->m_strSection)) == section ? newSections.erase(it) : it + 1;
-            continue;
-        }
-        const auto found = firstOccurrence.find(section);
-        if (found == firstOccurrence.end() || removed.count(section) != 0) {
-            auto it = newSections.begin();
-            while (it != newSections.end() && FoldedName(Trimmed(it->m_strSection)) != section) ++it;
-            if (it == newSections.end()) it = newSections.insert(newSections.end(), CNewKeys{edit.m_strSection, {}});
-            it->Set(edit.m_strKey, edit.m_strValue);
-            continue;
-        }
-        const COccurrence& at = occurrences[found->second];
-        const std::wstring key = FoldedName(Trimmed(edit.m_strKey));
-        size_t keyLine = at.m_nHeader + 1;
-        while (keyLine < at.m_nEnd && !(lines[keyLine].m_view.m_nKind == LK_KEY && lines[keyLine].m_strFolded == key))
-            ++keyLine;
-        if (keyLine < at.m_nEnd) newValues[keyLine] = edit.m_strValue;
-        else keysAfter[at.m_nLastLine].Set(edit.m_strKey, edit.m_strValue);
-    }
-    std::vector<bool> dropped(lines.size(), false);
-    for (const COccurrence& at : occurrences)
-        if (removed.count(at.m_strFolded) != 0)
-            for (size_t i = at.m_nHeader; i < at.m_nEnd; ++i) dropped[i] = true;
-
-    // One pass over the file, the edited lines written anew.
+    // The bytes between the changes copied as they are.
+    const std::wstring lineBreak = LineBreakOf(bytes, view);
     edited.clear();
-    edited.reserve(bytes.size() + 4096);
-    edited.append(bytes, 0, encoding.m_nMark);
-    bool endsLine = true;  // what was written so far ends with a line break (or is empty)
-    auto append = [&](const std::wstring& text) {
-        if (!file.Encode(text, edited)) {
-            error = ERROR_NO_UNICODE_TRANSLATION;
-            return false;
-        }
-        return true;
+    edited.reserve(bytes.size() + 8192);
+    auto put = [&](const std::wstring& part) {
+        if (Encode(part, encoding, edited)) return true;
+        error = ERROR_NO_UNICODE_TRANSLATION;
+        return false;
     };
-    auto appendRaw = [&](size_t begin, size_t end) {
-        edited.append(bytes, file.ByteOf(begin), file.ByteOf(end) - file.ByteOf(begin));
-    };
-    auto appendKeys = [&](const CNewKeys& keys) {
-        if (!endsLine && !append(lineBreak)) return false;
-        for (const auto& key : keys.m_keys)
-            if (!append(key.first + L'=' + key.second + lineBreak)) return false;
-        endsLine = true;
-        return true;
-    };
-    for (size_t i = 0; i < lines.size(); ++i) {
-        if (dropped[i]) continue;
-        const CProfileLine& line = lines[i];
-        const auto value = newValues.find(i);
-        if (value == newValues.end()) {
-            appendRaw(line.m_nBegin, line.m_nEnd);
-        } else {
+    size_t run = 0;
+    for (const CEditAt& change : changes) {
+        edited.append(bytes, run, change.m_nBegin - run);
+        run = change.m_nEnd;
+        if (change.m_nKind == EK_DROP) continue;
+        const CEditedSection& keys = plan[change.m_nSection];
+        if (change.m_nKind == EK_VALUE) {
             // The name, the '=' and the spacing after it stay as they were.
-            size_t valueAt = line.m_nContent;
-            if (line.m_view.m_nEquals != std::wstring::npos) {
-                valueAt = line.m_nBegin;
-                while (file.At(valueAt) != L'=') ++valueAt;
-                ++valueAt;
-                while (valueAt < line.m_nContent && (file.At(valueAt) == L' ' || file.At(valueAt) == L'\t')) ++valueAt;
-            }
-            appendRaw(line.m_nBegin, valueAt);
-            if (!append((line.m_view.m_nEquals == std::wstring::npos ? L"=" : L"") + value->second)) return false;
-            appendRaw(line.m_nContent, line.m_nEnd);
+            const std::wstring& value = keys.m_keys[change.m_nKey].second;
+            edited.append(bytes, change.m_nBegin, change.m_nValueAt - change.m_nBegin);
+            if (!put(change.m_bHasEquals ? value : L"=" + value)) return false;
+            edited.append(bytes, change.m_nContent, change.m_nEnd - change.m_nContent);
+            continue;
         }
-        endsLine = line.m_nEnd > line.m_nContent;
-        const auto keys = keysAfter.find(i);
-        if (keys != keysAfter.end() && !appendKeys(keys->second)) return false;
+        if (!EndsWithFeed(edited, encoding) && !put(lineBreak)) return false;
+        if (change.m_nKind == EK_NEW_SECTION && !put(L"[" + keys.m_strName + L"]" + lineBreak)) return false;
+        const std::vector<char>* there =
+            change.m_nKind == EK_NEW_KEYS ? &places[change.m_nSection].m_keyFound : nullptr;
+        for (size_t k = 0; k < keys.m_keys.size(); ++k) {
+            if (there != nullptr && (*there)[k]) continue;
+            if (!put(keys.m_keys[k].first + L'=' + keys.m_keys[k].second + lineBreak)) return false;
+        }
     }
-    for (const CNewKeys& section : newSections) {
-        if (!endsLine && !append(lineBreak)) return false;
-        if (!append(L"[" + section.m_strSection + L"]" + lineBreak)) return false;
-        endsLine = true;
-        if (!appendKeys(section)) return false;
+    edited.append(bytes, run, bytes.size() - run);
+    return true;
+}
+
+bool ProfileEditIsProven(const std::string& before, const std::string& after, const std::vector<CConfigEdit>& edits) {
+    CTextView was, is;
+    DWORD error = ERROR_SUCCESS;
+    if (!was.Open(before, error) || !is.Open(after, error)) return false;
+    const CEditPlan plan(edits);
+
+    // The copy's side: where each edited section first stands, and the values found there.
+    std::vector<char> seen(plan.size(), 0);
+    std::vector<std::vector<char>> found(plan.size());
+    for (size_t s = 0; s < plan.size(); ++s) found[s].assign(plan[s].m_keys.size(), 0);
+    int section = -1;
+    bool firstPlace = false;
+    // Takes a line of the copy in; false when the copy may not hold it.
+    auto take = [&](const CTextLine& line, const CLineParts& parts) {
+        if (parts.m_nKind == LK_SECTION) {
+            section = SectionOf(plan, line, parts);
+            firstPlace = section >= 0 && !seen[section];
+            if (section < 0) return true;
+            // A removed section is gone from every place; one set anew stands in one.
+            if (plan[section].m_keys.empty() || (!firstPlace && plan[section].m_bDropOld)) return false;
+            seen[section] = 1;
+            return true;
+        }
+        if (parts.m_nKind != LK_KEY || section < 0 || !firstPlace) return true;
+        const int key = KeyOf(plan[section], line, parts);
+        if (key < 0 || found[section][key]) return true;
+        found[section][key] = 1;
+        const std::wstring value = parts.m_nEquals == std::wstring::npos
+                                       ? std::wstring()
+                                       : std::wstring(line.m_pText + parts.m_nValue, parts.m_nValueEnd - parts.m_nValue);
+        return Unquoted(value) == plan[section].m_keys[key].second;
+    };
+    // What the copy may hold beyond the file: blank lines, and the sections and keys edited.
+    auto added = [&](const CTextLine& line, const CLineParts& parts) {
+        if (parts.m_nKind == LK_BLANK) return true;
+        if (parts.m_nKind == LK_SECTION) return SectionOf(plan, line, parts) >= 0;
+        return section >= 0 && KeyOf(plan[section], line, parts) >= 0;
+    };
+
+    // Every line of the file but the edited ones stands in the copy, in its order.
+    size_t wasAt = 0, isAt = 0;
+    int wasSection = -1;
+    bool wasDropped = false;
+    CTextLine line, copyLine;
+    while (NextLine(was.text(), was.size(), wasAt, line)) {
+        const CLineParts parts = PartsOf(line.m_pText, line.m_nLength);
+        if (parts.m_nKind == LK_BLANK) continue;
+        if (parts.m_nKind == LK_SECTION) {
+            wasSection = SectionOf(plan, line, parts);
+            wasDropped = wasSection >= 0 && plan[wasSection].m_bDropOld;
+        }
+        if (wasDropped) continue;
+        if (parts.m_nKind == LK_KEY && wasSection >= 0 && KeyOf(plan[wasSection], line, parts) >= 0) continue;
+        bool same = false;
+        while (!same && NextLine(is.text(), is.size(), isAt, copyLine)) {
+            const CLineParts copyParts = PartsOf(copyLine.m_pText, copyLine.m_nLength);
+            same = SameLine(line, parts, copyLine, copyParts);
+            if ((!same && !added(copyLine, copyParts)) || !take(copyLine, copyParts)) return false;
+        }
+        if (!same) return false;
     }
+    while (NextLine(is.text(), is.size(), isAt, copyLine)) {
+        const CLineParts copyParts = PartsOf(copyLine.m_pText, copyLine.m_nLength);
+        if (!added(copyLine, copyParts) || !take(copyLine, copyParts)) return false;
+    }
+    for (const std::vector<char>& keys : found)
+        if (std::find(keys.begin(), keys.end(), 0) != keys.end()) return false;
     return true;
 }
 
@@ -394,32 +629,24 @@ std::wstring ItemOf(const std::wstring& section, const std::wstring& key, const 
     return section + L'\1' + key + L'\1' + value;
 }
 
-std::wstring LookupOf(const std::wstring& section, const std::wstring& key) { return section + L'\1' + key; }
-
 CProfileItems ParseProfile(const std::wstring& text) {
     CProfileItems items;
     std::wstring section;  // keys ahead of the first section belong to the unnamed one
-    bool firstOfItsName = true;
-    size_t pos = 0;
-    while (pos < text.size()) {
-        size_t end = text.find(L'\n', pos);
-        if (end == std::wstring::npos) end = text.size();
-        const CLineView line = ClassifyLine(text.c_str() + pos, end - pos);
-        const size_t lineAt = pos;
-        pos = end + 1;
-        if (line.m_nKind == LK_BLANK) continue;
-        if (line.m_nKind == LK_SECTION) {
-            section = FoldedName(line.m_strName);
-            firstOfItsName = items.sections.insert(section).second;
+    CTextLine line;
+    for (size_t pos = 0; NextLine(text.c_str(), text.size(), pos, line);) {
+        const CLineParts parts = PartsOf(line.m_pText, line.m_nLength);
+        const std::wstring name(line.m_pText + parts.m_nName, parts.m_nNameEnd - parts.m_nName);
+        if (parts.m_nKind == LK_BLANK) continue;
+        if (parts.m_nKind == LK_SECTION) {
+            section = FoldedName(name);
+            items.sections.insert(section);
             ++items.counts[section + L'\1'];
             continue;
         }
-        const std::wstring key = FoldedName(line.m_strName);
-        const bool hasValue = line.m_nEquals != std::wstring::npos;
-        const std::wstring value = hasValue ? Trimmed(text.c_str(), lineAt + line.m_nEquals + 1, end) : L"\2";
-        ++items.counts[ItemOf(section, key, value)];
-        if (firstOfItsName && hasValue) items.values.emplace(LookupOf(section, key), Unquoted(value));
-        else if (firstOfItsName) items.values.emplace(LookupOf(section, key), L"");
+        const std::wstring value = parts.m_nEquals == std::wstring::npos
+                                       ? L"\2"
+                                       : std::wstring(line.m_pText + parts.m_nValue, parts.m_nValueEnd - parts.m_nValue);
+        ++items.counts[ItemOf(section, FoldedName(name), value)];
     }
     return items;
 }

@@ -50,21 +50,25 @@ bool TextFitsCodePage(const std::wstring& text, UINT codePage);
 bool EditProfileBytes(const std::string& bytes, const std::vector<CConfigEdit>& edits, std::string& edited,
                       DWORD& error);
 
+// Whether after is before with the edits made (both a file's bytes), as the profile functions
+// read them: every key the edits set reads as its value where a lookup finds it, no section
+// they removed is left, and every other section header and key line of before stands in
+// after as it was, in its order, with nothing between them but blank lines and the edited
+// sections and keys.
+// One pass over each text, no name folded that differs from every edited one at a glance.
+bool ProfileEditIsProven(const std::string& before, const std::string& after, const std::vector<CConfigEdit>& edits);
+
 // What a profile file holds, line by line as the profile functions see it, in a form two
 // files can be compared by: one item per section header ("S\1") and one per key line
 // ("S\1K\1V"), section and key folded; spaces around names and values and blank lines do not
-// count. values: what a lookup of each key finds ("S\1K", the first of its section's first
-// occurrence), as the profile functions return it.
+// count.
 struct CProfileItems {
     std::unordered_map<std::wstring, int> counts;
     std::unordered_set<std::wstring> sections;  // folded names
-    std::unordered_map<std::wstring, std::wstring> values;
 };
 
 // One key line's item: section and key folded, the value as written.
 std::wstring ItemOf(const std::wstring& section, const std::wstring& key, const std::wstring& value);
-// A lookup's key into CProfileItems::values.
-std::wstring LookupOf(const std::wstring& section, const std::wstring& key);
 CProfileItems ParseProfile(const std::wstring& text);
 
 // The dictionaries the host can see: every section that names itself with its "id" key (the

@@ -2,7 +2,6 @@
 
 #include <aclapi.h>
 
-#include <iterator>
 
 #include <string>
 #include <unordered_map>
@@ -42,47 +41,11 @@ DWORD ErrorOr(DWORD fallback) {
 }
 
 // The copy holds every key the edits wrote with its value, none of the sections they removed,
-// and everything else the file held before. The copy is read back from the disk and parsed
-// once.
-bool CopyIsProven(const std::wstring& before, const std::wstring& copy, const std::vector<CConfigEdit>& edits,
-                  DWORD& error) {
-    std::wstring after;
-    if (!ReadProfileText(copy, after, error)) return false;
-    const CProfileItems was = ParseProfile(before);
-    const CProfileItems is = ParseProfile(after);
-    // What the edits leave, in their order: a later edit of a key wins, a removal takes what
-    // was set in its section before it.
-    std::unordered_map<std::wstring, std::wstring> expected;
-    std::unordered_set<std::wstring> changedKeys, removedSections;
-    for (const CConfigEdit& edit : edits) {
-        const std::wstring section = FoldedName(edit.m_strSection);
-        if (edit.m_bRemoveSection) {
-            removedSections.insert(section);
-            for (auto it = expected.begin(); it != expected.end();)
-                it = it->first.compare(0, section.size() + 1, section + L'\1') == 0 ? expected.erase(it) : std::next(it);
-            continue;
-        }
-        removedSections.erase(section);
-        const std::wstring lookup = LookupOf(section, FoldedName(edit.m_strKey));
-        changedKeys.insert(lookup);
-        expected[lookup] = edit.m_strValue;
-    }
-    for (const std::wstring& section : removedSections)
-        if (is.sections.count(section) != 0) return false;
-    for (const auto& key : expected) {
-        const auto found = is.values.find(key.first);
-        if (found == is.values.end() || found->second != key.second) return false;
-    }
-    for (const auto& item : was.counts) {
-        const size_t cut = item.first.find(L'\1');
-        const std::wstring section = item.first.substr(0, cut);
-        if (removedSections.count(section) != 0) continue;
-        const size_t keyEnd = item.first.find(L'\1', cut + 1);
-        if (keyEnd != std::wstring::npos && changedKeys.count(item.first.substr(0, keyEnd)) != 0) continue;
-        const auto found = is.counts.find(item.first);
-        if (found == is.counts.end() || found->second < item.second) return false;
-    }
-    return true;
+// and everything else the file held before: read back from the disk (into the buffer it was
+// written from) and parsed once.
+bool CopyIsProven(const std::string& before, const std::wstring& copy, std::string& buffer,
+                  const std::vector<CConfigEdit>& edits, DWORD& error) {
+    return ReadProfileBytes(copy, buffer, error) && ProfileEditIsProven(before, buffer, edits);
 }
 
 // The file's permissions (and, where the wizard may set them, its owner and group) go onto
@@ -205,15 +168,14 @@ bool ReplaceHostConfigVerified(const std::wstring& path, const std::vector<CConf
         return false;
     }
     std::string original, edited;
-    std::wstring before;
     if (!ReadForEditing(path, original, error)) return false;
     error = ERROR_SUCCESS;  // an attempt that failed before the host let go is not the outcome
-    if (!DecodeProfileBytes(original, before, error) || !EditProfileBytes(original, edits, edited, error)) return false;
+    if (!EditProfileBytes(original, edits, edited, error)) return false;
     // Unproven while it is written: the next start deletes it, whatever else it finds.
     CWorkFile copy(CopyFilePathOf(path));
     if (!WriteCopy(copy.path(), edited, error)) return false;
     QB_CRASH_POINT();
-    if (!CopyIsProven(before, copy.path(), edits, error)) {
+    if (!CopyIsProven(original, copy.path(), edited, edits, error)) {
         if (error == ERROR_SUCCESS) error = ERROR_FILE_CORRUPT;
         return false;
     }
