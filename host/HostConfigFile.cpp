@@ -440,6 +440,14 @@ std::wstring LineBreakOf(const std::string& bytes, const CTextView& view) {
     return L"\r\n";
 }
 
+// False only for a line that cannot head a section: its first character that is not spacing
+// is not '['.
+bool MayHeadASection(const CTextLine& line) {
+    size_t at = 0;
+    while (at < line.m_nLength && IsProfileSpace(line.m_pText[at])) ++at;
+    return at < line.m_nLength && line.m_pText[at] == L'[';
+}
+
 bool SameLine(const CTextLine& a, const CLineParts& pa, const CTextLine& b, const CLineParts& pb) {
     const size_t length = pa.m_nEnd - pa.m_nBegin;
     return length == pb.m_nEnd - pb.m_nBegin && wmemcmp(a.m_pText + pa.m_nBegin, b.m_pText + pb.m_nBegin, length) == 0;
@@ -473,6 +481,8 @@ bool EditProfileBytes(const std::string& bytes, const std::vector<CConfigEdit>& 
     CFileLines lines(bytes, view);
     CFileLine line;
     while (lines.Next(line)) {
+        // Outside the first place of an edited section only a section's header counts.
+        if (!firstPlace && !MayHeadASection(line.m_text)) continue;
         const CLineParts parts = PartsOf(line.m_text.m_pText, line.m_text.m_nLength);
         if (parts.m_nKind == LK_SECTION) {
             if (dropFrom != NONE) changes.push_back({dropFrom, line.m_nBegin, EK_DROP, -1, -1, 0, 0, false});
@@ -600,6 +610,13 @@ bool ProfileEditIsProven(const std::string& before, const std::string& after, co
     bool wasDropped = false;
     CTextLine line, copyLine;
     while (NextLine(was.text(), was.size(), wasAt, line)) {
+        // A line the copy holds as it was, outside every edited section: nothing to look into.
+        const size_t copyAt = isAt;
+        if (wasSection < 0 && section < 0 && !MayHeadASection(line) &&
+            NextLine(is.text(), is.size(), isAt, copyLine) && copyLine.m_nLength == line.m_nLength &&
+            wmemcmp(copyLine.m_pText, line.m_pText, line.m_nLength) == 0)
+            continue;
+        isAt = copyAt;
         const CLineParts parts = PartsOf(line.m_pText, line.m_nLength);
         if (parts.m_nKind == LK_BLANK) continue;
         if (parts.m_nKind == LK_SECTION) {
