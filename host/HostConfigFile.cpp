@@ -387,6 +387,13 @@ public:
         m_nByte = line.m_nEnd;
         return true;
     }
+    // Passes over the lines before the text's position pos (a line's start); only where a
+    // unit of the text is a unit of the bytes.
+    void SkipTo(size_t pos) {
+        m_nText = pos;
+        m_nByte = m_view.encoding().m_nMark + 2 * pos;
+    }
+    size_t textPos() const { return m_nText; }
     // Both ran out together.
     bool InStep() const { return m_bInStep; }
 
@@ -440,6 +447,37 @@ std::wstring LineBreakOf(const std::string& bytes, const CTextView& view) {
     return L"\r\n";
 }
 
+// Where the next line at or after pos (a line's start) that may head a section starts, or
+// the text's end: most lines hold no '[' and are passed over at the speed of a search.
+size_t NextPossibleHeader(const wchar_t* text, size_t size, size_t pos) {
+    while (pos < size) {
+        const wchar_t* bracket = wmemchr(text + pos, L'[', size - pos);
+        if (bracket == nullptr) return size;
+        const size_t at = static_cast<size_t>(bracket - text);
+        size_t lineStart = at;
+        while (lineStart > pos && text[lineStart - 1] != L'\n') --lineStart;
+        size_t first = lineStart;
+        while (first < at && IsProfileSpace(text[first])) ++first;
+        if (first == at) return lineStart;
+        const wchar_t* feed = wmemchr(bracket, L'\n', size - at);
+        if (feed == nullptr) return size;
+        pos = static_cast<size_t>(feed - text) + 1;
+    }
+    return size;
+}
+
+// Where the next line at or after pos that heads an edited section starts, or the text's end.
+size_t NextEditedHeader(const CEditPlan& plan, const wchar_t* text, size_t size, size_t pos) {
+    for (;;) {
+        pos = NextPossibleHeader(text, size, pos);
+        const size_t header = pos;
+        CTextLine line;
+        if (!NextLine(text, size, pos, line)) return size;
+        const CLineParts parts = PartsOf(line.m_pText, line.m_nLength);
+        if (parts.m_nKind == LK_SECTION && SectionOf(plan, line, parts) >= 0) return header;
+    }
+}
+
 // False only for a line that cannot head a section: its first character that is not spacing
 // is not '['.
 bool MayHeadASection(const CTextLine& line) {
@@ -480,8 +518,15 @@ bool EditProfileBytes(const std::string& bytes, const std::vector<CConfigEdit>& 
     size_t dropFrom = NONE;
     CFileLines lines(bytes, view);
     CFileLine line;
-    while (lines.Next(line)) {
+    const bool unitsAreText = encoding.unit() == 2;
+    for (;;) {
         // Outside the first place of an edited section only a section's header counts.
+        if (!firstPlace && unitsAreText) {
+            const size_t at = lines.textPos();
+            lines.SkipTo(dropFrom != NONE ? NextPossibleHeader(view.text(), view.size(), at)
+                                          : NextEditedHeader(plan, view.text(), view.size(), at));
+        }
+        if (!lines.Next(line)) break;
         if (!firstPlace && !MayHeadASection(line.m_text)) continue;
         const CLineParts parts = PartsOf(line.m_text.m_pText, line.m_text.m_nLength);
         if (parts.m_nKind == LK_SECTION) {
@@ -609,15 +654,23 @@ bool ProfileEditIsProven(const std::string& before, const std::string& after, co
     int wasSection = -1;
     bool wasDropped = false;
     CTextLine line, copyLine;
-    while (NextLine(was.text(), was.size(), wasAt, line)) {
-        // A line the copy holds as it was, outside every edited section: nothing to look into.
-        const size_t copyAt = isAt;
-        if (wasSection < 0 && section < 0 && !MayHeadASection(line) &&
-            NextLine(is.text(), is.size(), isAt, copyLine) && copyLine.m_nLength == line.m_nLength &&
-            wmemcmp(copyLine.m_pText, line.m_pText, line.m_nLength) == 0)
-            continue;
-        isAt = copyAt;
+    bool byStretch = true;
+    for (;;) {
+        // Outside every edited section the copy holds the file's lines as they were, up to the
+        // next edited section's header: one comparison of the whole stretch, or line by line
+        // where it differs.
+        if (byStretch && wasSection < 0 && section < 0) {
+            const size_t stretch = NextEditedHeader(plan, was.text(), was.size(), wasAt) - wasAt;
+            byStretch = stretch <= is.size() - isAt &&
+                        wmemcmp(was.text() + wasAt, is.text() + isAt, stretch) == 0;
+            if (byStretch) {
+                wasAt += stretch;
+                isAt += stretch;
+            }
+        }
+        if (!NextLine(was.text(), was.size(), wasAt, line)) break;
         const CLineParts parts = PartsOf(line.m_pText, line.m_nLength);
+        byStretch = byStretch || parts.m_nKind == LK_SECTION;
         if (parts.m_nKind == LK_BLANK) continue;
         if (parts.m_nKind == LK_SECTION) {
             wasSection = SectionOf(plan, line, parts);
