@@ -17,13 +17,12 @@ DWORD ErrorOr(DWORD fallback) {
 // What the profile functions skip around lines, names and values.
 bool IsProfileSpace(wchar_t c) { return c == L' ' || (c >= L'\t' && c <= L'\r') || c == 0x1A; }
 
-std::wstring Trimmed(const wchar_t* text, size_t begin, size_t end) {
+std::wstring Trimmed(const std::wstring& text) {
+    size_t begin = 0, end = text.size();
     while (begin < end && IsProfileSpace(text[begin])) ++begin;
     while (end > begin && IsProfileSpace(text[end - 1])) --end;
-    return std::wstring(text + begin, end - begin);
+    return text.substr(begin, end - begin);
 }
-
-std::wstring Trimmed(const std::wstring& text) { return Trimmed(text.c_str(), 0, text.size()); }
 
 std::wstring Unquoted(const std::wstring& value) {
     const bool quoted = value.size() >= 2 && (value[0] == L'"' || value[0] == L'\'') && value.back() == value[0];
