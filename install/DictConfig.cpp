@@ -2,6 +2,7 @@
 
 #include <aclapi.h>
 
+
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -16,6 +17,7 @@
 #include "host/HostPaths.h"
 #include "host/ProcessControl.h"
 #include "install/InstallEngine.h"
+#include "install/OutputFile.h"
 #include "install/ReplaceTarget.h"
 #include "package/InstallManager.h"
 
@@ -39,95 +41,16 @@ DWORD ErrorOr(DWORD fallback) {
 }
 
 // The copy holds every key the edits wrote with its value, none of the sections they removed,
-// and everything else the file held before.
-bool CopyIsProven(const std::wstring& original, const std::wstring& copy, const std::vector<CConfigEdit>& edits,
-                  DWORD& error) {
-    std::wstring before, after;
-    if (!ReadProfileText(original, before, error) || !ReadProfileText(copy, after, error)) return false;
-    const CProfileItems was = ParseProfile(before);
-    CProfileItems is = ParseProfile(after);
-    std::unordered_set<std::wstring> changedKeys, removedSections;
-    for (const CConfigEdit& edit : edits) {
-        const std::wstring section = FoldedName(edit.m_strSection);
-        if (edit.m_bRemoveSection) {
-            removedSections.insert(section);
-            if (is.sections.count(section) != 0) return false;
-            continue;
-        }
-        changedKeys.insert(section + L'\1' + FoldedName(edit.m_strKey));
-        std::vector<wchar_t> value(edit.m_strValue.size() + 2);
-        const DWORD read = GetPrivateProfileStringW(edit.m_strSection.c_str(), edit.m_strKey.c_str(), L"", value.data(),
-                                                    static_cast<DWORD>(value.size()), copy.c_str());
-        if (std::wstring(value.data(), read) != edit.m_strValue) return false;
-    }
-    for (const auto& item : was.counts) {
-        const size_t cut = item.first.find(L'\1');
-        const std::wstring section = item.first.substr(0, cut);
-        if (removedSections.count(section) != 0) continue;
-        const size_t keyEnd = item.first.find(L'\1', cut + 1);
-        if (keyEnd != std::wstring::npos && changedKeys.count(item.first.substr(0, keyEnd)) != 0) continue;
-        const auto found = is.counts.find(item.first);
-        if (found == is.counts.end() || found->second < item.second) return false;
-    }
-    return true;
-}
-
-// The keys a batch sets in one section the copy does not have yet, in the order first set.
-struct CNewSection {
-    std::wstring m_strName;
-    std::vector<std::pair<std::wstring, std::wstring>> m_keys;
-};
-
-// Every profile write rewrites the whole file, so a section the copy does not have yet (a
-// dictionary registered for the first time) is written whole in one call; the rest key by key.
-bool ApplyEdits(const std::wstring& copy, const std::vector<CConfigEdit>& edits, DWORD& error) {
-    std::wstring text;
-    if (!ReadProfileText(copy, text, error)) return false;
-    const CProfileItems had = ParseProfile(text);
-    std::unordered_set<std::wstring> touchedByRemoval;
-    for (const CConfigEdit& edit : edits)
-        if (edit.m_bRemoveSection) touchedByRemoval.insert(FoldedName(edit.m_strSection));
-    std::vector<CNewSection> newSections;
-    std::unordered_map<std::wstring, size_t> newAt;
-    for (const CConfigEdit& edit : edits) {
-        const std::wstring folded = FoldedName(edit.m_strSection);
-        const bool whole = !edit.m_bRemoveSection && had.sections.count(folded) == 0 &&
-                           touchedByRemoval.count(folded) == 0;
-        BOOL written = TRUE;
-        if (whole) {
-            const auto at = newAt.emplace(folded, newSections.size());
-            if (at.second) newSections.push_back({edit.m_strSection, {}});
-            auto& keys = newSections[at.first->second].m_keys;
-            auto same = keys.begin();
-            while (same != keys.end() && FoldedName(same->first) != FoldedName(edit.m_strKey)) ++same;
-            if (same != keys.end()) same->second = edit.m_strValue;
-            else keys.emplace_back(edit.m_strKey, edit.m_strValue);
-        } else if (edit.m_bRemoveSection) {
-            written = WritePrivateProfileStringW(edit.m_strSection.c_str(), nullptr, nullptr, copy.c_str());
-        } else {
-            written = WritePrivateProfileStringW(edit.m_strSection.c_str(), edit.m_strKey.c_str(),
-                                                 edit.m_strValue.c_str(), copy.c_str());
-        }
-        if (!written) {
-            error = ErrorOr(ERROR_WRITE_FAULT);
-            return false;
-        }
-    }
-    for (const CNewSection& section : newSections) {
-        std::wstring lines;  // "key=value\0key=value\0\0"
-        for (const auto& key : section.m_keys) lines += key.first + L'=' + key.second + L'\0';
-        lines += L'\0';
-        if (!WritePrivateProfileSectionW(section.m_strName.c_str(), lines.c_str(), copy.c_str())) {
-            error = ErrorOr(ERROR_WRITE_FAULT);
-            return false;
-        }
-    }
-    return true;
+// and everything else the file held before: read back from the disk (into the buffer it was
+// written from) and parsed once.
+bool CopyIsProven(const std::string& before, const std::wstring& copy, std::string& buffer,
+                  const std::vector<CConfigEdit>& edits, DWORD& error) {
+    return ReadProfileBytes(copy, buffer, error) && ProfileEditIsProven(before, buffer, edits);
 }
 
 // The file's permissions (and, where the wizard may set them, its owner and group) go onto
-// the copy before the swap, so that they stay with the file whatever the swap itself keeps:
-// Wine's ReplaceFileW leaves the replacement's own.
+// the copy before the swap: a rename keeps the renamed file's own, so the copy must carry the
+// file's before it takes the name.
 bool CopySecurity(const std::wstring& from, const std::wstring& to, DWORD& error) {
     PSID owner = nullptr;
     PSID group = nullptr;
@@ -157,20 +80,30 @@ bool CopySecurity(const std::wstring& from, const std::wstring& to, DWORD& error
     return result == ERROR_SUCCESS;
 }
 
-// The copy takes the file's place; the file's security descriptor, owner and attributes stay
-// with its name. A host that holds the file without delete sharing keeps it from being
-// replaced: tried again for a short while.
+// The proven copy takes the file's name in one rename, so that a whole file answers to the
+// name at every instant: the file's security descriptor, owner and attributes are already
+// on the copy.
+bool SwapOnce(const std::wstring& path, const std::wstring& copy, DWORD& error) {
+    if (MoveDurably(copy, path, true)) return true;
+    error = ErrorOr(ERROR_UNABLE_TO_MOVE_REPLACEMENT);
+    if (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) return false;
+    // A file another program holds open cannot be renamed over, even where the holder lets it
+    // be deleted; ReplaceFileW moves it aside first, and the name is empty for that moment.
+    // The proven copy keeps its own name until the last step: should a kill come in between,
+    // the next start puts it at the name.
+    if (ReplaceFileW(path.c_str(), copy.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr))
+        return true;
+    error = ErrorOr(ERROR_UNABLE_TO_REMOVE_REPLACED);
+    // Removed, and then the copy not renamed: the proven copy is the only whole one.
+    return error == ERROR_UNABLE_TO_MOVE_REPLACEMENT && !FileExistsAt(path) && MoveDurably(copy, path, false);
+}
+
+// A host that holds the file without delete sharing keeps it from being replaced: tried
+// again for a short while.
 bool SwapIntoPlace(const std::wstring& path, const std::wstring& copy, DWORD& error) {
     const DWORD start = GetTickCount();
     for (int attempt = 1;; ++attempt) {
-        bool swapped =
-            ReplaceFileW(path.c_str(), copy.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr) != FALSE;
-        if (!swapped) {
-            error = ErrorOr(ERROR_UNABLE_TO_REMOVE_REPLACED);
-            // ReplaceFileW without a backup name may remove the file and then fail to rename
-            // the copy: the proven copy is then the only whole one, and takes the name by itself.
-            swapped = error == ERROR_UNABLE_TO_MOVE_REPLACEMENT && !FileExistsAt(path) && MoveDurably(copy, path, false);
-        }
+        const bool swapped = SwapOnce(path, copy, error);
         if (swapped || attempt >= CONFIG_SWAP_TRIES) {
             if (attempt > 1) qb::ReportHeldFileWait(path, start, swapped);
             return swapped;
@@ -179,20 +112,29 @@ bool SwapIntoPlace(const std::wstring& path, const std::wstring& copy, DWORD& er
     }
 }
 
-// A host that holds its file without read sharing keeps it from being copied: tried again for
+// A host that holds its file without read sharing keeps it from being read: tried again for
 // the same short while as the swap.
-bool CopyForEditing(const std::wstring& path, const std::wstring& copy, DWORD& error) {
+bool ReadForEditing(const std::wstring& path, std::string& bytes, DWORD& error) {
     const DWORD start = GetTickCount();
     for (int attempt = 1;; ++attempt) {
-        const bool copied = DeleteWorkFile(copy) && CopyDurably(path, copy, CREATE_NEW);
-        if (!copied) error = ErrorOr(ERROR_WRITE_FAULT);
-        const bool held = !copied && (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION);
+        const bool read = ReadProfileBytes(path, bytes, error);
+        const bool held = !read && (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION);
         if (!held || attempt >= CONFIG_SWAP_TRIES) {
-            if (attempt > 1) qb::ReportHeldFileWait(path, start, copied);
-            return copied;
+            if (attempt > 1) qb::ReportHeldFileWait(path, start, read);
+            return read;
         }
         Sleep(CONFIG_SWAP_WAIT_MS);
     }
+}
+
+// The edited bytes under the work name, on the disk; a full disk fails here and the file
+// is not touched.
+bool WriteCopy(const std::wstring& copy, const std::string& bytes, DWORD& error) {
+    COutputFile output;
+    const bool written = DeleteWorkFile(copy) && output.Open(copy.c_str(), CREATE_NEW) &&
+                         output.Write(bytes.data(), bytes.size()) && output.Commit();
+    if (!written) error = ErrorOr(ERROR_WRITE_FAULT);
+    return written;
 }
 
 // A read-only file is not written: its attributes are the host's, and a change has not
@@ -218,26 +160,6 @@ bool HasUnicodeMark(const std::wstring& path) {
 
 }  // namespace
 
-bool TextFitsCodePage(const std::wstring& text, UINT codePage) {
-    if (text.empty()) return true;
-    const int length = static_cast<int>(text.size());
-    // UTF-8 and UTF-7 refuse the best-fit flag and the default-character question; the
-    // round trip alone says whether the text survives.
-    const bool utf = codePage == CP_UTF8 || codePage == CP_UTF7;
-    const DWORD flags = utf ? 0 : WC_NO_BEST_FIT_CHARS;
-    BOOL usedDefault = FALSE;
-    BOOL* askDefault = utf ? nullptr : &usedDefault;
-    const int bytes = WideCharToMultiByte(codePage, flags, text.c_str(), length, nullptr, 0, nullptr, askDefault);
-    if (bytes <= 0 || usedDefault) return false;
-    std::string narrow(static_cast<size_t>(bytes), '\0');
-    if (WideCharToMultiByte(codePage, flags, text.c_str(), length, &narrow[0], bytes, nullptr, askDefault) != bytes ||
-        usedDefault)
-        return false;
-    std::wstring back(text.size() + 1, L'\0');
-    const int units = MultiByteToWideChar(codePage, 0, narrow.c_str(), bytes, &back[0], static_cast<int>(back.size()));
-    return units == length && back.compare(0, text.size(), text) == 0;
-}
-
 bool ReplaceHostConfigVerified(const std::wstring& path, const std::vector<CConfigEdit>& edits, DWORD& error) {
     error = ERROR_SUCCESS;
     const DWORD attributes = GetFileAttributesW(path.c_str());
@@ -245,30 +167,34 @@ bool ReplaceHostConfigVerified(const std::wstring& path, const std::vector<CConf
         error = ErrorOr(ERROR_FILE_NOT_FOUND);
         return false;
     }
-    CWorkFile copy(NewFilePathOf(path));
-    if (!CopyForEditing(path, copy.path(), error)) return false;
+    std::string original, edited;
+    if (!ReadForEditing(path, original, error)) return false;
     error = ERROR_SUCCESS;  // an attempt that failed before the host let go is not the outcome
-    if (!ApplyEdits(copy.path(), edits, error)) return false;
+    if (!EditProfileBytes(original, edits, edited, error)) return false;
+    // Unproven while it is written: the next start deletes it, whatever else it finds.
+    CWorkFile copy(CopyFilePathOf(path));
+    if (!WriteCopy(copy.path(), edited, error)) return false;
     QB_CRASH_POINT();
-    {
-        qb::ScopedHandle file(CreateFileW(copy.path().c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                          FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!file || !FlushFileBuffers(file.get())) {
-            error = ErrorOr(ERROR_WRITE_FAULT);
-            return false;
-        }
-    }
-    if (!CopyIsProven(path, copy.path(), edits, error)) {
+    if (!CopyIsProven(original, copy.path(), edited, edits, error)) {
         if (error == ERROR_SUCCESS) error = ERROR_FILE_CORRUPT;
         return false;
     }
     if (!CopySecurity(path, copy.path(), error)) return false;
     SetFileAttributesW(copy.path().c_str(), attributes);
-    if (!SwapIntoPlace(path, copy.path(), error)) {
-        if (!FileExistsAt(path)) copy.Keep();  // never delete the last whole configuration
+    // Proven: from here on it is a whole configuration that the next start may put at the
+    // name should the name ever be found empty.
+    CWorkFile proven(NewFilePathOf(path));
+    if (!DeleteWorkFile(proven.path()) || !MoveDurably(copy.path(), proven.path(), false)) {
+        error = ErrorOr(ERROR_WRITE_FAULT);
         return false;
     }
-    copy.Keep();  // it is the host's file now
+    copy.Keep();  // renamed: it is the proven copy now
+    QB_CRASH_POINT();
+    if (!SwapIntoPlace(path, proven.path(), error)) {
+        if (!FileExistsAt(path)) proven.Keep();  // never delete the last whole configuration
+        return false;
+    }
+    proven.Keep();  // it is the host's file now
     QB_CRASH_POINT();
     error = ERROR_SUCCESS;  // an attempt that failed before the host let go is not the outcome
     return true;
@@ -329,9 +255,9 @@ void CInstallManager::RegisterDictionaries(const std::vector<const EntryItem*>& 
         }
     }
     if (registering == 0 || ReplaceHostConfigVerified(hostConfig, edits, error)) return;
-    // A copy that could not be proven may hold one entry's value that the file's encoding
-    // cannot keep: each entry is then tried alone, so that it fails only its own.
-    if (error == ERROR_FILE_CORRUPT && registering > 1) {
+    // One entry's value that the file's encoding cannot keep, or a copy that could not be
+    // proven, may be one entry's: each entry is then tried alone, so that it fails only its own.
+    if ((error == ERROR_NO_UNICODE_TRANSLATION || error == ERROR_FILE_CORRUPT) && registering > 1) {
         for (size_t i = 0; i < entries.size(); ++i) {
             if (errors[i] != ERROR_SUCCESS) continue;
             std::vector<DWORD> alone;

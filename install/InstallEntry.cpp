@@ -206,7 +206,7 @@ EntryOutcome CInstallManager::InstallEntry(const EntryItem& entry, IInstallRepor
     // The target holds the complete new bytes and the mark says so: the backup is stale.
     DeleteWorkFile(BackupPathOf(target));
     QB_CRASH_POINT();
-    // The mark stays until the run's registration has reached the host's file.
+    // The mark stays until its registration has reached the host's file.
     outcome.done = true;
     outcome.mark = unregistered.path();
     return outcome;

@@ -9,24 +9,13 @@ bool CInstallManager::InstallPlan(IInstallReporter& reporter) {
     return EnsurePlanned() && InstallPackages(m_packages, reporter);
 }
 
-// Registration costs one proven replacement of the host's whole file, however many entries
-// there are: each entry is first put in place with its unregistered mark (a kill from there on
-// leaves it complete, and the next run registers it), and after the last one every section is
-// written in one replacement. Only then does an entry count as done: its mark goes, its
-// picture is copied and it is reported.
+// Each entry in turn, to its end before the next begins: its begin line, its bytes put in
+// place beside its unregistered mark, its registration proven in the host's file, its mark
+// taken, its picture, and only then its result line. A kill at any point leaves every entry
+// before it registered, and the one it cut either as it was or complete with its mark (the
+// next run installs and registers it).
 bool CInstallManager::InstallPackages(const std::list<PackageItem>& packages, IInstallReporter& reporter) {
     reporter.OnInstallBegin();
-    std::vector<PlacedEntry> placed;
-    const bool walked = PlaceEntries(packages, reporter, placed);
-    // Also after a stop: what is in place stays, and the host is to see it.
-    const bool reported = RegisterPlacedEntries(placed, reporter);
-    if (!walked || !reported) return false;
-    reporter.OnInstallEnd();
-    return true;
-}
-
-bool CInstallManager::PlaceEntries(const std::list<PackageItem>& packages, IInstallReporter& reporter,
-                                   std::vector<PlacedEntry>& placed) {
     for (const PackageItem& package : packages) {
         if (!package.entries) continue;
         CPackageReader reader;
@@ -42,42 +31,32 @@ bool CInstallManager::PlaceEntries(const std::list<PackageItem>& packages, IInst
         for (const EntryItem& entry : *package.entries) {
             if (entry.action == ACTION_SKIP) continue;
             EntryOutcome outcome = InstallEntry(entry, reporter, reader);
-            if (outcome.done) {
-                placed.push_back({&entry, std::move(outcome.mark)});
-                continue;
-            }
-            if (!OnEntryFailed(reporter, entry, outcome)) {
+            const bool goOn = outcome.done ? FinishPlacedEntry({&entry, std::move(outcome.mark)}, reporter)
+                                           : OnEntryFailed(reporter, entry, outcome);
+            if (!goOn) {
                 reader.Close();
                 return false;
             }
         }
         reader.Close();
     }
+    reporter.OnInstallEnd();
     return true;
 }
 
-bool CInstallManager::RegisterPlacedEntries(const std::vector<PlacedEntry>& placed, IInstallReporter& reporter) {
-    if (placed.empty()) return true;
-    std::vector<const EntryItem*> entries;
-    for (const PlacedEntry& item : placed) entries.push_back(item.entry);
+bool CInstallManager::FinishPlacedEntry(const PlacedEntry& placed, IInstallReporter& reporter) {
+    const EntryItem& entry = *placed.entry;
     std::vector<DWORD> errors;
-    RegisterDictionaries(entries, errors);
+    RegisterDictionaries({&entry}, errors);
     QB_CRASH_POINT();
-    bool goOn = true;
-    for (size_t i = 0; i < placed.size(); ++i) {
-        const EntryItem& entry = *placed[i].entry;
-        if (errors[i] != ERROR_SUCCESS) {
-            // The dictionary is complete and stays; its mark makes the next run install and
-            // register it again.
-            if (goOn) goOn = OnEntryFailed(reporter, entry, {false, errors[i], {}});
-            continue;
-        }
-        DeleteWorkFile(placed[i].mark);
-        QB_CRASH_POINT();
-        CopyDictionaryImage(entry.dictId.c_str());
-        if (goOn) reporter.OnItemDone(entry);
-    }
-    return goOn;
+    // The dictionary is complete and stays; its mark makes the next run install and register
+    // it again.
+    if (errors[0] != ERROR_SUCCESS) return OnEntryFailed(reporter, entry, {false, errors[0], {}});
+    DeleteWorkFile(placed.mark);
+    QB_CRASH_POINT();
+    CopyDictionaryImage(entry.dictId.c_str());
+    reporter.OnItemDone(entry);
+    return true;
 }
 
 // The install removed the work files it made that meant nothing yet; what is left beside

@@ -69,11 +69,17 @@ void RecoverDictData(const std::wstring& dataDir, CRecoveryResult& result) {
 }
 
 void RecoverHostConfig(const std::wstring& configPath) {
-    const std::wstring copy = NewFilePathOf(configPath);
-    // The copy replaces the file only once proven; one left beside a missing file was cut off
-    // inside that replacement and is the last whole configuration.
-    if (!FileExistsAt(configPath) && FileExistsAt(copy) && MoveDurably(copy, configPath, false)) return;
-    DeleteWorkFile(copy);
+    const std::wstring proven = NewFilePathOf(configPath);
+    const std::wstring unproven = CopyFilePathOf(configPath);
+    // A whole file always answers to the name while the wizard replaces it. Should the name
+    // be found empty all the same, the proven copy is a whole configuration and takes it; a
+    // copy that was never proven may be cut short, and is left for whoever looks.
+    if (!FileExistsAt(configPath)) {
+        if (FileExistsAt(proven)) MoveDurably(proven, configPath, false);
+        return;
+    }
+    DeleteWorkFile(proven);
+    DeleteWorkFile(unproven);
 }
 
 CRecoveryResult RecoverInterruptedInstall() {

@@ -5,7 +5,8 @@
 //
 // A dictionary is settled step by step, each step leaving a state of the table: a settle cut
 // off in turn is done again by the next start. The host's configuration file is only ever
-// replaced whole; a copy of it left behind is deleted.
+// replaced whole, by one rename of a proven copy over it; a copy of it left behind is
+// deleted, or, should the file's name be found empty, the proven one takes it.
 #pragma once
 
 #include <string>

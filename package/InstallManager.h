@@ -52,7 +52,7 @@ struct InstalledDictItem {
 };
 
 // One entry's install as it ended: done (its complete bytes at the dictionary's name, its
-// unregistered mark beside it until the run's registration), or failed with the Windows error
+// unregistered mark beside it until its registration), or failed with the Windows error
 // code of the step that failed.
 struct EntryOutcome {
     bool done = false;
@@ -60,7 +60,7 @@ struct EntryOutcome {
     std::wstring mark;  // done: the unregistered mark, named as the dictionary was found
 };
 
-// An entry whose dictionary is in place, waiting for the run's registration.
+// An entry whose dictionary is in place, waiting for its registration.
 struct PlacedEntry {
     const EntryItem* entry;
     std::wstring mark;
@@ -94,16 +94,16 @@ public:
     const std::list<InstalledDictItem>& Installed() const { return m_installed; }
 
     // Install engine.
-    // Puts every planned entry in place, then registers all of them in one replacement of the
-    // host's file and reports each entry done or failed.
+    // Each planned entry in turn: put in place, registered in the host's file, its picture
+    // copied, and reported done or failed before the next one begins.
     bool InstallPackages(const std::list<PackageItem>& packages, IInstallReporter& reporter);
     bool OnEntryFailed(IInstallReporter& reporter, const EntryItem& entry, const EntryOutcome& outcome);
     // The entry's bytes at the dictionary's name, its unregistered mark kept; no registration.
     EntryOutcome InstallEntry(const EntryItem& entry, IInstallReporter& reporter, CPackageReader& reader);
-    // Registers the placed entries, then takes each one's mark and copies its picture; reports
-    // each done or failed. False when an answer stopped the reports.
-    bool RegisterPlacedEntries(const std::vector<PlacedEntry>& placed, IInstallReporter& reporter);
-    // Every entry's section in one proven replacement of the host's file. errors[i]:
+    // Registers a placed entry, then takes its mark and copies its picture; reports it done or
+    // failed. False when the answer to its failure stopped the walk.
+    bool FinishPlacedEntry(const PlacedEntry& placed, IInstallReporter& reporter);
+    // The entries' sections in one proven replacement of the host's file. errors[i]:
     // ERROR_SUCCESS when entry i's section reached the file, else why it did not. An edit the
     // file cannot prove (a value its encoding cannot hold) fails only its own entry.
     void RegisterDictionaries(const std::vector<const EntryItem*>& entries, std::vector<DWORD>& errors);
@@ -124,7 +124,4 @@ public:
 
 private:
     bool EnsurePlanned();
-    // Walks the plan, putting each entry in place; false when an answer stopped it.
-    bool PlaceEntries(const std::list<PackageItem>& packages, IInstallReporter& reporter,
-                      std::vector<PlacedEntry>& placed);
 };

@@ -175,6 +175,48 @@ TEST_F(UnattendedE2E, SilentInstallUpgradeAndUpToDate) {
     ExpectLogHas(again, L"nothing to install");
 }
 
+// The silent log keeps each entry's lines together: its begin, then its result, before the
+// next entry begins, also for an entry that fails between two that are installed; the
+// key=value lines follow in the same order.
+TEST_F(UnattendedE2E, SilentLogKeepsEachEntrysLinesTogether) {
+    machine->Register();
+    const std::string qrs = test::PatternBytes(9000, 3);
+    std::string package =
+        MakePackage({Abc(ABC), {L"qrs", L".dic", L"2024-05-01", L"QRS词典", qrs}, Xyz(XYZ)}, true);
+    package[package.find(qrs) + 100] ^= 0x55;  // changed after sealing
+    machine->AddPackage(L"dicts.dir", package);
+    machine->AddInstalled(L"xyz.dic", "old", 2001);
+
+    Outcome outcome = Run(L"/S");
+    ExpectSilentEnd(outcome, static_cast<DWORD>(WIZ_EXIT_INSTALL_FAILED));
+    // The lines that name an entry, in the log's order.
+    std::vector<std::string> entryLines;
+    for (size_t pos = 0; pos < outcome.log.size();) {
+        size_t end = outcome.log.find('\n', pos);
+        if (end == std::string::npos) end = outcome.log.size();
+        const std::string line = outcome.log.substr(pos, end - pos);
+        pos = end + 1;
+        if ((line.find(".dic (") != std::string::npos && line.find("plan: ") == std::string::npos) ||
+            line.find("entry id=") != std::string::npos)
+            entryLines.push_back(line);
+    }
+    const std::vector<std::wstring> expected = {
+        L"install abc.dic (ABC英汉词典) to ",
+        L"done and registered: abc.dic (ABC英汉词典)",
+        L"install qrs.dic (QRS词典) to ",
+        L"failed: qrs.dic (QRS词典)",
+        L"upgrade xyz.dic (XYZ汉英词典) to ",
+        L"done and registered: xyz.dic (XYZ汉英词典)",
+        L"entry id=abc file=abc.dic action=install outcome=done",
+        L"entry id=qrs file=qrs.dic action=install outcome=failed",
+        L"entry id=xyz file=xyz.dic action=upgrade outcome=done",
+    };
+    ASSERT_EQ(entryLines.size(), expected.size()) << outcome.log;
+    for (size_t i = 0; i < expected.size(); ++i)
+        EXPECT_NE(entryLines[i].find(test::Utf8(expected[i])), std::string::npos)
+            << "line " << i << ": " << entryLines[i] << "\n" << outcome.log;
+}
+
 TEST_F(UnattendedE2E, LaunchStartsTheHostAndShowsItsDictionaryManager) {
     machine->Register();
     machine->AddPackage(L"abc.dir", MakePackage({Abc(ABC)}));

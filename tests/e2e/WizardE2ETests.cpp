@@ -212,10 +212,10 @@ TEST_F(WizardE2E, TwoEntriesInstallAndTheTickedBoxStartsTheHost) {
     Click(dlg, IDC_BTN_MAINDLG_NEXT);
     ASSERT_TRUE(WaitUntil([&] { return OnFinishedPage(dlg); }));
 
-    // Each entry is done once the host can see it: after both are in place.
+    // Each entry's begin line and then its result, before the next entry begins.
     const std::vector<std::wstring> expected = {
-        L"正在为您安装《ABC英汉词典》，请稍候 ...", L"正在升级您本地的《XYZ汉英词典》，请稍候 ...",
-        L"已为您成功安装《ABC英汉词典》。", L"已为您成功升级《XYZ汉英词典》到最新的版本。"};
+        L"正在为您安装《ABC英汉词典》，请稍候 ...", L"已为您成功安装《ABC英汉词典》。",
+        L"正在升级您本地的《XYZ汉英词典》，请稍候 ...", L"已为您成功升级《XYZ汉英词典》到最新的版本。"};
     EXPECT_EQ(ListLines(dlg, IDC_LST_MAINDLG_INFO), expected);
     EXPECT_TRUE(Visible(dlg, IDC_LST_MAINDLG_INFO));
     EXPECT_FALSE(Visible(dlg, IDC_STC_MAINDLG_TIPINFO));
@@ -238,6 +238,72 @@ TEST_F(WizardE2E, TwoEntriesInstallAndTheTickedBoxStartsTheHost) {
     const std::wstring shown = machine->hostDir + L"\\" LEXORA_MANAGER_SHOWN_FILE;
     ASSERT_TRUE(WaitUntil([&] { return !test::ReadFileBytes(shown).empty(); })) << "the host never got the message";
     EXPECT_EQ(test::ReadFileBytes(shown), test::Utf8(L"abc\tABC英汉词典\r\nxyz\tXYZ汉英词典\r\n"));
+}
+
+std::wstring Line(const wchar_t* format, const std::wstring& name) {
+    std::wstring text = format;
+    return text.replace(text.find(L"%s"), 2, name);
+}
+
+// Each entry's result line stands right after its begin line, before the next entry begins,
+// whatever became of the entries before it: a sealed entry changed after sealing fails
+// between two that are installed, and a hundred entries each show theirs in turn.
+TEST_F(WizardE2E, EachResultLineFollowsItsBeginLine) {
+    struct Planned {
+        PackageEntry entry;
+        bool upgrade, fails;
+    };
+    std::vector<Planned> failingBetween = {
+        {Abc(test::PatternBytes(5000, 1)), false, false},
+        {{L"qrs", L".dic", L"2024-05-01", L"QRS词典", test::PatternBytes(9000, 3)}, false, true},
+        {Xyz(test::PatternBytes(3000, 2)), true, false},
+    };
+    std::vector<Planned> hundred;
+    for (int i = 0; i < 100; ++i) {
+        wchar_t id[8], name[16];
+        swprintf(id, 8, L"d%03d", i);
+        swprintf(name, 16, L"D%03d词典", i);
+        hundred.push_back({{id, L".dic", L"2024-05-01", name, test::PatternBytes(100 + i, i)}, false, false});
+    }
+    const struct {
+        const char* name;
+        const std::vector<Planned>& planned;
+    } cases[] = {{"a failed entry between two good ones", failingBetween}, {"a hundred entries", hundred}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        machine = std::make_unique<Machine>(dir.path() + L"\\" + std::to_wstring(&c - cases));
+        ASSERT_TRUE(machine->Create(BinDir()));
+        machine->WriteDictConfig(DICT_CONFIG);
+        machine->Register();
+        std::vector<PackageEntry> entries;
+        std::vector<std::wstring> expected;
+        for (const Planned& p : c.planned) {
+            entries.push_back(p.entry);
+            if (p.upgrade) machine->AddInstalled(p.entry.dictId + p.entry.fileExt, "old", 2001);
+            const bool install = !p.upgrade;
+            expected.push_back(Line(install ? WIZ_TEXT_INSTALL_BEGIN_FORMAT : WIZ_TEXT_UPGRADE_BEGIN_FORMAT,
+                                    p.entry.displayName));
+            const wchar_t* result = p.fails ? (install ? WIZ_TEXT_INSTALL_FAILED_FORMAT : WIZ_TEXT_UPGRADE_FAILED_FORMAT)
+                                            : (install ? WIZ_TEXT_INSTALL_DONE_FORMAT : WIZ_TEXT_UPGRADE_DONE_FORMAT);
+            expected.push_back(Line(result, p.entry.displayName));
+        }
+        std::string package = MakePackage(entries, true);
+        for (const Planned& p : c.planned)
+            if (p.fails) package[package.find(p.entry.data) + 100] ^= 0x55;  // changed after sealing
+        machine->AddPackage(L"dicts.dir", package);
+
+        Wizard wizard(machine->wizardExe);
+        HWND dlg = ShownDialog(wizard);
+        ASSERT_NE(dlg, nullptr);
+        Click(dlg, IDC_BTN_MAINDLG_NEXT);
+        ASSERT_TRUE(WaitUntil([&] { return OnFinishedPage(dlg); }));
+        EXPECT_EQ(ListLines(dlg, IDC_LST_MAINDLG_INFO), expected);
+        Click(dlg, IDC_BTN_MAINDLG_CANCEL);
+        EXPECT_EQ(wizard.WaitForExit(), 1u);
+        for (const Planned& p : c.planned)
+            EXPECT_EQ(IniValue(machine->hostConfig, p.entry.dictId.c_str(), L"id"), p.fails ? L"" : p.entry.dictId)
+                << test::Utf8(p.entry.dictId);
+    }
 }
 
 // A package damaged after the plan was made: a list line and a box "错误" that holds the

@@ -2,10 +2,12 @@
 // the real wizard registers a dictionary only into a copy it has proven, the file keeps every
 // section either way, and a registration that did not reach it fails its entry, keeps the
 // dictionary's mark and is made up by the next run.
+#include <atomic>
 #include <cstdio>
 #include <memory>
 #include <thread>
 
+#include "host/HostConfigFile.h"
 #include "tests/faults/FaultSupport.h"
 
 namespace faults {
@@ -201,6 +203,113 @@ TEST_F(HostConfigTest, HostLettingGoWhileTried) {
         EXPECT_EQ(Value(machine->hostConfig, L"abc", L"desc_intro"), LONG_VALUE);
         ExpectOtherSectionsKept();
         ExpectDataDir({{L"abc.dic", DICT}});
+    }
+}
+
+// Ends a process at the first change to a file that its folder reports, as someone watching
+// the folder from outside would see it.
+class KillAtFirstChange {
+public:
+    KillAtFirstChange(const std::wstring& folder, const std::wstring& fileName, DWORD processId)
+        : m_fileName(fileName),
+          m_process(OpenProcess(PROCESS_TERMINATE, FALSE, processId)),
+          m_folder(CreateFileW(folder.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr)),
+          m_changed(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
+          m_stop(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
+        m_watch = std::thread([this] { Watch(); });
+    }
+    ~KillAtFirstChange() {
+        SetEvent(m_stop.get());
+        m_watch.join();
+    }
+    bool watching() const { return m_process.valid() && m_folder.valid(); }
+    // The change that named the file (FILE_ACTION_...), 0 while none came.
+    DWORD action() const { return m_action; }
+
+private:
+    void Watch() {
+        alignas(DWORD) char buffer[16384];
+        OVERLAPPED overlapped = {};
+        overlapped.hEvent = m_changed.get();
+        const DWORD filter = FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_LAST_WRITE | FILE_NOTIFY_CHANGE_SIZE |
+                             FILE_NOTIFY_CHANGE_ATTRIBUTES | FILE_NOTIFY_CHANGE_SECURITY;
+        while (m_action == 0) {
+            ResetEvent(m_changed.get());
+            if (!ReadDirectoryChangesW(m_folder.get(), buffer, sizeof buffer, FALSE, filter, nullptr, &overlapped,
+                                       nullptr))
+                return;
+            HANDLE waits[] = {m_changed.get(), m_stop.get()};
+            if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) {
+                CancelIo(m_folder.get());
+                return;
+            }
+            DWORD got = 0;
+            if (!GetOverlappedResult(m_folder.get(), &overlapped, &got, FALSE) || got == 0) continue;
+            for (const char* at = buffer;;) {
+                const auto* info = reinterpret_cast<const FILE_NOTIFY_INFORMATION*>(at);
+                const std::wstring name(info->FileName, info->FileNameLength / sizeof(wchar_t));
+                if (CompareStringOrdinal(name.c_str(), -1, m_fileName.c_str(), -1, TRUE) == CSTR_EQUAL) {
+                    TerminateProcess(m_process.get(), 9);
+                    m_action = info->Action;
+                    break;
+                }
+                if (info->NextEntryOffset == 0) break;
+                at += info->NextEntryOffset;
+            }
+        }
+    }
+
+    std::wstring m_fileName;
+    qb::ScopedHandle m_process, m_folder, m_changed, m_stop;
+    std::atomic<DWORD> m_action{0};
+    std::thread m_watch;
+};
+
+// Killed at the moment the host's file first changes, seen from outside, while four
+// dictionaries are registered into a file of 2,000 sections: the file is whole at its name
+// and holds every key it had, before any next run could mend anything.
+TEST_F(HostConfigTest, KillAtTheFirstChangeOfTheHostFileLeavesItWhole) {
+    const int sections = 2000;
+    std::wstring text;
+    for (int i = 0; i < sections; ++i) {
+        const std::wstring n = std::to_wstring(i);
+        text += L"[other" + n + L"]\r\nid=other" + n + L"\r\ndesc_name=\x8BCD\x5178" + n + L"\r\nenable=1\r\n";
+    }
+    const PackageEntry mno = {L"mno", L".dic", L"2024-05-01", L"MNO\x8BCD\x5178", test::PatternBytes(3000, 44)};
+    machine->AddPackage(L"dicts.dir", MakePackage({Abc(DICT), Qrs(DICT), Xyz(DICT), mno}));
+    for (int run = 1; run <= 5; ++run) {
+        SCOPED_TRACE("run " + std::to_string(run));
+        machine->WriteHostConfig(text);
+        for (const wchar_t* name : {L"abc.dic", L"qrs.dic", L"xyz.dic", L"mno.dic"}) {
+            for (const wchar_t* suffix : WORK_FILE_SUFFIXES) DeleteFileW((Installed(name) + suffix).c_str());
+            DeleteFileW(Installed(name).c_str());
+        }
+        Wizard wizard(machine->wizardExe);
+        HWND dlg = wizard.WaitForDialog();
+        ASSERT_NE(dlg, nullptr);
+        {
+            KillAtFirstChange killer(LocalQuery(), L"localquerydictcfg.ini", wizard.processId());
+            ASSERT_TRUE(killer.watching());
+            Click(dlg, IDC_BTN_MAINDLG_NEXT);
+            ASSERT_TRUE(WaitUntil([&] { return !wizard.Running() || OnFinishedPage(dlg); }, INSTALL_WAIT_MS));
+            if (wizard.Running()) {
+                ADD_FAILURE() << "no change of the host's file was seen; the install ran to its end";
+                LeaveFinishedPage(wizard, dlg);
+                return;
+            }
+            EXPECT_NE(killer.action(), 0u);
+        }
+        ASSERT_TRUE(test::FileExists(machine->hostConfig)) << "no configuration at the host's name";
+        std::wstring after;
+        DWORD error = ERROR_SUCCESS;
+        ASSERT_TRUE(ReadProfileText(machine->hostConfig, after, error)) << error;
+        for (int i = 0; i < sections; ++i) {
+            const std::wstring n = std::to_wstring(i);
+            const std::wstring block =
+                L"[other" + n + L"]\r\nid=other" + n + L"\r\ndesc_name=\x8BCD\x5178" + n + L"\r\nenable=1\r\n";
+            ASSERT_NE(after.find(block), std::wstring::npos) << "lost: other" << i;
+        }
     }
 }
 

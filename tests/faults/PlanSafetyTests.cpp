@@ -4,6 +4,7 @@
 // wizard never changes a dictionary it did not plan to change, never claims bytes it did not
 // plan, and never crashes.
 #include <cstring>
+#include <set>
 
 #include "package/PackageFormat.h"
 #include "package/PackageWriter.h"
@@ -76,8 +77,16 @@ TEST_F(PlanSafetyTest, AnotherCaseOfAnInstalledNameIsThatDictionary) {
         } else {
             const std::vector<std::wstring> lines = Install();
             ASSERT_EQ(lines.size(), 8u);
-            // Each entry's line once all four are in place and registered.
-            for (size_t i = 0; i < 4; ++i) EXPECT_EQ(lines[4 + i], Upgraded((L"词典" + std::wstring(ids[i])).c_str()));
+            // Each entry's begin line, then its result once it is in place and registered.
+            std::set<std::wstring> upgraded;
+            for (size_t i = 0; i < 4; ++i) {
+                const std::wstring name = lines[2 * i].substr(lines[2 * i].find(L"《") + 1,
+                                                              lines[2 * i].find(L"》") - lines[2 * i].find(L"《") - 1);
+                EXPECT_EQ(lines[2 * i], UpgradeBegins(name.c_str()));
+                EXPECT_EQ(lines[2 * i + 1], Upgraded(name.c_str()));
+                upgraded.insert(name);
+            }
+            for (const wchar_t* id : ids) EXPECT_EQ(upgraded.count(L"词典" + std::wstring(id)), 1u) << test::Utf8(id);
             ExpectDataDir(after);
         }
         for (const wchar_t* name : installedNames) DeleteFileW(Installed(name).c_str());

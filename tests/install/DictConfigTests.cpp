@@ -341,23 +341,37 @@ TEST_F(DictConfigTest, EnableThatCannotWriteDoesNotStartTheHost) {
     EXPECT_FALSE(FindProcessByName(TEST_HOST_EXECUTABLE, id));
 }
 
-// A copy of the host's file left at the start: beside the file it is unproven and goes; alone
-// it was cut off inside the swap, after the file was removed, and is the configuration.
+// A copy of the host's file left at the start: beside the file either copy goes. Alone, a
+// proven copy was cut off inside a swap and is the configuration; one never proven may be cut
+// short, and is left where it is rather than put at the name.
 TEST_F(DictConfigTest, StartSettlesALeftoverCopyOfTheHostFile) {
-    const std::wstring copy = NewFilePathOf(host.configPath);
-    for (const bool fileThere : {true, false}) {
-        SCOPED_TRACE(fileThere ? "beside the file" : "alone");
-        ASSERT_TRUE(test::WriteFileBytes(host.configPath, "[other]\r\nid=other\r\n"));
-        ASSERT_TRUE(test::WriteFileBytes(copy, "[other]\r\nid=other\r\n[abc]\r\nid=abc\r\n"));
-        if (!fileThere) {
+    const std::string before = "[other]\r\nid=other\r\n", copied = "[other]\r\nid=other\r\n[abc]\r\nid=abc\r\n";
+    const struct {
+        const char* name;
+        bool proven, fileThere;
+        std::string config;  // what answers to the name afterwards ("" for nothing)
+        bool copyStays;
+    } cases[] = {
+        {"proven, beside the file", true, true, before, false},
+        {"proven, alone", true, false, copied, false},
+        {"never proven, beside the file", false, true, before, false},
+        {"never proven, alone", false, false, "", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::wstring copy = c.proven ? NewFilePathOf(host.configPath) : CopyFilePathOf(host.configPath);
+        ASSERT_TRUE(test::WriteFileBytes(host.configPath, before));
+        ASSERT_TRUE(test::WriteFileBytes(copy, copied));
+        if (!c.fileThere) {
             ASSERT_TRUE(DeleteFileW(host.configPath.c_str()));
         }
 
         RecoverHostConfig(host.configPath);
 
-        EXPECT_FALSE(test::FileExists(copy));
-        EXPECT_EQ(ReadFileBytes(host.configPath),
-                  fileThere ? "[other]\r\nid=other\r\n" : "[other]\r\nid=other\r\n[abc]\r\nid=abc\r\n");
+        EXPECT_EQ(test::FileExists(copy), c.copyStays);
+        EXPECT_EQ(test::FileExists(host.configPath), !c.config.empty());
+        EXPECT_EQ(ReadFileBytes(host.configPath), c.config);
+        DeleteFileW(copy.c_str());
     }
 }
 
