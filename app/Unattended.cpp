@@ -47,6 +47,7 @@ int SilentInstall(CRunOutput& out, const WizardOptions& options) {
     CLogReporter reporter(log);
     if (LogPlan(log, manager) == 0) {
         log.Line(L"nothing to install: the installed dictionaries are up to date");
+        manager.PutBackMissingPictures(reporter);
         SettlePendingRecord(manager.Packages(), note);
         reporter.LogResults(manager);
         return recovered ? WIZ_EXIT_SUCCESS : WIZ_EXIT_INSTALL_FAILED;
@@ -54,7 +55,13 @@ int SilentInstall(CRunOutput& out, const WizardOptions& options) {
 
     CRecordKeeper keeper(reporter, manager.Packages(), note);
     manager.InstallPlan(keeper);
+    manager.PutBackMissingPictures(reporter);
     reporter.LogResults(manager);
+    // Every entry failed: the host has nothing new to see, and its service keeps running.
+    if (reporter.done() == 0) {
+        log.Line(L"no dictionary was installed and registered: the host's service was not stopped and nothing was enabled");
+        return WIZ_EXIT_INSTALL_FAILED;
+    }
     // As the finish button with its box ticked, but the host starts only when asked for.
     const bool enabled = manager.EnableDictionaries(options.launch);
     log.Line(enabled ? L"service stopped and dictionaries enabled" : L"dictionaries could not be enabled");

@@ -69,12 +69,12 @@ bool CInstallManager::RegisterPlacedEntries(const std::vector<PlacedEntry>& plac
         if (errors[i] != ERROR_SUCCESS) {
             // The dictionary is complete and stays; its mark makes the next run install and
             // register it again.
-            if (goOn) goOn = OnEntryFailed(reporter, entry, {false, errors[i], {}});
+            if (goOn) goOn = OnEntryFailed(reporter, entry, {false, errors[i], {}, true});
             continue;
         }
         DeleteWorkFile(placed[i].mark);
         QB_CRASH_POINT();
-        CopyDictionaryImage(entry.dictId.c_str());
+        CopyPicture(entry, reporter);
         if (goOn) reporter.OnItemDone(entry);
     }
     return goOn;
@@ -85,5 +85,6 @@ bool CInstallManager::RegisterPlacedEntries(const std::vector<PlacedEntry>& plac
 // beside a target that may be partial, is put back, and nothing else is touched.
 bool CInstallManager::OnEntryFailed(IInstallReporter& reporter, const EntryItem& entry, const EntryOutcome& outcome) {
     SettleTarget(entry.targetPath);
-    return reporter.OnItemFailed(entry, outcome.error);
+    return outcome.registering ? reporter.OnRegistrationFailed(entry, outcome.error)
+                               : reporter.OnItemFailed(entry, outcome.error);
 }

@@ -38,6 +38,10 @@ public:
     bool OnPackageBad(const std::wstring& packagePath, DWORD error) override {
         return m_forward.OnPackageBad(packagePath, error);
     }
+    bool OnRegistrationFailed(const EntryItem& entry, DWORD error) override {
+        return m_forward.OnRegistrationFailed(entry, error);
+    }
+    void OnPicture(const EntryItem& entry, const CPictureOutcome& picture) override { m_forward.OnPicture(entry, picture); }
 
 private:
     IInstallReporter& m_forward;

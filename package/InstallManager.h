@@ -58,6 +58,7 @@ struct EntryOutcome {
     bool done = false;
     DWORD error = ERROR_SUCCESS;
     std::wstring mark;  // done: the unregistered mark, named as the dictionary was found
+    bool registering = false;  // failed: the dictionary is in place, its registration failed
 };
 
 // An entry whose dictionary is in place, waiting for the run's registration.
@@ -117,6 +118,14 @@ public:
     // nobody to see the host leaves it). A read-only host file is a failure.
     bool EnableDictionaries(bool launchHost = true);
     bool CopyDictionaryImage(const wchar_t* dictId);
+    // error: why the copy failed (ERROR_FILE_NOT_FOUND with no source picture).
+    bool CopyDictionaryImage(const wchar_t* dictId, DWORD& error);
+    // The entry's picture copied, and what became of it reported.
+    void CopyPicture(const EntryItem& entry, IInstallReporter& reporter);
+    // Every dictionary of the plan that is up to date and whose picture the host's picture
+    // folder lacks gets it from the setup folder; each one put back or failed is reported.
+    // Nothing is replaced, and no folder is made.
+    void PutBackMissingPictures(IInstallReporter& reporter);
 
     bool m_bPlanned = false;
     std::list<PackageItem> m_packages;
