@@ -2,6 +2,8 @@
 
 #include <shlwapi.h>
 
+#include <algorithm>
+
 #include "base/ScopedWin.h"
 
 namespace {
@@ -58,14 +60,18 @@ std::wstring ValueNamesOfHostKey() {
     HKEY raw = nullptr;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, HOST_REGISTRY_KEY, 0, KEY_READ, &raw) != ERROR_SUCCESS) return L"";
     qb::ScopedRegKey key(raw);
-    std::wstring names;
+    std::vector<std::wstring> names;
     for (DWORD index = 0;; ++index) {
         wchar_t name[256];
         DWORD length = 256;
         if (RegEnumValueW(key.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-        names += (names.empty() ? L"" : L", ") + std::wstring(name, length);
+        names.emplace_back(name, length);
     }
-    return names.empty() ? L"none" : names;
+    if (names.empty()) return L"none";
+    std::sort(names.begin(), names.end());
+    std::wstring list;
+    for (const std::wstring& name : names) list += (list.empty() ? L"" : L", ") + name;
+    return list;
 }
 
 // Why one of the two values could not be used, or empty when it can.
@@ -187,7 +193,9 @@ std::vector<std::wstring> DescribeMissingHostParts() {
         missing.push_back(L"the host's dictionary folder " + path + L" is missing: no dictionary can be put in place");
     if (GetLocalQueryCfgPath(path) && !PathExists(path))
         missing.push_back(L"the host's configuration file " + path + L" is missing: no dictionary can be registered");
-    if (GetHostImagePath(L"", path) && !PathExists(path))
+    if (GetHostImagePath(L"", path) && !PathExists(path)) {
+        path.pop_back();  // the separator a file name would follow
         missing.push_back(L"the host's picture folder " + path + L" is missing: no picture can be copied");
+    }
     return missing;
 }

@@ -9,9 +9,20 @@
 
 namespace {
 
+// The wizard's folder ends with a separator and the picture folder's piece begins with one;
+// the file system reads the two as one, and so does a person reading the log.
+std::wstring SingleSeparators(const std::wstring& path) {
+    std::wstring single = path.substr(0, 2);  // a network path's leading pair stays
+    for (size_t i = single.size(); i < path.size(); ++i)
+        if (path[i] != L'\\' || single.empty() || single.back() != L'\\') single += path[i];
+    return single;
+}
+
 bool PicturePaths(const wchar_t* dictId, std::wstring& source, std::wstring& destination) {
     const std::wstring fileName = std::wstring(dictId) + DICT_IMAGE_EXTENSION;
-    return GetPackageImagePath(fileName.c_str(), source) && GetHostImagePath(fileName.c_str(), destination);
+    if (!GetPackageImagePath(fileName.c_str(), source) || !GetHostImagePath(fileName.c_str(), destination)) return false;
+    source = SingleSeparators(source);
+    return true;
 }
 
 }  // namespace
