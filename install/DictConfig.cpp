@@ -216,6 +216,14 @@ bool HasUnicodeMark(const std::wstring& path) {
     return utf16 || utf8;
 }
 
+// Kept in the ANSI code page: readable, and without a UTF-16 or UTF-8 byte order mark. A file
+// that cannot be read now (the host holds it) is not judged; its replacement says why it failed.
+bool IsAnsiFile(const std::wstring& path) {
+    qb::ScopedHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return file.valid() && !HasUnicodeMark(path);
+}
+
 bool EditsFitCodePage(const std::vector<CConfigEdit>& edits, UINT codePage) {
     for (const CConfigEdit& edit : edits)
         if (!TextFitsCodePage(edit.m_strSection, codePage) || !TextFitsCodePage(edit.m_strKey, codePage) ||
@@ -320,7 +328,7 @@ void CInstallManager::RegisterDictionaries(const std::vector<const EntryItem*>& 
     const bool haveWizardConfig = WizardConfigPath(wizardConfig) && PathExists(wizardConfig);
     // A file without a byte order mark is kept in the ANSI code page: a text it cannot hold
     // would come back as '?', so such an entry fails before anything is written.
-    const bool ansiHostConfig = !HasUnicodeMark(hostConfig);
+    const bool ansiHostConfig = IsAnsiFile(hostConfig);
     std::vector<CConfigEdit> edits;
     size_t registering = 0;
     for (size_t i = 0; i < entries.size(); ++i) {
