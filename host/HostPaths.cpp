@@ -58,7 +58,7 @@ std::wstring HostKeyText() {
 // The names of the key's values, so that a misspelt one shows beside the one looked for.
 std::wstring ValueNamesOfHostKey() {
     HKEY raw = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, HOST_REGISTRY_KEY, 0, KEY_READ, &raw) != ERROR_SUCCESS) return L"";
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, HOST_REGISTRY_KEY, 0, KEY_READ, &raw) != ERROR_SUCCESS) return L"none";
     qb::ScopedRegKey key(raw);
     std::vector<std::wstring> names;
     for (DWORD index = 0;; ++index) {
@@ -171,10 +171,10 @@ bool PathExists(const std::wstring& path) { return PathFileExistsW(path.c_str())
 std::wstring DescribeMissingHost() {
     HKEY raw = nullptr;
     const LONG opened = RegOpenKeyExW(HKEY_LOCAL_MACHINE, HOST_REGISTRY_KEY, 0, KEY_READ, &raw);
+    qb::ScopedRegKey key(opened == ERROR_SUCCESS ? raw : nullptr);
     if (opened == ERROR_FILE_NOT_FOUND) return L"the registry key " + HostKeyText() + L" is missing";
     if (opened != ERROR_SUCCESS)
         return L"the registry key " + HostKeyText() + L" cannot be read (error " + std::to_wstring(opened) + L")";
-    RegCloseKey(raw);
     std::wstring location, executable;
     std::wstring why = DescribeValue(HOST_VALUE_LOCATION, location);
     if (why.empty()) why = DescribeValue(HOST_VALUE_EXECUTABLE, executable);

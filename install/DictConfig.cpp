@@ -293,7 +293,7 @@ bool ReplaceHostConfigVerified(const std::wstring& path, const std::vector<CConf
 bool HostConfigCanHold(const std::wstring& dictId) {
     std::wstring hostConfig;
     if (!GetLocalQueryCfgPath(hostConfig) || !PathExists(hostConfig)) return true;  // nothing will be written
-    return HasUnicodeMark(hostConfig) || TextFitsCodePage(dictId, GetACP());
+    return !IsAnsiFile(hostConfig) || TextFitsCodePage(dictId, GetACP());
 }
 
 bool CInstallManager::RegisterDictionary(const EntryItem& entry) {
