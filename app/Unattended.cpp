@@ -29,6 +29,14 @@ private:
     CRunLog& m_log;
 };
 
+// Pictures missing beside dictionaries that are up to date, put back and named in the
+// removal record, so that a removal takes them with their dictionaries.
+void PutBackMissingPictures(CInstallManager& manager, IInstallReporter& reporter, const RecordNote& note) {
+    const std::vector<const EntryItem*> missing = manager.MissingPictures();
+    if (missing.empty()) return;
+    ChangeAndKeepRecord(manager.Packages(), [&] { manager.PutBackPictures(missing, reporter); }, note);
+}
+
 // The start every run that changes the host makes (WizardStart.h), and what it tells the
 // user. 0 when all went well, else the exit code.
 int PrepareHost(CRunOutput& out, CWizardStart& start, CInstallManager& manager, bool requireVersionLibrary) {
@@ -47,15 +55,15 @@ int SilentInstall(CRunOutput& out, const WizardOptions& options) {
     CLogReporter reporter(log);
     if (LogPlan(log, manager) == 0) {
         log.Line(L"nothing to install: the installed dictionaries are up to date");
-        manager.PutBackMissingPictures(reporter);
         SettlePendingRecord(manager.Packages(), note);
+        PutBackMissingPictures(manager, reporter, note);
         reporter.LogResults(manager);
         return recovered ? WIZ_EXIT_SUCCESS : WIZ_EXIT_INSTALL_FAILED;
     }
 
     CRecordKeeper keeper(reporter, manager.Packages(), note);
     manager.InstallPlan(keeper);
-    manager.PutBackMissingPictures(reporter);
+    PutBackMissingPictures(manager, reporter, note);
     reporter.LogResults(manager);
     // Every entry failed: the host has nothing new to see, and its service keeps running.
     if (reporter.done() == 0) {

@@ -1,5 +1,6 @@
 #include <string>
 #include <unordered_set>
+#include <vector>
 
 #include "base/NameFolding.h"
 #include "host/HostPaths.h"
@@ -62,7 +63,10 @@ void CInstallManager::CopyPicture(const EntryItem& entry, IInstallReporter& repo
 // A dictionary whose picture could not be copied when it was installed (the host's picture
 // folder was missing, or held) is up to date on every later run; without this its picture
 // would never arrive.
-void CInstallManager::PutBackMissingPictures(IInstallReporter& reporter) {
+std::vector<const EntryItem*> CInstallManager::MissingPictures() const {
+    std::vector<const EntryItem*> missing;
+    std::wstring folder;
+    if (!GetHostImagePath(L"", folder) || !PathExists(folder)) return missing;
     std::unordered_set<std::wstring> planned, seen;
     for (const PackageItem& package : m_packages) {
         if (!package.entries) continue;
@@ -74,19 +78,25 @@ void CInstallManager::PutBackMissingPictures(IInstallReporter& reporter) {
         for (const EntryItem& entry : *package.entries) {
             const std::wstring id = FoldedName(entry.dictId);
             if (entry.dictId.empty() || planned.count(id) != 0 || !seen.insert(id).second) continue;
-            CPictureOutcome picture;
-            picture.m_nKind = CPictureOutcome::PutBack;
-            std::wstring folder;
-            if (!PicturePaths(entry.dictId.c_str(), picture.m_strSource, picture.m_strDestination) ||
-                !GetHostImagePath(L"", folder) || !PathExists(folder) || !PathExists(entry.targetPath) ||
-                !PathExists(picture.m_strSource) || PathExists(picture.m_strDestination))
-                continue;
-            // Never over a picture that appeared meanwhile: the host's own stays.
-            if (!CopyFileW(picture.m_strSource.c_str(), picture.m_strDestination.c_str(), TRUE)) {
-                picture.m_nKind = CPictureOutcome::Failed;
-                picture.m_dwError = GetLastError();
-            }
-            reporter.OnPicture(entry, picture);
+            std::wstring source, destination;
+            if (PicturePaths(entry.dictId.c_str(), source, destination) && PathExists(entry.targetPath) &&
+                PathExists(source) && !PathExists(destination))
+                missing.push_back(&entry);
         }
+    }
+    return missing;
+}
+
+void CInstallManager::PutBackPictures(const std::vector<const EntryItem*>& entries, IInstallReporter& reporter) {
+    for (const EntryItem* entry : entries) {
+        CPictureOutcome picture;
+        picture.m_nKind = CPictureOutcome::PutBack;
+        if (!PicturePaths(entry->dictId.c_str(), picture.m_strSource, picture.m_strDestination)) continue;
+        // Never over a picture that appeared meanwhile: the host's own stays.
+        if (!CopyFileW(picture.m_strSource.c_str(), picture.m_strDestination.c_str(), TRUE)) {
+            picture.m_nKind = CPictureOutcome::Failed;
+            picture.m_dwError = GetLastError();
+        }
+        reporter.OnPicture(*entry, picture);
     }
 }

@@ -152,6 +152,22 @@ void SettlePendingRecord(const std::list<PackageItem>& packages, const RecordNot
     KeepRecord(identity, folder, {}, packages, true, note);
 }
 
+void ChangeAndKeepRecord(const std::list<PackageItem>& packages, const std::function<void()>& change,
+                         const RecordNote& note) {
+    const SetupIdentity identity = IdentityOfSetup(packages);
+    std::wstring folder;
+    DWORD error = ERROR_SUCCESS;
+    if (!RecordFolderOf(identity.id, folder) || !MakeProtectedFolder(folder, error) ||
+        !CreateMarkDurably(folder + RECORD_PENDING_NAME)) {
+        note(L"the removal record cannot be kept in " + folder + L" (error " +
+             std::to_wstring(error != ERROR_SUCCESS ? error : GetLastError()) + L")");
+        change();
+        return;
+    }
+    change();
+    KeepRecord(identity, folder, {}, packages, true, note);
+}
+
 void SettleRecordAfterRemoval(const std::list<PackageItem>& packages, const RecordNote& note) {
     std::wstring folder, dataDir;
     RemovalRecord record;

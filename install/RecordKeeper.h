@@ -54,6 +54,11 @@ private:
 // A run with nothing to install: settles only what an earlier install of this setup left
 // pending; otherwise writes nothing.
 void SettlePendingRecord(const std::list<PackageItem>& packages, const RecordNote& note);
+// A change to what of this setup is installed outside an install (a picture put back): the
+// record is marked pending first, so that a kill leaves it to be settled by the next run, then
+// kept again from what is installed, the change included.
+void ChangeAndKeepRecord(const std::list<PackageItem>& packages, const std::function<void()>& change,
+                         const RecordNote& note);
 // After the setup folder's own removal: what it took leaves the record; with nothing left,
 // the entry, the record and the kept copy go.
 void SettleRecordAfterRemoval(const std::list<PackageItem>& packages, const RecordNote& note);

@@ -122,10 +122,12 @@ public:
     bool CopyDictionaryImage(const wchar_t* dictId, DWORD& error);
     // The entry's picture copied, and what became of it reported.
     void CopyPicture(const EntryItem& entry, IInstallReporter& reporter);
-    // Every dictionary of the plan that is up to date and whose picture the host's picture
-    // folder lacks gets it from the setup folder; each one put back or failed is reported.
+    // The dictionaries of the plan that are up to date and whose picture the host's picture
+    // folder (which exists) lacks, while the setup folder has it; one entry per dictionary.
+    std::vector<const EntryItem*> MissingPictures() const;
+    // Their pictures copied from the setup folder, each one put back or failed reported.
     // Nothing is replaced, and no folder is made.
-    void PutBackMissingPictures(IInstallReporter& reporter);
+    void PutBackPictures(const std::vector<const EntryItem*>& entries, IInstallReporter& reporter);
 
     bool m_bPlanned = false;
     std::list<PackageItem> m_packages;

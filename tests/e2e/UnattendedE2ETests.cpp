@@ -20,6 +20,7 @@
 #include "base/WorkFileNames.h"
 #include "standins/lexora/LexoraStandin.h"
 #include "tests/faults/UnixMount.h"
+#include "tests/e2e/InstalledAppsSupport.h"
 #include "tests/e2e/WizardDriver.h"
 #include "tests/support/TestSupport.h"
 
@@ -659,10 +660,12 @@ TEST_F(UnattendedE2E, EachFailureNamesItsCause) {
 
 // A picture that could not be copied with its dictionary (the host's picture folder was
 // missing) arrives with a later run, once the folder is there, though the dictionary is up to
-// date; a dictionary the setup folder has no picture for says so.
+// date, and the removal record names it, so that the removal of installed apps takes it; a
+// dictionary the setup folder has no picture for says so; the host's own picture stays.
 TEST_F(UnattendedE2E, MissingPictureIsPutBackByALaterRun) {
+    RemoveInstalledApps();
     machine->Register();
-    machine->AddPackage(L"dicts.dir", MakePackage({Abc(ABC), Xyz(XYZ)}));
+    machine->AddPackage(L"pictures.dir", MakePackage({Abc(ABC), Xyz(XYZ)}));
     machine->AddPicture(L"abc", "BMabc");
     test::RemoveTree(machine->hostImages);
     const std::wstring picture = machine->hostImages + L"\\abc.bmp";
@@ -682,12 +685,23 @@ TEST_F(UnattendedE2E, MissingPictureIsPutBackByALaterRun) {
     EXPECT_EQ(test::ReadFileBytes(picture), "BMabc");
     EXPECT_FALSE(test::FileExists(machine->hostImages + L"\\xyz.bmp"));
 
-    // The host's own picture is never replaced, and one in place is not copied again.
+    const std::vector<std::wstring> entries = UninstallEntries();
+    ASSERT_EQ(entries.size(), 1u);
+    std::wstring exe, arguments;
+    ASSERT_TRUE(SplitCommand(EntryValue(entries[0], L"QuietUninstallString"), exe, arguments));
+    Wizard removal(exe, arguments);
+    EXPECT_EQ(removal.WaitForExit(), 0u);
+    EXPECT_FALSE(test::FileExists(Installed(L"abc.dic")));
+    EXPECT_FALSE(test::FileExists(picture)) << "the picture put back was left by the removal";
+
+    // A picture in place is never copied again, nor replaced.
+    ASSERT_EQ(Run(L"/S").exitCode, 0u);
     ASSERT_TRUE(test::WriteFileBytes(picture, "BM the host's own"));
     const Outcome third = Run(L"/S");
     ExpectSilentEnd(third, 0u);
     EXPECT_EQ(third.log.find("put back"), std::string::npos) << third.log;
     EXPECT_EQ(test::ReadFileBytes(picture), "BM the host's own");
+    RemoveInstalledApps();
 }
 
 
