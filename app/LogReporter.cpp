@@ -5,6 +5,7 @@
 #include <unordered_map>
 
 #include "base/NameFolding.h"
+#include "install/FailureCause.h"
 #include "install/Removal.h"
 
 namespace {
@@ -47,13 +48,15 @@ std::wstring EntryName(const EntryItem& entry) {
 }
 
 void LogEntryResult(CRunLog& log, const std::wstring& dictId, const std::wstring& fileName, const wchar_t* action,
-                    const wchar_t* outcome, DWORD error) {
+                    const wchar_t* outcome, DWORD error, const std::wstring& reason) {
     log.Line(L"entry id=" + LogValue(dictId) + L" file=" + LogValue(fileName) + L" action=" + action +
-             L" outcome=" + outcome + L" error=" + std::to_wstring(error));
+             L" outcome=" + outcome + L" error=" + std::to_wstring(error) +
+             (reason.empty() ? std::wstring() : L" reason=" + LogValue(reason)));
 }
 
-void LogEntryResult(CRunLog& log, const EntryItem& entry, const wchar_t* action, const wchar_t* outcome, DWORD error) {
-    LogEntryResult(log, entry.dictId, entry.dictId + entry.fileExt, action, outcome, error);
+void LogEntryResult(CRunLog& log, const EntryItem& entry, const wchar_t* action, const wchar_t* outcome, DWORD error,
+                    const std::wstring& reason) {
+    LogEntryResult(log, entry.dictId, entry.dictId + entry.fileExt, action, outcome, error, reason);
 }
 
 int LogPlan(CRunLog& log, const CInstallManager& manager) {
@@ -93,16 +96,45 @@ void CLogReporter::OnStep() {
 }
 
 void CLogReporter::OnItemDone(const EntryItem& entry) {
-    m_results[&entry] = {true, ERROR_SUCCESS};
+    m_results[&entry] = {true, ERROR_SUCCESS, {}};
+    ++m_nDone;
     m_log.Line(L"done and registered: " + EntryName(entry));
     if (m_pForward) m_pForward->OnItemDone(entry);
 }
 
-bool CLogReporter::OnItemFailed(const EntryItem& entry, DWORD error) {
+void CLogReporter::LogFailure(const EntryItem& entry, DWORD error, const CFailureCause& cause) {
     m_bFailed = true;
-    m_results[&entry] = {false, error};
-    m_log.Failure(L"failed: " + EntryName(entry), error);
+    m_results[&entry] = {false, error, cause.m_strReason};
+    m_log.Failure(L"failed: " + EntryName(entry) + L": " + cause.m_strText, error);
+}
+
+bool CLogReporter::OnItemFailed(const EntryItem& entry, DWORD error) {
+    LogFailure(entry, error, PlacementFailureCause(entry, error));
     return m_pForward == nullptr || m_pForward->OnItemFailed(entry, error);
+}
+
+bool CLogReporter::OnRegistrationFailed(const EntryItem& entry, DWORD error) {
+    LogFailure(entry, error, RegistrationFailureCause(error));
+    return m_pForward == nullptr || m_pForward->OnRegistrationFailed(entry, error);
+}
+
+void CLogReporter::OnPicture(const EntryItem& entry, const CPictureOutcome& picture) {
+    const std::wstring name = EntryName(entry);
+    switch (picture.m_nKind) {
+    case CPictureOutcome::Copied: m_log.Line(L"picture of " + name + L" copied to " + picture.m_strDestination); break;
+    case CPictureOutcome::PutBack:
+        m_log.Line(L"picture of " + name + L" was missing, put back: " + picture.m_strDestination);
+        break;
+    case CPictureOutcome::NoneShipped:
+        m_log.Line(L"no picture of " + name + L" in the setup folder: " + picture.m_strSource);
+        break;
+    case CPictureOutcome::Failed:
+        m_log.Failure(L"picture of " + name + L" not copied: " + picture.m_strSource + L" to " +
+                          picture.m_strDestination + L" (the dictionary itself is installed)",
+                      picture.m_dwError);
+        break;
+    }
+    if (m_pForward) m_pForward->OnPicture(entry, picture);
 }
 
 bool CLogReporter::OnPackageBad(const std::wstring& packagePath, DWORD error) {
@@ -121,7 +153,8 @@ void CLogReporter::LogResults(const CInstallManager& manager) const {
             const auto result = m_results.find(&entry);
             if (entry.action == ACTION_SKIP) LogEntryResult(m_log, entry, action, L"up-to-date", ERROR_SUCCESS);
             else if (result != m_results.end())
-                LogEntryResult(m_log, entry, action, result->second.done ? L"done" : L"failed", result->second.error);
+                LogEntryResult(m_log, entry, action, result->second.done ? L"done" : L"failed", result->second.error,
+                               result->second.reason);
             else if (bad != m_badPackages.end()) LogEntryResult(m_log, entry, action, L"failed", bad->second);
             else LogEntryResult(m_log, entry, action, L"not-reached", ERROR_SUCCESS);
         }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/RunLog.h"
+#include "install/FailureCause.h"
 #include "install/InstallReporter.h"
 #include "package/InstallManager.h"
 
@@ -20,10 +21,13 @@ int LogPlan(CRunLog& log, const CInstallManager& manager);
 
 // The line a script reads for one entry:
 //   entry id=abc file=abc.dic action=install outcome=done error=0
+// and for a failed one its short reason last:
+//   entry id=abc file=abc.dic action=install outcome=failed error=5 reason=registration-read-only
 // (values with a space, a quote or an equals sign in double quotes, LogValue).
-void LogEntryResult(CRunLog& log, const EntryItem& entry, const wchar_t* action, const wchar_t* outcome, DWORD error);
+void LogEntryResult(CRunLog& log, const EntryItem& entry, const wchar_t* action, const wchar_t* outcome, DWORD error,
+                    const std::wstring& reason = std::wstring());
 void LogEntryResult(CRunLog& log, const std::wstring& dictId, const std::wstring& fileName, const wchar_t* action,
-                    const wchar_t* outcome, DWORD error);
+                    const wchar_t* outcome, DWORD error, const std::wstring& reason = std::wstring());
 
 class CLogReporter final : public IInstallReporter {
 public:
@@ -32,6 +36,8 @@ public:
     explicit CLogReporter(CRunLog& log, IInstallReporter* forward = nullptr) : m_log(log), m_pForward(forward) {}
     // A failed entry or a package that could not be read.
     bool failed() const { return m_bFailed; }
+    // How many entries were put in place and registered.
+    int done() const { return m_nDone; }
 
     void OnInstallBegin() override;
     void OnInstallEnd() override;
@@ -40,6 +46,8 @@ public:
     void OnItemDone(const EntryItem& entry) override;
     bool OnItemFailed(const EntryItem& entry, DWORD error) override;
     bool OnPackageBad(const std::wstring& packagePath, DWORD error) override;
+    bool OnRegistrationFailed(const EntryItem& entry, DWORD error) override;
+    void OnPicture(const EntryItem& entry, const CPictureOutcome& picture) override;
 
     // One result line per entry of the plan, as the install reported it: done, failed,
     // up-to-date (skipped), or not-reached (the walk was stopped before it).
@@ -49,10 +57,14 @@ private:
     struct Result {
         bool done;
         DWORD error;
+        std::wstring reason;
     };
+    void LogFailure(const EntryItem& entry, DWORD error, const CFailureCause& cause);
+
     CRunLog& m_log;
     IInstallReporter* m_pForward;
     bool m_bFailed = false;
+    int m_nDone = 0;
     std::unordered_map<const EntryItem*, Result> m_results;
     std::unordered_map<std::wstring, DWORD> m_badPackages;
 };

@@ -31,6 +31,14 @@ private:
     CRunLog& m_log;
 };
 
+// Pictures missing beside dictionaries that are up to date, put back and named in the
+// removal record, so that a removal takes them with their dictionaries.
+void PutBackMissingPictures(CInstallManager& manager, IInstallReporter& reporter, const RecordNote& note) {
+    const std::vector<const EntryItem*> missing = manager.MissingPictures();
+    if (missing.empty()) return;
+    ChangeAndKeepRecord(manager.Packages(), [&] { manager.PutBackPictures(missing, reporter); }, note);
+}
+
 // The start every run that changes the host makes (WizardStart.h), and what it tells the
 // user. 0 when all went well, else the exit code.
 int PrepareHost(CRunOutput& out, CWizardStart& start, CInstallManager& manager, bool requireVersionLibrary) {
@@ -50,13 +58,20 @@ int SilentInstall(CRunOutput& out, const WizardOptions& options) {
     if (LogPlan(log, manager) == 0) {
         log.Line(L"nothing to install: the installed dictionaries are up to date");
         const bool settled = SettlePendingRecord(manager.Packages(), note);
+        PutBackMissingPictures(manager, reporter, note);
         reporter.LogResults(manager);
         return recovered && settled ? WIZ_EXIT_SUCCESS : WIZ_EXIT_INSTALL_FAILED;
     }
 
     CRecordKeeper keeper(reporter, manager.Packages(), note);
     manager.InstallPlan(keeper);
+    PutBackMissingPictures(manager, reporter, note);
     reporter.LogResults(manager);
+    // Every entry failed: the host has nothing new to see, and its service keeps running.
+    if (reporter.done() == 0) {
+        log.Line(L"no dictionary was installed and registered: the host's service was not stopped and nothing was enabled");
+        return WIZ_EXIT_INSTALL_FAILED;
+    }
     // As the finish button with its box ticked, but the host starts only when asked for.
     const bool enabled = manager.EnableDictionaries(false);
     log.Line(enabled ? L"service stopped and dictionaries enabled" : L"dictionaries could not be enabled");

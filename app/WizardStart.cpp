@@ -32,10 +32,12 @@ WizardStartResult CWizardStart::Run(CInstallManager& manager, bool requireVersio
                                     const std::function<void()>& onLocked) {
     std::wstring hostExe;
     if (!CheckHostEnvironment() || !GetHostExecutablePath(hostExe)) {
-        m_log.Line(L"host not found");
+        const std::wstring why = DescribeMissingHost();
+        m_log.Line(L"host not found" + (why.empty() ? std::wstring() : L": " + why));
         return WizardStartResult::NoHost;
     }
     m_log.Line(L"host found: " + hostExe);
+    for (const std::wstring& missing : DescribeMissingHostParts()) m_log.Line(missing);
     if (!LoadVersionLibrary()) {
         if (requireVersionLibrary) {
             m_log.Line(L"version library " VERSION_LIBRARY_NAME L" cannot be loaded beside the wizard: nothing changed");

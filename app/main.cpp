@@ -131,6 +131,25 @@ int Run(int nCmdShow, CRunLog& log) {
     return result;
 }
 
+// A silent run whose log cannot be opened ends before it changes anything; so that the
+// administrator finds out why, the log folder's dated file says so when it can be written.
+void LeaveTraceOfLogFailure(const std::wstring& asked, DWORD error) {
+    if (asked.empty()) return;  // that was the dated file itself
+    CRunLog trace;
+    DWORD traceError = ERROR_SUCCESS;
+    if (!trace.Open(L"", traceError)) return;
+    wchar_t full[MAX_PATH] = {};
+    const DWORD length = ::GetFullPathNameW(asked.c_str(), MAX_PATH, full, nullptr);
+    const std::wstring path = length > 0 && length < MAX_PATH ? std::wstring(full, length) : asked;
+    const size_t cut = path.find_last_of(L"\\/");
+    const std::wstring folder = cut == std::wstring::npos ? std::wstring() : path.substr(0, cut);
+    std::wstring why;
+    if (!folder.empty() && ::GetFileAttributesW(folder.c_str()) == INVALID_FILE_ATTRIBUTES)
+        why = L": its folder " + folder + L" does not exist (/LOG makes no folder)";
+    trace.Failure(L"the log asked for cannot be opened, nothing was changed: " + path + why, error);
+    trace.Exit(WIZ_EXIT_LOG_FAILED);
+}
+
 }  // namespace
 
 // The wizard as it runs with no switch: its dialog, and exit codes 0, 1 and 2.
@@ -166,8 +185,10 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE /*hPrevInstance*/, LPWSTR /*l
     // log it was asked for changes nothing.
     CRunLog log;
     DWORD logError = ERROR_SUCCESS;
-    if (options.log && !log.Open(options.logPath, logError) && options.silent && switchesKnown)
+    if (options.log && !log.Open(options.logPath, logError) && options.silent && switchesKnown) {
+        LeaveTraceOfLogFailure(options.logPath, logError);
         return WIZ_EXIT_LOG_FAILED;
+    }
     if (unseen) log.Line(L"no one can see a window here (" + noDesktop + L"): the run is silent, as with /S");
     // The usage, a silent install and a removal never open the wizard's dialog.
     if (RunsWithoutDialog(options, switchesKnown)) return RunWithoutDialog(options, switchesKnown, log);

@@ -5,8 +5,11 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #define HOST_REGISTRY_KEY L"SOFTWARE\\Norvale\\Dictionary 2.0"
+// Where a 32-bit program's view of that key lies on 64-bit Windows.
+#define HOST_REGISTRY_KEY_WOW64 L"SOFTWARE\\WOW6432Node\\Norvale\\Dictionary 2.0"
 #define HOST_VALUE_LOCATION L"Location"
 #define HOST_VALUE_EXECUTABLE L"ExcutableName"
 
@@ -33,3 +36,13 @@ bool GetHostExecutablePath(std::wstring& out);
 bool GetModuleDir(std::wstring& out);
 
 bool PathExists(const std::wstring& path);
+
+// Why CheckHostEnvironment says no, in words an administrator can act on: the registry key
+// and the view that was read, and the value or path that is missing ("... has no value
+// ExcutableName (its values: ExecutableName, Location)"). Reads the registry again and looks
+// at the disk; empty when the host is there.
+std::wstring DescribeMissingHost();
+// The parts of a found host that the install writes into, one line for each that is missing:
+// the dictionary folder, the configuration file and the picture folder. They do not decide
+// whether the host is installed.
+std::vector<std::wstring> DescribeMissingHostParts();

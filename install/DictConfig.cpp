@@ -158,6 +158,22 @@ bool HasUnicodeMark(const std::wstring& path) {
     return utf16 || utf8;
 }
 
+// Kept in the ANSI code page: readable, and without a UTF-16 or UTF-8 byte order mark. A file
+// that cannot be read now (the host holds it) is not judged; its replacement says why it failed.
+bool IsAnsiFile(const std::wstring& path) {
+    qb::ScopedHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return file.valid() && !HasUnicodeMark(path);
+}
+
+bool EditsFitCodePage(const std::vector<CConfigEdit>& edits, UINT codePage) {
+    for (const CConfigEdit& edit : edits)
+        if (!TextFitsCodePage(edit.m_strSection, codePage) || !TextFitsCodePage(edit.m_strKey, codePage) ||
+            !TextFitsCodePage(edit.m_strValue, codePage))
+            return false;
+    return true;
+}
+
 }  // namespace
 
 bool ReplaceHostConfigVerified(const std::wstring& path, const std::vector<CConfigEdit>& edits, DWORD& error) {
@@ -203,7 +219,7 @@ bool ReplaceHostConfigVerified(const std::wstring& path, const std::vector<CConf
 bool HostConfigCanHold(const std::wstring& dictId) {
     std::wstring hostConfig;
     if (!GetLocalQueryCfgPath(hostConfig) || !PathExists(hostConfig)) return true;  // nothing will be written
-    return HasUnicodeMark(hostConfig) || TextFitsCodePage(dictId, GetACP());
+    return !IsAnsiFile(hostConfig) || TextFitsCodePage(dictId, GetACP());
 }
 
 bool CInstallManager::RegisterDictionary(const EntryItem& entry) {
@@ -236,6 +252,9 @@ void CInstallManager::RegisterDictionaries(const std::vector<const EntryItem*>& 
 
     std::wstring wizardConfig;
     const bool haveWizardConfig = WizardConfigPath(wizardConfig) && PathExists(wizardConfig);
+    // A file without a byte order mark is kept in the ANSI code page: a text it cannot hold
+    // would come back as '?', so such an entry fails before anything is written.
+    const bool ansiHostConfig = IsAnsiFile(hostConfig);
     std::vector<CConfigEdit> edits;
     size_t registering = 0;
     for (size_t i = 0; i < entries.size(); ++i) {
@@ -243,16 +262,22 @@ void CInstallManager::RegisterDictionaries(const std::vector<const EntryItem*>& 
             errors[i] = ERROR_INVALID_NAME;
             continue;
         }
-        ++registering;
         const wchar_t* section = entries[i]->dictId.c_str();
-        edits.push_back({section, CFG_KEY_ID, section});
-        if (!haveWizardConfig) continue;
-        for (const wchar_t* key : CFG_COPIED_KEYS) {
-            wchar_t value[CFG_VALUE_UNITS] = {};
-            GetPrivateProfileStringW(section, key, L"", value, CFG_VALUE_UNITS, wizardConfig.c_str());
-            // An empty value keeps whatever the host already has for that key.
-            if (value[0] != L'\0') edits.push_back({section, key, value});
+        std::vector<CConfigEdit> entryEdits = {{section, CFG_KEY_ID, section}};
+        if (haveWizardConfig) {
+            for (const wchar_t* key : CFG_COPIED_KEYS) {
+                wchar_t value[CFG_VALUE_UNITS] = {};
+                GetPrivateProfileStringW(section, key, L"", value, CFG_VALUE_UNITS, wizardConfig.c_str());
+                // An empty value keeps whatever the host already has for that key.
+                if (value[0] != L'\0') entryEdits.push_back({section, key, value});
+            }
         }
+        if (ansiHostConfig && !EditsFitCodePage(entryEdits, GetACP())) {
+            errors[i] = ERROR_NO_UNICODE_TRANSLATION;
+            continue;
+        }
+        ++registering;
+        edits.insert(edits.end(), entryEdits.begin(), entryEdits.end());
     }
     if (registering == 0 || ReplaceHostConfigVerified(hostConfig, edits, error)) return;
     // One entry's value that the file's encoding cannot keep, or a copy that could not be

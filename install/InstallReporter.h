@@ -8,6 +8,20 @@
 
 struct EntryItem;
 
+// What became of one dictionary's picture. Pictures are best effort: none of these makes the
+// entry fail.
+struct CPictureOutcome {
+    enum Kind {
+        Copied,       // put in place with its dictionary
+        NoneShipped,  // the setup folder has no picture for it
+        Failed,       // could not be copied (m_dwError)
+        PutBack,      // the dictionary was up to date, its missing picture was put in place
+    };
+    Kind m_nKind = Copied;
+    std::wstring m_strSource, m_strDestination;
+    DWORD m_dwError = ERROR_SUCCESS;
+};
+
 class IInstallReporter {
 public:
     virtual void OnInstallBegin() = 0;
@@ -21,6 +35,10 @@ public:
     virtual bool OnItemFailed(const EntryItem& entry, DWORD error) = 0;
     // The package could not be opened. True to go on.
     virtual bool OnPackageBad(const std::wstring& packagePath, DWORD error) = 0;
+    // The entry is in place, but the host's configuration file could not be made to name it
+    // (error as for OnItemFailed). Reported as any failed entry unless told apart.
+    virtual bool OnRegistrationFailed(const EntryItem& entry, DWORD error) { return OnItemFailed(entry, error); }
+    virtual void OnPicture(const EntryItem& /*entry*/, const CPictureOutcome& /*picture*/) {}
 
 protected:
     ~IInstallReporter() = default;

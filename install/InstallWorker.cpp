@@ -51,10 +51,10 @@ bool CInstallManager::FinishPlacedEntry(const PlacedEntry& placed, IInstallRepor
     QB_CRASH_POINT();
     // The dictionary is complete and stays; its mark makes the next run install and register
     // it again.
-    if (errors[0] != ERROR_SUCCESS) return OnEntryFailed(reporter, entry, {false, errors[0], {}});
+    if (errors[0] != ERROR_SUCCESS) return OnEntryFailed(reporter, entry, {false, errors[0], {}, true});
     DeleteWorkFile(placed.mark);
     QB_CRASH_POINT();
-    CopyDictionaryImage(entry.dictId.c_str());
+    CopyPicture(entry, reporter);
     reporter.OnItemDone(entry);
     return true;
 }
@@ -64,5 +64,6 @@ bool CInstallManager::FinishPlacedEntry(const PlacedEntry& placed, IInstallRepor
 // beside a target that may be partial, is put back, and nothing else is touched.
 bool CInstallManager::OnEntryFailed(IInstallReporter& reporter, const EntryItem& entry, const EntryOutcome& outcome) {
     SettleTarget(entry.targetPath);
-    return reporter.OnItemFailed(entry, outcome.error);
+    return outcome.registering ? reporter.OnRegistrationFailed(entry, outcome.error)
+                               : reporter.OnItemFailed(entry, outcome.error);
 }

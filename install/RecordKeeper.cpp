@@ -25,6 +25,16 @@ const RecordedEntry* NamedIn(const RemovalRecord& record, const std::wstring& ta
 }
 
 // What the install put at the entry's target, as the record keeps it.
+// The picture counts as ours only when the host's bytes are the setup folder's.
+bool PictureIsOurs(const std::wstring& dictId, EntryDigest& sha) {
+    const std::wstring pictureName = dictId + DICT_IMAGE_EXTENSION;
+    std::wstring ours, theirs;
+    uint64_t size = 0;
+    EntryDigest mine{};
+    return GetPackageImagePath(pictureName.c_str(), ours) && GetHostImagePath(pictureName.c_str(), theirs) &&
+           FileDigest(ours, size, mine) && FileDigest(theirs, size, sha) && mine == sha;
+}
+
 bool RecordInstalled(const EntryItem& entry, RecordedEntry& recorded) {
     recorded = RecordedEntry();
     recorded.targetName = FileNameOf(entry.targetPath);
@@ -32,14 +42,7 @@ bool RecordInstalled(const EntryItem& entry, RecordedEntry& recorded) {
     recorded.displayName = entry.displayName;
     recorded.dateText = entry.dateText;
     if (!FileDigest(entry.targetPath, recorded.size, recorded.sha)) return false;
-    // The picture counts as ours only when the host's bytes are the setup folder's.
-    const std::wstring pictureName = entry.dictId + DICT_IMAGE_EXTENSION;
-    std::wstring ours, theirs;
-    uint64_t size = 0;
-    EntryDigest mine{};
-    recorded.hasPicture = GetPackageImagePath(pictureName.c_str(), ours) &&
-                          GetHostImagePath(pictureName.c_str(), theirs) && FileDigest(ours, size, mine) &&
-                          FileDigest(theirs, size, recorded.pictureSha) && mine == recorded.pictureSha;
+    recorded.hasPicture = PictureIsOurs(entry.dictId, recorded.pictureSha);
     return true;
 }
 
@@ -137,9 +140,12 @@ bool KeepRecord(const SetupIdentity& identity, const std::wstring& folder, const
     std::wstring dataDir;
     GetDictDataDir(dataDir);
     std::vector<RecordedEntry> there;
-    for (const RecordedEntry& entry : record.entries) {
+    for (RecordedEntry entry : record.entries) {
         const std::wstring target = RecordedTargetPath(entry, dataDir);
-        if (!target.empty() && FileExistsAt(target)) there.push_back(entry);
+        if (target.empty() || !FileExistsAt(target)) continue;
+        // A picture put in place after the dictionary was recorded (its folder was missing then).
+        if (!entry.hasPicture) entry.hasPicture = PictureIsOurs(entry.dictId, entry.pictureSha);
+        there.push_back(entry);
     }
     record.entries = there;
     bool allRecorded = true;
@@ -254,4 +260,26 @@ bool SettlePendingRecord(const std::list<PackageItem>& packages, const RecordNot
     RemovalRecord ahead;
     const bool emptyMark = !ReadPendingRecord(folder, ahead);
     return KeepRecord(identity, folder, {}, packages, ahead, emptyMark, note);
+}
+
+void ChangeAndKeepRecord(const std::list<PackageItem>& packages, const std::function<void()>& change,
+                         const RecordNote& note) {
+    const SetupIdentity identity = IdentityOfSetup(packages);
+    std::wstring folder;
+    RemovalRecord claims;
+    // A setup without a record claims nothing: the change is made and nothing is recorded.
+    if (!RecordFolderOf(identity.id, folder) || !ReadSetupClaims(folder, claims)) {
+        change();
+        return;
+    }
+    // What the setup claims goes into the pending mark first, so that a kill during the change
+    // leaves it to the next run to settle.
+    DWORD error = ERROR_SUCCESS;
+    if (!MakeProtectedFolder(folder, error) || !WritePendingRecord(folder, claims, error)) {
+        Failed(note, L"the removal record cannot be kept in " + folder, error);
+        change();
+        return;
+    }
+    change();
+    KeepRecord(identity, folder, {}, packages, claims, false, note);
 }

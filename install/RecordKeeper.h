@@ -42,6 +42,10 @@ public:
     bool OnPackageBad(const std::wstring& packagePath, DWORD error) override {
         return m_forward.OnPackageBad(packagePath, error);
     }
+    bool OnRegistrationFailed(const EntryItem& entry, DWORD error) override {
+        return m_forward.OnRegistrationFailed(entry, error);
+    }
+    void OnPicture(const EntryItem& entry, const CPictureOutcome& picture) override { m_forward.OnPicture(entry, picture); }
 
     // The mark, the record, the copy or the entry could not be written: the entry's detection
     // values may not tell the truth (logged through note).
@@ -60,3 +64,8 @@ private:
 // A run with nothing to install: settles only what an earlier install of this setup left
 // pending; otherwise writes nothing. False when the record or the entry could not be written.
 bool SettlePendingRecord(const std::list<PackageItem>& packages, const RecordNote& note);
+// A change to what of this setup is installed outside an install (a picture put back): what the
+// setup claims is marked pending first, so that a kill leaves it to be settled by the next run,
+// then the record is kept again from what is installed, the change included.
+void ChangeAndKeepRecord(const std::list<PackageItem>& packages, const std::function<void()>& change,
+                         const RecordNote& note);

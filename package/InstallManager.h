@@ -58,6 +58,7 @@ struct EntryOutcome {
     bool done = false;
     DWORD error = ERROR_SUCCESS;
     std::wstring mark;  // done: the unregistered mark, named as the dictionary was found
+    bool registering = false;  // failed: the dictionary is in place, its registration failed
 };
 
 // An entry whose dictionary is in place, waiting for its registration.
@@ -117,6 +118,16 @@ public:
     // nobody to see the host leaves it). A read-only host file is a failure.
     bool EnableDictionaries(bool launchHost = true);
     bool CopyDictionaryImage(const wchar_t* dictId);
+    // error: why the copy failed (ERROR_FILE_NOT_FOUND with no source picture).
+    bool CopyDictionaryImage(const wchar_t* dictId, DWORD& error);
+    // The entry's picture copied, and what became of it reported.
+    void CopyPicture(const EntryItem& entry, IInstallReporter& reporter);
+    // The dictionaries of the plan that are up to date and whose picture the host's picture
+    // folder (which exists) lacks, while the setup folder has it; one entry per dictionary.
+    std::vector<const EntryItem*> MissingPictures() const;
+    // Their pictures copied from the setup folder, each one put back or failed reported.
+    // Nothing is replaced, and no folder is made.
+    void PutBackPictures(const std::vector<const EntryItem*>& entries, IInstallReporter& reporter);
 
     bool m_bPlanned = false;
     std::list<PackageItem> m_packages;

@@ -4,15 +4,19 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <thread>
+#include <vector>
 
 #include "app/CommandLine.h"
 #include "host/Desktop.h"
 #include "app/RunLog.h"
 #include "app/WizardTexts.h"
 #include "app/resource.h"
+#include "host/HostPaths.h"
 #include "host/ProcessControl.h"
+#include "install/DictConfig.h"
 #include "base/WorkFileNames.h"
 #include "standins/lexora/LexoraStandin.h"
 #include "tests/faults/UnixMount.h"
@@ -552,10 +556,196 @@ TEST_F(UnattendedE2E, EnablingNeverMakesASection) {
     const Outcome outcome = Run(L"/S");
     held.reset();
     ExpectSilentEnd(outcome, static_cast<DWORD>(WIZ_EXIT_INSTALL_FAILED));
-    ExpectLogHas(outcome, L"entry id=xyz file=xyz.dic action=upgrade outcome=failed error=32\r\n");
+    ExpectLogHas(outcome, L"entry id=xyz file=xyz.dic action=upgrade outcome=failed error=32 reason=held\r\n");
     EXPECT_EQ(IniValue(machine->hostConfig, L"abc", L"enable"), L"1");
     EXPECT_EQ(test::ReadFileBytes(machine->hostConfig).find("[xyz]"), std::string::npos);
     EXPECT_EQ(ReadUtf16File(machine->hostConfig).find(L"[xyz]"), std::wstring::npos);
+}
+
+// Every log in the dated-log folder under %ProgramData%, one after another.
+std::string DatedLogs() {
+    wchar_t common[MAX_PATH];
+    if (GetEnvironmentVariableW(L"ProgramData", common, MAX_PATH) == 0) return "";
+    const std::wstring folder = std::wstring(common) + L"\\Quillbox\\Logs\\";
+    std::string all;
+    WIN32_FIND_DATAW found;
+    qb::ScopedFindHandle logs(FindFirstFileW((folder + L"Quillbox-*.log").c_str(), &found));
+    if (!logs) return all;
+    do all += test::ReadFileBytes(folder + found.cFileName);
+    while (FindNextFileW(logs.get(), &found));
+    return all;
+}
+
+void WriteRegistryValues(const std::vector<std::pair<std::wstring, std::wstring>>& values) {
+    Machine::Unregister();
+    HKEY raw = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, HOST_REGISTRY_KEY, 0, nullptr, 0, KEY_WRITE, nullptr, &raw, nullptr),
+              ERROR_SUCCESS);
+    qb::ScopedRegKey key(raw);
+    for (const auto& value : values)
+        RegSetValueExW(key.get(), value.first.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.second.c_str()),
+                       static_cast<DWORD>((value.second.size() + 1) * sizeof(wchar_t)));
+}
+
+// What an administrator meets when the host or the wizard's surroundings are not as they
+// should be: each run ends with its code, and its log names the step, the key, value, file
+// or folder, and why; a failed entry's key=value line carries its short reason. Where nothing
+// was installed, the host's service keeps running and nothing is enabled.
+TEST_F(UnattendedE2E, EachFailureNamesItsCause) {
+    const std::wstring ansiHolds = L"ABC英汉词典";
+    const struct {
+        const char* name;
+        std::function<void(Machine&)> breakIt;
+        DWORD exitCode;
+        std::function<std::vector<std::wstring>(const Machine&)> logged;
+        bool serviceKeepsRunning;
+    } cases[] = {
+        {"ANSI host file and Chinese texts",
+         [](Machine& m) { test::WriteFileBytes(m.hostConfig, "[other]\r\nid=other\r\n"); },
+         WIZ_EXIT_INSTALL_FAILED,
+         [](const Machine& m) {
+             return std::vector<std::wstring>{
+                 L"failed: abc.dic (ABC英汉词典): registration: the host's file " + m.hostConfig +
+                     L" is kept in code page " + std::to_wstring(GetACP()) +
+                     L", which cannot hold this dictionary's texts: save it as UTF-16",
+                 L"entry id=abc file=abc.dic action=install outcome=failed error=1113 reason=registration-code-page\r\n",
+                 L"no dictionary was installed and registered: the host's service was not stopped"};
+         },
+         true},
+        {"localquerydictcfg.ini missing", [](Machine& m) { DeleteFileW(m.hostConfig.c_str()); },
+         WIZ_EXIT_INSTALL_FAILED,
+         [](const Machine& m) {
+             return std::vector<std::wstring>{
+                 L"the host's configuration file " + m.hostConfig + L" is missing: no dictionary can be registered",
+                 L"failed: abc.dic (ABC英汉词典): registration: the host's file " + m.hostConfig + L" is missing (error 2",
+                 L"outcome=failed error=2 reason=registration-file-missing\r\n"};
+         },
+         true},
+        {"dictdata missing", [](Machine& m) { test::RemoveTree(m.dictData); }, WIZ_EXIT_INSTALL_FAILED,
+         [](const Machine& m) {
+             return std::vector<std::wstring>{
+                 L"the host's dictionary folder " + m.dictData + L" is missing: no dictionary can be put in place",
+                 L"failed: abc.dic (ABC英汉词典): the host's dictionary folder " + m.dictData + L" is missing (error 3",
+                 L"outcome=failed error=3 reason=dictionary-folder-missing\r\n",
+                 L"no dictionary was installed and registered: the host's service was not stopped"};
+         },
+         true},
+        {"Location missing", [](Machine&) { WriteRegistryValues({{HOST_VALUE_EXECUTABLE, L"Lexora.exe"}}); },
+         WIZ_EXIT_INSTALL_FAILED,
+         [](const Machine&) {
+             return std::vector<std::wstring>{L"host not found: HKLM\\",
+                                              L" has no value Location (its values: ExcutableName)\r\n"};
+         },
+         false},
+        {"ExecutableName for ExcutableName",
+         [](Machine& m) { WriteRegistryValues({{HOST_VALUE_LOCATION, m.hostDir}, {L"ExecutableName", L"Lexora.exe"}}); },
+         WIZ_EXIT_INSTALL_FAILED,
+         [](const Machine&) {
+             return std::vector<std::wstring>{
+                 L" has no value ExcutableName (its values: ExecutableName, Location)\r\n"};
+         },
+         false},
+        {"Lexora.exe missing", [](Machine& m) { DeleteFileW(m.hostExe.c_str()); }, WIZ_EXIT_INSTALL_FAILED,
+         [](const Machine& m) {
+             return std::vector<std::wstring>{L"host not found: the host's executable " + m.hostExe +
+                                              L" (Location and ExcutableName under HKLM\\"};
+         },
+         false},
+        {"plugin\\image missing", [](Machine& m) { test::RemoveTree(m.hostImages); }, 0,
+         [](const Machine& m) {
+             return std::vector<std::wstring>{
+                 L"the host's picture folder " + m.hostImages + L" is missing: no picture can be copied",
+                 L"picture of abc.dic (ABC英汉词典) not copied: " + m.wizardDir + L"\\dict_image\\abc.bmp to " +
+                     m.hostImages + L"\\abc.bmp (the dictionary itself is installed) (error 3",
+                 L"entry id=abc file=abc.dic action=install outcome=done error=0\r\n"};
+         },
+         false},
+    };
+    int row = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        machine = std::make_unique<Machine>(dir.path() + L"\\case" + std::to_wstring(++row));
+        ASSERT_TRUE(machine->Create(BinDir()));
+        machine->WriteDictConfig(DICT_CONFIG);
+        machine->WriteHostConfig(OTHER_SECTIONS);
+        machine->Register();
+        machine->AddPackage(L"abc.dir", MakePackage({Abc(ABC)}));
+        machine->AddPicture(L"abc", "BMabc");
+        c.breakIt(*machine);
+        if (std::string(c.name).find("Chinese") != std::string::npos && TextFitsCodePage(ansiHolds, GetACP())) {
+            std::cout << "[ skipped ] " << c.name << ": the system's code page holds Chinese\n";
+            continue;
+        }
+        Wizard service(machine->serviceExe);
+        ASSERT_TRUE(WaitUntil([] { DWORD id; return FindProcessByName(DICT_SERVICE_NAME, id); }));
+        const Outcome outcome = Run(L"/S");
+        ExpectSilentEnd(outcome, c.exitCode);
+        for (const std::wstring& line : c.logged(*machine)) ExpectLogHas(outcome, line);
+        if (c.serviceKeepsRunning) {
+            DWORD id = 0;
+            EXPECT_TRUE(FindProcessByName(DICT_SERVICE_NAME, id)) << "the service was stopped for nothing";
+            EXPECT_EQ(IniValue(machine->hostConfig, L"abc", L"enable"), L"");
+            EXPECT_EQ(outcome.log.find("service stopped"), std::string::npos) << outcome.log;
+        }
+        KillProcessByName(DICT_SERVICE_NAME);
+    }
+
+    // A log asked for in a folder that does not exist: nothing changes, the run ends 1622, and
+    // the dated log under %ProgramData% says why.
+    SCOPED_TRACE("/LOG into a missing folder");
+    const std::wstring missing = dir.path() + L"\\Logs";
+    const Outcome noFolder = RunAsIs(L"/S \"/LOG=" + missing + L"\\x.log\"");
+    EXPECT_EQ(noFolder.exitCode, static_cast<DWORD>(WIZ_EXIT_LOG_FAILED));
+    EXPECT_NE(DatedLogs().find(test::Utf8(L"the log asked for cannot be opened, nothing was changed: " + missing +
+                                         L"\\x.log: its folder " + missing + L" does not exist (/LOG makes no folder)")),
+              std::string::npos);
+    EXPECT_FALSE(test::FileExists(missing));
+}
+
+// A picture that could not be copied with its dictionary (the host's picture folder was
+// missing) arrives with a later run, once the folder is there, though the dictionary is up to
+// date, and the removal record names it, so that the removal of installed apps takes it; a
+// dictionary the setup folder has no picture for says so; the host's own picture stays.
+TEST_F(UnattendedE2E, MissingPictureIsPutBackByALaterRun) {
+    RemoveInstalledApps();
+    machine->Register();
+    machine->AddPackage(L"pictures.dir", MakePackage({Abc(ABC), Xyz(XYZ)}));
+    machine->AddPicture(L"abc", "BMabc");
+    test::RemoveTree(machine->hostImages);
+    const std::wstring picture = machine->hostImages + L"\\abc.bmp";
+
+    const Outcome first = Run(L"/S");
+    ExpectSilentEnd(first, 0u);
+    ExpectLogHas(first, L"picture of abc.dic (ABC英汉词典) not copied: ");
+    ExpectLogHas(first, L"no picture of xyz.dic (XYZ汉英词典) in the setup folder: " + machine->wizardDir +
+                            L"\\dict_image\\xyz.bmp");
+    EXPECT_EQ(test::ReadFileBytes(Installed(L"abc.dic")), ABC);
+
+    ASSERT_TRUE(test::MakeDirs(machine->hostImages));
+    const Outcome second = Run(L"/S");
+    ExpectSilentEnd(second, 0u);
+    ExpectLogHas(second, L"nothing to install");
+    ExpectLogHas(second, L"picture of abc.dic (ABC英汉词典) was missing, put back: " + picture);
+    EXPECT_EQ(test::ReadFileBytes(picture), "BMabc");
+    EXPECT_FALSE(test::FileExists(machine->hostImages + L"\\xyz.bmp"));
+
+    const std::vector<std::wstring> entries = UninstallEntries();
+    ASSERT_EQ(entries.size(), 1u);
+    std::wstring exe, arguments;
+    ASSERT_TRUE(SplitCommand(EntryValue(entries[0], L"QuietUninstallString"), exe, arguments));
+    Wizard removal(exe, arguments);
+    EXPECT_EQ(removal.WaitForExit(), 0u);
+    EXPECT_FALSE(test::FileExists(Installed(L"abc.dic")));
+    EXPECT_FALSE(test::FileExists(picture)) << "the picture put back was left by the removal";
+
+    // A picture in place is never copied again, nor replaced.
+    ASSERT_EQ(Run(L"/S").exitCode, 0u);
+    ASSERT_TRUE(test::WriteFileBytes(picture, "BM the host's own"));
+    const Outcome third = Run(L"/S");
+    ExpectSilentEnd(third, 0u);
+    EXPECT_EQ(third.log.find("put back"), std::string::npos) << third.log;
+    EXPECT_EQ(test::ReadFileBytes(picture), "BM the host's own");
+    RemoveInstalledApps();
 }
 
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <vector>
 
 #include "base/ScopedWin.h"
@@ -133,6 +134,41 @@ TEST_F(HostPathsTest, KeyMissingFailsEveryHostPath) {
     EXPECT_FALSE(GetRepairToolPath(out));
     EXPECT_FALSE(GetHostExecutablePath(out));
     EXPECT_EQ(out, L"before");
+}
+
+// Why the host is not found, as the log says it: the key, the value that is missing, empty or
+// too long (with the values the key does hold), or the executable's path; nothing when found.
+TEST_F(HostPathsTest, MissingHostIsDescribed) {
+    const std::wstring location = MakeHost();
+    const std::wstring tooLong(300, L'x');
+    const struct {
+        const char* name;
+        const wchar_t* location;  // null: not written; no values at all: no key
+        const wchar_t* executableName;
+        std::wstring says;
+    } cases[] = {
+        {"key missing", nullptr, nullptr, L" is missing"},
+        {"Location missing", nullptr, HOST_EXE, L" has no value Location (its values: ExcutableName)"},
+        {"Location empty", L"", HOST_EXE, L": the value Location is empty"},
+        {"Location too long", tooLong.c_str(), HOST_EXE, L": the value Location is too long"},
+        {"ExcutableName missing", location.c_str(), nullptr, L" has no value ExcutableName (its values: Location)"},
+        {"executable missing", location.c_str(), L"Other.exe",
+         L"the host's executable " + location + L"\\Other.exe (Location and ExcutableName under HKLM\\"},
+        {"found", location.c_str(), HOST_EXE, L""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        HostRegistry::Delete();
+        std::unique_ptr<HostRegistry> key;
+        if (c.location || c.executableName) key = std::make_unique<HostRegistry>(c.location, c.executableName);
+        const std::wstring said = DescribeMissingHost();
+        if (c.says.empty()) {
+            EXPECT_EQ(said, L"");
+        } else {
+            EXPECT_NE(said.find(c.says), std::wstring::npos) << test::Utf8(said);
+            EXPECT_NE(said.find(L"HKLM\\"), std::wstring::npos) << "no key named: " << test::Utf8(said);
+        }
+    }
 }
 
 // Empty values joined give "\", the root of the current drive: it exists, but it is no host.

@@ -160,6 +160,55 @@ TEST_F(DictConfigTest, RegistrationThatReachesNothingFails) {
     }
 }
 
+// A file's bytes in UTF-16LE behind its byte order mark.
+std::string Utf16File(const std::wstring& text) {
+    const std::wstring marked = L"\xFEFF" + text;
+    return std::string(reinterpret_cast<const char*>(marked.data()), marked.size() * sizeof(wchar_t));
+}
+
+// The host's file decides why a registration fails, and the file stays as it was: kept in the
+// ANSI code page, it cannot hold a dictionary's Chinese texts (refused before anything is
+// written, not left to come back as '?'); held by another program, it is not taken for an
+// ANSI file because its first bytes cannot be read.
+TEST_F(DictConfigTest, RegistrationFailsWithTheHostFilesReason) {
+    const std::wstring chinese = L"\u8BCD\u5178";
+    WriteWizardConfig(Utf16File(L"[abc]\r\ndesc_name=ABC\r\n[xyz]\r\ndesc_name=" + chinese + L"\r\n"));
+    const std::string ansi = "[other]\r\nid=other\r\n";
+    const std::string utf16 = Utf16File(L"[other]\r\nid=other\r\n");
+    const struct {
+        const char* name;
+        const std::string& hostFile;
+        const wchar_t* id;
+        bool held;
+        DWORD error;
+    } cases[] = {
+        {"ANSI, texts it holds", ansi, L"abc", false, ERROR_SUCCESS},
+        {"ANSI, texts it cannot hold", ansi, L"xyz", false, ERROR_NO_UNICODE_TRANSLATION},
+        {"UTF-16, any texts", utf16, L"xyz", false, ERROR_SUCCESS},
+        {"held without sharing", utf16, L"xyz", true, ERROR_SHARING_VIOLATION},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.error == ERROR_NO_UNICODE_TRANSLATION && TextFitsCodePage(chinese, GetACP())) continue;
+        ASSERT_TRUE(test::WriteFileBytes(host.configPath, c.hostFile));
+        const EntryItem entry = Entry(c.id);
+        std::vector<DWORD> errors;
+        {
+            qb::ScopedHandle holder;
+            if (c.held)
+                holder.reset(CreateFileW(host.configPath.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+            manager.RegisterDictionaries({&entry}, errors);
+        }
+        ASSERT_EQ(errors.size(), 1u);
+        EXPECT_EQ(errors[0], c.error);
+        if (c.error != ERROR_SUCCESS) {
+            EXPECT_EQ(ReadFileBytes(host.configPath), c.hostFile);
+        } else {
+            EXPECT_EQ(HostValue(c.id, L"id"), c.id);
+        }
+    }
+}
+
 TEST_F(DictConfigTest, EnableGivesUpWhileTheServiceRuns) {
     AddPackage(L"a.dir", {{L"abc", "a", ACTION_INSTALL}});
     host.MakeRepairToolRefuse();
