@@ -179,8 +179,8 @@ TEST_F(UnattendedE2E, SilentInstallUpgradeAndUpToDate) {
     ExpectLogHas(again, L"nothing to install");
 }
 
-// The silent log keeps each entry's lines together: its begin, then its result, before the
-// next entry begins, also for an entry that fails between two that are installed; the
+// The silent log keeps each entry's lines together: its begin, its picture, then its result,
+// before the next entry begins, also for an entry that fails between two that are installed; the
 // key=value lines follow in the same order.
 TEST_F(UnattendedE2E, SilentLogKeepsEachEntrysLinesTogether) {
     machine->Register();
@@ -206,10 +206,12 @@ TEST_F(UnattendedE2E, SilentLogKeepsEachEntrysLinesTogether) {
     }
     const std::vector<std::wstring> expected = {
         L"install abc.dic (ABC英汉词典) to ",
+        L"no picture of abc.dic (ABC英汉词典) in the setup folder",
         L"done and registered: abc.dic (ABC英汉词典)",
         L"install qrs.dic (QRS词典) to ",
         L"failed: qrs.dic (QRS词典)",
         L"upgrade xyz.dic (XYZ汉英词典) to ",
+        L"no picture of xyz.dic (XYZ汉英词典) in the setup folder",
         L"done and registered: xyz.dic (XYZ汉英词典)",
         L"entry id=abc file=abc.dic action=install outcome=done",
         L"entry id=qrs file=qrs.dic action=install outcome=failed",
