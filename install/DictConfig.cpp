@@ -49,7 +49,8 @@ struct ViewTraits {
 
 // A file's bytes as the system holds them, read in place: a buffer of the file's size would
 // cost as much to make as the rest of the proof. Only for the wizard's own work file, which
-// nothing else writes or cuts while it is seen.
+// nothing else writes or cuts while it is seen: a view of the host's file would keep the host
+// from cutting it while it saves.
 class CFileView {
 public:
     bool Open(const std::wstring& path, DWORD& error) {
@@ -104,15 +105,20 @@ bool CopySecurity(const std::wstring& from, const std::wstring& to, DWORD& error
     const SECURITY_INFORMATION inheritance =
         (control & SE_DACL_PROTECTED) ? PROTECTED_DACL_SECURITY_INFORMATION : UNPROTECTED_DACL_SECURITY_INFORMATION;
     std::wstring target = to;
+    const SECURITY_INFORMATION ownerAndGroup = OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION;
     DWORD result = ERROR_SUCCESS;
-    if (dacl != nullptr)
+    // All of it at once where the wizard may set that owner (most often its own account).
+    if (dacl != nullptr &&
+        SetNamedSecurityInfoW(&target[0], SE_FILE_OBJECT, ownerAndGroup | DACL_SECURITY_INFORMATION | inheritance,
+                              owner, group, dacl, nullptr) != ERROR_SUCCESS)
         result = SetNamedSecurityInfoW(&target[0], SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | inheritance, nullptr,
                                        nullptr, dacl, nullptr);
+    else if (dacl != nullptr)
+        owner = group = nullptr;  // set already
     // Another account as owner needs a privilege the wizard may not hold; the permissions are
     // what the host relies on.
-    if (result == ERROR_SUCCESS)
-        SetNamedSecurityInfoW(&target[0], SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION, owner,
-                              group, nullptr, nullptr);
+    if (result == ERROR_SUCCESS && owner != nullptr)
+        SetNamedSecurityInfoW(&target[0], SE_FILE_OBJECT, ownerAndGroup, owner, group, nullptr, nullptr);
     LocalFree(descriptor);
     if (result != ERROR_SUCCESS) error = result;
     return result == ERROR_SUCCESS;
