@@ -443,7 +443,7 @@ int RunPlanChild(const std::wstring& resultPath) {
     const double t2 = Now();
     const bool installed = manager.ScanInstalled();
     const double t3 = Now();
-    const bool decided = manager.DecideActions(manager.m_packages, manager.m_installed);
+    const bool decided = manager.DecideActions(manager.Packages(), manager.Installed());
     const double t4 = Now();
     FILE* out = _wfopen(resultPath.c_str(), L"w");
     if (out == nullptr) return 1;
