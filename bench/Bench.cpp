@@ -4,10 +4,13 @@
 // against none; and peak memory of a small and a large install, and of the real wizard
 // against a bare dialog program.
 //
-//   qb_bench.exe [--runs N] [--bin DIR] [--only copy,answer,first,memory]
+//   qb_bench.exe [--runs N] [--bin DIR] [--only copy,seal,answer,first,memory] [--seal-pairs N] [--seal-in-line]
 //                                            the figures (DIR holds Quillbox.exe, dict_ver.dll);
-//                                            --only picks figures 1-5 and 10 (copy), 6 and 11 (first),
-//                                            7 and 9 (memory), and/or 8 (answer)
+//                                            --only picks figures 1-5 and 10 (copy), 10 alone (seal),
+//                                            6 and 11 (first), 7 and 9 (memory), and/or 8 (answer);
+//                                            --seal-pairs N: figure 10 takes N sealed and N unsealed
+//                                            installs in turn; --seal-in-line adds as many of the
+//                                            seal hashed on the worker
 //   qb_bench.exe --plan RESULT               the plan's steps timed from this exe's folder (child)
 //   qb_bench.exe --install RESULT            one real install from this exe's folder (child)
 //   qb_bench.exe --install-floor RESULT      the same, after a message floor on the dialog's thread (child)
@@ -61,7 +64,10 @@ constexpr uint32_t SEED_REAL = 100;
 constexpr uint32_t SEED_MEMORY = 7;
 constexpr UINT WM_BENCH_PING = WM_APP + 1;
 constexpr double FLOOR_TARGET = 1.05;  // install path against chunked copy + the floor on the dialog's thread
-constexpr int SEALED_PAIRS = 6;
+// Figure 10: installs of each kind; single pairs move by 10 % and more from one to the next,
+// even on a quiet machine (docs/speed.md says how far the medians of runs agreed).
+constexpr int SEALED_PAIRS = 20;
+constexpr double SEALED_AGREEMENT = 0.03;  // the two halves' medians, one run against another
 constexpr int SPLIT_ROUNDS = 15;
 constexpr uint32_t SPLIT_SLICE = 2000;  // messages per slice
 constexpr double FIRST_PAGE_GIVE_UP_S = 120.0;
@@ -748,6 +754,9 @@ const char* Verdict(bool held) { return held ? "holds" : "MISSED"; }
 
 struct Selection {
     bool copy = true;    // figures 1 to 5
+    bool seal = true;    // figure 10
+    int sealPairs = SEALED_PAIRS;
+    bool sealInLine = false;  // figure 10 also for the seal hashed on the worker
     bool answer = true;  // figure 8
     bool first = true;   // figure 6
     bool memory = true;  // figures 7 and 9
@@ -798,6 +807,19 @@ void PrintPlatform() {
     }
 }
 
+// How far the pairs' ratios spread, and whether the median holds still: the medians of the
+// first and of the second half of the pairs stand for two runs of half as many.
+void PrintPairSpread(const std::vector<double>& ratios) {
+    if (ratios.empty()) return;
+    const size_t half = ratios.size() / 2;
+    const double first = Median(std::vector<double>(ratios.begin(), ratios.begin() + half));
+    const double second = Median(std::vector<double>(ratios.begin() + half, ratios.end()));
+    std::printf("    pairs from %.3f to %.3f, the middle half from %.3f to %.3f;  medians of the first and second half %.3f and %.3f (%s within %.2f)\n",
+                Percentile(ratios, 0.0), Percentile(ratios, 1.0), Percentile(ratios, 0.25), Percentile(ratios, 0.75),
+                first, second, std::fabs(first - second) <= SEALED_AGREEMENT ? "agree" : "DO NOT agree",
+                SEALED_AGREEMENT);
+}
+
 int RunBenchmark(int runs, std::wstring binDir, Selection only) {
     wchar_t temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);
@@ -827,7 +849,7 @@ int RunBenchmark(int runs, std::wstring binDir, Selection only) {
     // Figure 10: the same package sealed, beside its own copy of the program.
     const std::wstring sealedDir = root + L"\\sealed";
     const std::wstring sealedExe = sealedDir + L"\\qb_bench.exe";
-    if (only.copy && (!test::MakeDirs(sealedDir) || !CopyFileW(self.c_str(), sealedExe.c_str(), FALSE) ||
+    if (only.seal && (!test::MakeDirs(sealedDir) || !CopyFileW(self.c_str(), sealedExe.c_str(), FALSE) ||
                       !CopyFileW(realPackage.c_str(), (sealedDir + L"\\big.dir").c_str(), FALSE) ||
                       !SealPackageFile(sealedDir + L"\\big.dir")))
         Fail("cannot lay out the sealed install");
@@ -835,7 +857,8 @@ int RunBenchmark(int runs, std::wstring binDir, Selection only) {
     const uint32_t steps = REAL_ENTRIES * (REAL_ENTRY_BYTES / CHUNK_SIZE);
     const double packageBytes = FileBytes(realPackage);
 
-    std::vector<double> real, chunked, floor, whole, paintRates, floorRatios, ownFloors, sealedRatios, inLineRatios;
+    std::vector<double> real, chunked, floor, whole, paintRates, floorRatios, ownFloors;
+    std::vector<double> sealRatios[2];  // with the hashing thread (shipped), hashed on the worker
     std::vector<double> answerMedians, answerP99s, answerMaxes, answerPaintRates, answerLowestPaints, answerPaintGaps;
     std::vector<double> keyMedians, keyP99s, keyMaxes, turnRatios;
     std::vector<double> plainMedians, plainP99s, plainMaxes, plainKeyP99s;  // the same without turns
@@ -912,27 +935,30 @@ int RunBenchmark(int runs, std::wstring binDir, Selection only) {
                     run.ownFloor, w);
         std::fflush(stdout);
     }
-    // Figure 10: unsealed, sealed hashed on its own thread, and sealed hashed on the worker in
-    // blocks, taking turns at going first (the second of two installs in a row is a few per
-    // cent slower on its own).
-    for (int set = 0; only.copy && set < SEALED_PAIRS; ++set) {
-        double seconds[3] = {};
-        for (int k = 0; k < 3; ++k) {
-            const int which = (set + k) % 3;  // 0 unsealed, 1 hashing thread, 2 in line
+    // Figure 10: sealed and unsealed installs in turn, and the ratio of every two neighbours, so
+    // that the pairs take turns at going first (the second of two installs in a row is a few per
+    // cent slower on its own) and each install but the first and last counts in two pairs. The
+    // shipped seal's installs first, then, if asked, those of the seal hashed on the worker.
+    for (int inLine = 0; only.seal && inLine <= (only.sealInLine ? 1 : 0); ++inLine) {
+        double previous = -1;
+        for (int turn = 0; turn < 2 * only.sealPairs; ++turn) {
+            const bool sealed = turn % 2 == 0;
             EmptyDir(DictDataDir(hostDir));
             InstallRun run;
-            if (!RunInstallProcess(which == 0 ? realExe : sealedExe, result, run, ChildMode{false, true, false, which == 2}))
+            if (!RunInstallProcess(sealed ? sealedExe : realExe, result, run, ChildMode{false, true, false, sealed && inLine}))
                 Fail("sealed or unsealed install");
-            if (which != 0 && set == 0 &&
-                !EntryMatches(DictDataDir(hostDir) + L"\\big0.dic", REAL_ENTRY_BYTES, SEED_REAL, 0))
+            if (sealed && turn == 0 && !EntryMatches(DictDataDir(hostDir) + L"\\big0.dic", REAL_ENTRY_BYTES, SEED_REAL, 0))
                 Fail("sealed install: an installed file differs from its entry");
-            seconds[which] = run.seconds;
+            std::printf("  %s %.2f s", sealed ? (inLine ? "sealed, hashed on the worker" : "sealed") : "unsealed", run.seconds);
+            if (previous > 0) {
+                const double ratio = sealed ? run.seconds / previous : previous / run.seconds;
+                sealRatios[inLine].push_back(ratio);
+                std::printf(", sealed against unsealed with the one before %.3f", ratio);
+            }
+            std::printf("\n");
+            std::fflush(stdout);
+            previous = run.seconds;
         }
-        sealedRatios.push_back(seconds[1] / seconds[0]);
-        inLineRatios.push_back(seconds[2] / seconds[0]);
-        std::printf("  set %d: unsealed %.2f s, sealed with the hashing thread %.2f s, sealed hashed in line %.2f s\n",
-                    set + 1, seconds[0], seconds[1], seconds[2]);
-        std::fflush(stdout);
     }
     double split[2] = {-1, -1};
     if (only.copy && RunChild(realExe, L"--step-split", result)) {
@@ -1074,11 +1100,16 @@ int RunBenchmark(int runs, std::wstring binDir, Selection only) {
     std::printf("   where 1 against 2+3 goes, %d interleaved rounds of %u messages: a step to the dialog against an empty handler on the dialog's own thread %.2f x;  that thread, which owns windows, against one without %.2f x\n",
                 SPLIT_ROUNDS, SPLIT_SLICE, split[0], split[1]);
     }
-    if (only.copy) {
-    const double sealedRatio = Median(sealedRatios), inLineRatio = Median(inLineRatios);
-    std::printf("10. sealed install path (every entry hashed as it is written) against the unsealed one, median of %d sets taking turns:  %.3f x with the hashing thread (shipped), %.3f x hashed on the worker in %u KiB blocks  (target <= %.2f: %s)\n",
-                SEALED_PAIRS, sealedRatio, inLineRatio, static_cast<unsigned>(HASH_BLOCK_BYTES / 1024), SEALED_TARGET,
-                Verdict(sealedRatio <= SEALED_TARGET));
+    if (only.seal) {
+    const double sealedRatio = Median(sealRatios[0]);
+    std::printf("10. sealed install path (every entry hashed as it is written) against the unsealed one, median of %zu neighbouring pairs taking turns at going first:  %.3f x with the hashing thread (shipped)  (target <= %.2f: %s)\n",
+                sealRatios[0].size(), sealedRatio, SEALED_TARGET, Verdict(sealedRatio <= SEALED_TARGET));
+    PrintPairSpread(sealRatios[0]);
+    if (!sealRatios[1].empty()) {
+        std::printf("    hashed on the worker in %u KiB blocks, %zu pairs:  %.3f x\n",
+                    static_cast<unsigned>(HASH_BLOCK_BYTES / 1024), sealRatios[1].size(), Median(sealRatios[1]));
+        PrintPairSpread(sealRatios[1]);
+    }
     }
     if (only.first) {
     std::printf("6. first page of Quillbox.exe, %u installed files: %u packages x %u entries %.3f s;  no package %.3f s;  ratio %.2f  (target <= 2: %s)\n",
@@ -1141,13 +1172,20 @@ int wmain(int argc, wchar_t** argv) {
     int runs = 3;
     std::wstring binDir;
     Selection only;
-    for (int i = 1; i + 1 < argc; i += 2) {
+    for (int i = 1; i < argc; ++i) {
         const std::wstring option = argv[i];
-        if (option == L"--runs") runs = std::max(1, _wtoi(argv[i + 1]));
-        else if (option == L"--bin") binDir = argv[i + 1];
+        if (option == L"--seal-in-line") {
+            only.sealInLine = true;
+            continue;
+        }
+        if (i + 1 >= argc) break;
+        if (option == L"--runs") runs = std::max(1, _wtoi(argv[++i]));
+        else if (option == L"--seal-pairs") only.sealPairs = std::max(2, _wtoi(argv[++i]));
+        else if (option == L"--bin") binDir = argv[++i];
         else if (option == L"--only") {
-            const std::wstring which = argv[i + 1];
+            const std::wstring which = argv[++i];
             only.copy = which.find(L"copy") != std::wstring::npos;
+            only.seal = only.copy || which.find(L"seal") != std::wstring::npos;
             only.answer = which.find(L"answer") != std::wstring::npos;
             only.first = which.find(L"first") != std::wstring::npos;
             only.memory = which.find(L"memory") != std::wstring::npos;
