@@ -113,6 +113,16 @@ double Median(std::vector<double> values) {
 
 double MiB(double bytes) { return bytes / MIB; }
 
+// User and kernel time of every thread of this process so far.
+double ProcessorSeconds() {
+    FILETIME created, exited, kernel, user;
+    if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) return -1;
+    const auto seconds = [](const FILETIME& time) {
+        return static_cast<double>((static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime) / 1e7;
+    };
+    return seconds(kernel) + seconds(user);
+}
+
 // ---- the real install path, in a child process of its own ----
 
 qb::ScopedHandle g_worker;
@@ -212,6 +222,7 @@ struct InstallRun {
     long keys = 0;  // figure 8 only: key presses while the worker ran, and their answer times
     double keyMedian = -1, keyP99 = -1, keyMax = -1;
     double ownFloor = -1;  // figure 5: the steps' count to an empty handler on the dialog's thread
+    double cpuSeconds = -1;  // the process's own processor time (every thread) during the install
 };
 
 // What a child install does besides the install.
@@ -293,7 +304,8 @@ int RunInstallChild(const std::wstring& resultPath, const ChildMode& mode) {
                 }
 
                 const HWND dialog = dlg.m_hWnd;
-                double end = 0;
+                double end = 0, cpuEnd = -1;
+                const double cpuStart = ProcessorSeconds();
                 size_t posted = 0, pressed = 0;
                 std::atomic<bool> workerRuns{true};
                 const double start = Now();
@@ -316,6 +328,7 @@ int RunInstallChild(const std::wstring& resultPath, const ChildMode& mode) {
                 std::thread watcher([&] {
                     if (g_worker) WaitForSingleObject(g_worker.get(), INFINITE);
                     end = Now();
+                    cpuEnd = ProcessorSeconds();
                     workerRuns = false;
                     poster.join();
                     presser.join();
@@ -326,6 +339,7 @@ int RunInstallChild(const std::wstring& resultPath, const ChildMode& mode) {
                 watcher.join();
 
                 run.seconds = end - start;
+                if (cpuStart >= 0 && cpuEnd >= 0) run.cpuSeconds = cpuEnd - cpuStart;
                 run.paints = static_cast<long>(g_barPaints.size());
                 run.spread = SpreadOf(g_barPaints, start, end);
                 std::vector<double> answers;
@@ -359,10 +373,10 @@ int RunInstallChild(const std::wstring& resultPath, const ChildMode& mode) {
 
     FILE* out = _wfopen(resultPath.c_str(), L"w");
     if (out == nullptr) return 1;
-    std::fprintf(out, "%.6f %u %d %d %ld %.0f %.0f %.6f %ld %.3f %.3f %.3f %ld %.3f %.3f %.3f %.6f\n", run.seconds,
+    std::fprintf(out, "%.6f %u %d %d %ld %.0f %.0f %.6f %ld %.3f %.3f %.3f %ld %.3f %.3f %.3f %.6f %.6f\n", run.seconds,
                  run.total, run.position, run.page, run.paints, run.peakBytes, run.spread.lowestPerWindow,
                  run.spread.longestGap, run.inputs, run.answerMedian, run.answerP99, run.answerMax, run.keys,
-                 run.keyMedian, run.keyP99, run.keyMax, run.ownFloor);
+                 run.keyMedian, run.keyP99, run.keyMax, run.ownFloor, run.cpuSeconds);
     std::fclose(out);
     return run.seconds >= 0 ? 0 : 1;
 }
@@ -490,13 +504,13 @@ bool RunInstallProcess(const std::wstring& exe, const std::wstring& resultPath, 
     if (!RunChild(exe, ChildArgument(mode), resultPath)) return false;
     FILE* in = _wfopen(resultPath.c_str(), L"r");
     if (in == nullptr) return false;
-    const int fields = std::fscanf(in, "%lf %u %d %d %ld %lf %lf %lf %ld %lf %lf %lf %ld %lf %lf %lf %lf", &run.seconds,
+    const int fields = std::fscanf(in, "%lf %u %d %d %ld %lf %lf %lf %ld %lf %lf %lf %ld %lf %lf %lf %lf %lf", &run.seconds,
                                    &run.total, &run.position, &run.page, &run.paints, &run.peakBytes,
                                    &run.spread.lowestPerWindow, &run.spread.longestGap, &run.inputs, &run.answerMedian,
                                    &run.answerP99, &run.answerMax, &run.keys, &run.keyMedian, &run.keyP99,
-                                   &run.keyMax, &run.ownFloor);
+                                   &run.keyMax, &run.ownFloor, &run.cpuSeconds);
     std::fclose(in);
-    return fields == 17 && run.seconds >= 0 && run.page == WIZ_PAGE_FINISHED &&
+    return fields == 18 && run.seconds >= 0 && run.page == WIZ_PAGE_FINISHED &&
            run.position == static_cast<int>(run.total);
 }
 
@@ -859,6 +873,7 @@ int RunBenchmark(int runs, std::wstring binDir, Selection only) {
 
     std::vector<double> real, chunked, floor, whole, paintRates, floorRatios, ownFloors;
     std::vector<double> sealRatios[2];  // with the hashing thread (shipped), hashed on the worker
+    std::vector<double> sealCpuRatios[2];  // the same pairs' processor time
     std::vector<double> answerMedians, answerP99s, answerMaxes, answerPaintRates, answerLowestPaints, answerPaintGaps;
     std::vector<double> keyMedians, keyP99s, keyMaxes, turnRatios;
     std::vector<double> plainMedians, plainP99s, plainMaxes, plainKeyP99s;  // the same without turns
@@ -940,7 +955,7 @@ int RunBenchmark(int runs, std::wstring binDir, Selection only) {
     // cent slower on its own) and each install but the first and last counts in two pairs. The
     // shipped seal's installs first, then, if asked, those of the seal hashed on the worker.
     for (int inLine = 0; only.seal && inLine <= (only.sealInLine ? 1 : 0); ++inLine) {
-        double previous = -1;
+        double previous = -1, previousCpu = -1;
         for (int turn = 0; turn < 2 * only.sealPairs; ++turn) {
             const bool sealed = turn % 2 == 0;
             EmptyDir(DictDataDir(hostDir));
@@ -949,15 +964,19 @@ int RunBenchmark(int runs, std::wstring binDir, Selection only) {
                 Fail("sealed or unsealed install");
             if (sealed && turn == 0 && !EntryMatches(DictDataDir(hostDir) + L"\\big0.dic", REAL_ENTRY_BYTES, SEED_REAL, 0))
                 Fail("sealed install: an installed file differs from its entry");
-            std::printf("  %s %.2f s", sealed ? (inLine ? "sealed, hashed on the worker" : "sealed") : "unsealed", run.seconds);
+            std::printf("  %s %.2f s (processor %.2f s)", sealed ? (inLine ? "sealed, hashed on the worker" : "sealed") : "unsealed",
+                        run.seconds, run.cpuSeconds);
             if (previous > 0) {
                 const double ratio = sealed ? run.seconds / previous : previous / run.seconds;
                 sealRatios[inLine].push_back(ratio);
-                std::printf(", sealed against unsealed with the one before %.3f", ratio);
+                sealCpuRatios[inLine].push_back(sealed ? run.cpuSeconds / previousCpu : previousCpu / run.cpuSeconds);
+                std::printf(", sealed against unsealed with the one before %.3f (processor %.3f)", ratio,
+                            sealCpuRatios[inLine].back());
             }
             std::printf("\n");
             std::fflush(stdout);
             previous = run.seconds;
+            previousCpu = run.cpuSeconds;
         }
     }
     double split[2] = {-1, -1};
@@ -1105,9 +1124,12 @@ int RunBenchmark(int runs, std::wstring binDir, Selection only) {
     std::printf("10. sealed install path (every entry hashed as it is written) against the unsealed one, median of %zu neighbouring pairs taking turns at going first:  %.3f x with the hashing thread (shipped)  (target <= %.2f: %s)\n",
                 sealRatios[0].size(), sealedRatio, SEALED_TARGET, Verdict(sealedRatio <= SEALED_TARGET));
     PrintPairSpread(sealRatios[0]);
+    std::printf("    the wizard's own processor time in the same pairs: %.3f x (the hash's work, without the waits for a core that a loaded machine adds to it)\n",
+                Median(sealCpuRatios[0]));
     if (!sealRatios[1].empty()) {
-        std::printf("    hashed on the worker in %u KiB blocks, %zu pairs:  %.3f x\n",
-                    static_cast<unsigned>(HASH_BLOCK_BYTES / 1024), sealRatios[1].size(), Median(sealRatios[1]));
+        std::printf("    hashed on the worker in %u KiB blocks, %zu pairs:  %.3f x (processor time %.3f x)\n",
+                    static_cast<unsigned>(HASH_BLOCK_BYTES / 1024), sealRatios[1].size(), Median(sealRatios[1]),
+                    Median(sealCpuRatios[1]));
         PrintPairSpread(sealRatios[1]);
     }
     }
