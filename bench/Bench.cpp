@@ -1124,7 +1124,7 @@ int RunBenchmark(int runs, std::wstring binDir, Selection only) {
     std::printf("10. sealed install path (every entry hashed as it is written) against the unsealed one, median of %zu neighbouring pairs taking turns at going first:  %.3f x with the hashing thread (shipped)  (target <= %.2f: %s)\n",
                 sealRatios[0].size(), sealedRatio, SEALED_TARGET, Verdict(sealedRatio <= SEALED_TARGET));
     PrintPairSpread(sealRatios[0]);
-    std::printf("    the wizard's own processor time in the same pairs: %.3f x (the hash's work, without the waits for a core that a loaded machine adds to it)\n",
+    std::printf("    the install's own processor time (every thread of the child) in the same pairs: %.3f x\n",
                 Median(sealCpuRatios[0]));
     if (!sealRatios[1].empty()) {
         std::printf("    hashed on the worker in %u KiB blocks, %zu pairs:  %.3f x (processor time %.3f x)\n",
