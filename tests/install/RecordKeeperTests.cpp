@@ -43,7 +43,7 @@ TEST_F(RecordKeeperTest, RecordHoldsTheDigestOfWhatWasInstalled) {
     int round = 0;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        manager.m_packages.clear();
+        manager.Packages().clear();
         const PackageItem& package = AddPackage(L"rk" + std::to_wstring(round++) + L".dir",
                                                 {{L"rkdict", installed, ACTION_INSTALL}});
         if (c.sealed) {
@@ -53,12 +53,12 @@ TEST_F(RecordKeeperTest, RecordHoldsTheDigestOfWhatWasInstalled) {
         ASSERT_TRUE(WriteFileBytes(TargetOf(L"rkdict"), c.fileAtRecord));
 
         NoWatcher watcher;
-        CRecordKeeper keeper(watcher, manager.m_packages, [](const std::wstring&) {});
+        CRecordKeeper keeper(watcher, manager.Packages(), [](const std::wstring&) {});
         keeper.OnInstallBegin();
         keeper.OnItemDone(package.entries->front());
         keeper.OnInstallEnd();
 
-        const std::wstring id = IdentityOfSetup(manager.m_packages).id;
+        const std::wstring id = IdentityOfSetup(manager.Packages()).id;
         std::wstring folder;
         RemovalRecord record;
         ASSERT_TRUE(RecordFolderOf(id, folder));
