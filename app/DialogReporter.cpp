@@ -1,7 +1,7 @@
 #include "app/DialogReporter.h"
 
 #include "app/WizardMessages.h"
-#include "package/InstallManager.h"
+#include "install/InstallManager.h"
 
 LRESULT CDialogReporter::SendEntryMessage(UINT message, const EntryItem& entry) {
     return SendMessageW(m_hDlg, message, reinterpret_cast<WPARAM>(entry.displayName.c_str()),

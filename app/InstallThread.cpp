@@ -3,17 +3,13 @@
 #include "app/DialogReporter.h"
 #include "app/LogReporter.h"
 #include "install/RecordKeeper.h"
-#include "package/InstallManager.h"
+#include "install/InstallManager.h"
 
-DWORD WINAPI InstallThreadProc(LPVOID parameter) {
-    const InstallThreadParam* param = static_cast<const InstallThreadParam*>(parameter);
-    if (param == nullptr || param->hDlg == nullptr || param->pManager == nullptr) return 1;
-    return param->pManager->RunInstall(param->hDlg) ? 0 : static_cast<DWORD>(-1);
-}
+namespace {
 
-bool CInstallManager::RunInstall(HWND hDlg) {
-    if (hDlg == nullptr || !IsWindow(hDlg)) return false;
-    if (!EnsurePlanned()) return false;
+// The dialog hears of every step; with a log for the process, the log too; and what is
+// installed is kept in the removal record.
+bool InstallReportingToDialog(CInstallManager& manager, HWND hDlg) {
     CDialogReporter reporter(hDlg);
     CRunLog* log = CRunLog::OfProcess();
     const RecordNote note = [log](const std::wstring& line) {
@@ -21,11 +17,19 @@ bool CInstallManager::RunInstall(HWND hDlg) {
     };
     if (log) {
         CLogReporter logged(*log, &reporter);
-        CRecordKeeper keeper(logged, Packages(), note);
-        const bool walked = InstallPlan(keeper);
-        logged.LogResults(*this);
+        CRecordKeeper keeper(logged, manager.Packages(), note);
+        const bool walked = manager.RunInstall(hDlg, keeper);
+        logged.LogResults(manager);
         return walked;
     }
-    CRecordKeeper keeper(reporter, Packages(), note);
-    return InstallPlan(keeper);
+    CRecordKeeper keeper(reporter, manager.Packages(), note);
+    return manager.RunInstall(hDlg, keeper);
+}
+
+}  // namespace
+
+DWORD WINAPI InstallThreadProc(LPVOID parameter) {
+    const InstallThreadParam* param = static_cast<const InstallThreadParam*>(parameter);
+    if (param == nullptr || param->hDlg == nullptr || param->pManager == nullptr) return 1;
+    return InstallReportingToDialog(*param->pManager, param->hDlg) ? 0 : static_cast<DWORD>(-1);
 }

@@ -10,7 +10,7 @@
 #include "app/RunLog.h"
 #include "install/FailureCause.h"
 #include "install/InstallReporter.h"
-#include "package/InstallManager.h"
+#include "install/InstallManager.h"
 
 const wchar_t* ActionName(EntryAction action);
 // "abc.dic (ABC英汉词典)"

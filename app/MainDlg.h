@@ -11,7 +11,7 @@
 #include "base/ScopedWin.h"
 #include "framework/AppModule.h"
 #include "framework/DialogImpl.h"
-#include "package/InstallManager.h"
+#include "install/InstallManager.h"
 
 enum WizardPage : int32_t {
     WIZ_PAGE_NONE = 0,

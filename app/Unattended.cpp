@@ -12,7 +12,7 @@
 #include "install/RecordKeeper.h"
 #include "install/RecordRemoval.h"
 #include "install/Removal.h"
-#include "package/InstallManager.h"
+#include "install/InstallManager.h"
 
 namespace {
 

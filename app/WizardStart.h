@@ -14,7 +14,7 @@
 #include "app/RunLog.h"
 #include "base/ScopedWin.h"
 #include "install/Removal.h"
-#include "package/InstallManager.h"
+#include "install/InstallManager.h"
 
 enum class WizardStartResult {
     Ready,             // the lock is held and the plan is built

@@ -5,10 +5,15 @@
 //   qb_bare_dialog.exe            the yardstick
 //   qb_bare_dialog.exe --dlls     also loads what the wizard loads: COM, the common controls
 //                                 (with a progress bar), the shell, the registry
+//   qb_bare_dialog.exe --sha256   also opens CNG's SHA-256 from the system folder's bcrypt.dll
+//                                 and hashes a few bytes, as every install does for its removal
+//                                 record (Wine's bcrypt.dll brings GnuTLS with it)
 //   qb_bare_dialog.exe --text     also shows the wizard's Chinese text
-// The two options only say where the wizard's difference goes.
+// All three make the yardstick; each alone says where the wizard's difference goes.
 #include <windows.h>
 #include <commctrl.h>
+
+#include <bcrypt.h>
 
 #include <cwchar>
 
@@ -59,6 +64,27 @@ void LoadWhatTheWizardLoads() {
     ::LoadLibraryW(L"advapi32.dll");
 }
 
+void HashAsTheWizardDoes() {
+    const HMODULE module = ::LoadLibraryExW(L"bcrypt.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (module == nullptr) return;
+    auto open = reinterpret_cast<decltype(&BCryptOpenAlgorithmProvider)>(
+        reinterpret_cast<void (*)()>(::GetProcAddress(module, "BCryptOpenAlgorithmProvider")));
+    auto create = reinterpret_cast<decltype(&BCryptCreateHash)>(
+        reinterpret_cast<void (*)()>(::GetProcAddress(module, "BCryptCreateHash")));
+    auto data = reinterpret_cast<decltype(&BCryptHashData)>(
+        reinterpret_cast<void (*)()>(::GetProcAddress(module, "BCryptHashData")));
+    auto finish = reinterpret_cast<decltype(&BCryptFinishHash)>(
+        reinterpret_cast<void (*)()>(::GetProcAddress(module, "BCryptFinishHash")));
+    BCRYPT_ALG_HANDLE sha256 = nullptr;
+    BCRYPT_HASH_HANDLE hash = nullptr;
+    UCHAR bytes[64] = {}, digest[32];
+    if (open == nullptr || create == nullptr || data == nullptr || finish == nullptr ||
+        open(&sha256, BCRYPT_SHA256_ALGORITHM, nullptr, 0) < 0 || create(sha256, &hash, nullptr, 0, nullptr, 0, 0) < 0)
+        return;
+    data(hash, bytes, sizeof bytes, 0);
+    finish(hash, digest, sizeof digest, 0);
+}
+
 HWND AddChild(HWND dialog, const wchar_t* className, const wchar_t* text, DWORD style, int top, int height) {
     RECT client;
     ::GetClientRect(dialog, &client);
@@ -74,6 +100,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR commandLine, int) {
     const bool dlls = std::wcsstr(commandLine, L"--dlls") != nullptr;
     const bool text = std::wcsstr(commandLine, L"--text") != nullptr;
     if (dlls) LoadWhatTheWizardLoads();
+    if (std::wcsstr(commandLine, L"--sha256") != nullptr) HashAsTheWizardDoes();
     BareTemplate tpl = {{WS_CAPTION | WS_SYSMENU | DS_SETFONT | DS_CENTER, 0, 0, 0, 0, BARE_WIDTH_DLU, BARE_HEIGHT_DLU},
                         0,
                         0,

@@ -6,13 +6,14 @@ namespace {
 
 bool IsLeapYear(unsigned year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
 
+}  // namespace
+
 unsigned DaysInMonth(unsigned year, unsigned month) {
     static const unsigned kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     return month == 2 && IsLeapYear(year) ? 29 : kDays[month - 1];
 }
 
-// Reads width digits at text[at]; false when any of them is not an ASCII digit.
-bool Digits(const std::string& text, size_t at, size_t width, unsigned& value) {
+bool DateDigits(const std::string& text, size_t at, size_t width, unsigned& value) {
     value = 0;
     for (size_t i = at; i < at + width; ++i) {
         if (text[i] < '0' || text[i] > '9') return false;
@@ -20,8 +21,6 @@ bool Digits(const std::string& text, size_t at, size_t width, unsigned& value) {
     }
     return true;
 }
-
-}  // namespace
 
 uint16_t DayOfWeek(uint16_t year, uint16_t month, uint16_t day) {
     static const int kOffsets[12] = {0, 3, 2, 5, 0, 3, 5, 1, 4, 6, 2, 4};
@@ -34,11 +33,11 @@ bool ParseDateText(const std::string& text, DictSystemTime& date) {
     const bool withTime = text.size() == DICT_DATE_LONG_LENGTH;
     if (text.size() != DICT_DATE_SHORT_LENGTH && !withTime) return false;
     unsigned year, month, day, hour = 0, minute = 0, second = 0;
-    if (!Digits(text, 0, 4, year) || text[4] != '-' || !Digits(text, 5, 2, month) || text[7] != '-' ||
-        !Digits(text, 8, 2, day))
+    if (!DateDigits(text, 0, 4, year) || text[4] != '-' || !DateDigits(text, 5, 2, month) || text[7] != '-' ||
+        !DateDigits(text, 8, 2, day))
         return false;
-    if (withTime && (text[10] != ' ' || !Digits(text, 11, 2, hour) || text[13] != ':' ||
-                     !Digits(text, 14, 2, minute) || text[16] != ':' || !Digits(text, 17, 2, second)))
+    if (withTime && (text[10] != ' ' || !DateDigits(text, 11, 2, hour) || text[13] != ':' ||
+                     !DateDigits(text, 14, 2, minute) || text[16] != ':' || !DateDigits(text, 17, 2, second)))
         return false;
     if (year < DICT_DATE_MIN_YEAR || year > DICT_DATE_MAX_YEAR || month < 1 || month > 12 || day < 1 ||
         day > DaysInMonth(year, month) || hour > 23 || minute > 59 || second > 59)

@@ -41,6 +41,11 @@ bool ParseDateUnits(const Unit* text, DictSystemTime& date) {
     return ParseDateText(ascii, date);
 }
 
+// The days of a month (1-12) in the Gregorian calendar.
+unsigned DaysInMonth(unsigned year, unsigned month);
+// Reads width digits at text[at]; false when any of them is not an ASCII digit.
+bool DateDigits(const std::string& text, size_t at, size_t width, unsigned& value);
+
 // Above 0 when first is later, 0 when equal, below 0 when earlier; dayOfWeek is ignored.
 int CompareDictDates(const DictSystemTime& first, const DictSystemTime& second);
 uint16_t DayOfWeek(uint16_t year, uint16_t month, uint16_t day);

@@ -20,7 +20,7 @@
 #include "install/InstallEngine.h"
 #include "install/OutputFile.h"
 #include "install/ReplaceTarget.h"
-#include "package/InstallManager.h"
+#include "install/InstallManager.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include "host/HostPaths.h"
 #include "install/InstallEngine.h"
 #include "install/InstallReporter.h"
-#include "package/InstallManager.h"
+#include "install/InstallManager.h"
 
 namespace {
 

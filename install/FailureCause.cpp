@@ -1,7 +1,7 @@
 #include "install/FailureCause.h"
 
 #include "host/HostPaths.h"
-#include "package/InstallManager.h"
+#include "install/InstallManager.h"
 
 namespace {
 

@@ -17,7 +17,7 @@
 #include "install/OutputFile.h"
 #include "install/ReplaceTarget.h"
 #include "package/DictFiles.h"
-#include "package/InstallManager.h"
+#include "install/InstallManager.h"
 #include "package/PackageFormat.h"
 #include "package/PackageReader.h"
 #include "package/PackageSeal.h"

@@ -2,7 +2,7 @@
 #include "install/InstallReporter.h"
 #include "install/Recovery.h"
 #include "install/WorkFiles.h"
-#include "package/InstallManager.h"
+#include "install/InstallManager.h"
 #include "package/PackageReader.h"
 
 bool CInstallManager::InstallPlan(IInstallReporter& reporter) {

@@ -1,5 +1,8 @@
 #include "install/RecordKeeper.h"
 
+#include <map>
+#include <set>
+
 #include "base/CrashPoint.h"
 #include "base/NameFolding.h"
 #include "host/HostPaths.h"
@@ -24,7 +27,6 @@ const RecordedEntry* NamedIn(const RemovalRecord& record, const std::wstring& ta
     return nullptr;
 }
 
-// What the install put at the entry's target, as the record keeps it.
 // The picture counts as ours only when the host's bytes are the setup folder's.
 bool PictureIsOurs(const std::wstring& dictId, EntryDigest& sha) {
     const std::wstring pictureName = dictId + DICT_IMAGE_EXTENSION;
@@ -35,13 +37,28 @@ bool PictureIsOurs(const std::wstring& dictId, EntryDigest& sha) {
            FileDigest(ours, size, mine) && FileDigest(theirs, size, sha) && mine == sha;
 }
 
-bool RecordInstalled(const EntryItem& entry, RecordedEntry& recorded) {
+bool FileSizeAt(const std::wstring& path, uint64_t& size) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return false;
+    size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    return true;
+}
+
+// What the install put at the entry's target, as the record keeps it. An entry of a sealed
+// package was put there only once its bytes hashed to the sealed digest as they were written:
+// that digest is what was installed, and the file is not read a second time. A file that no
+// longer has the entry's size is hashed as it is.
+bool RecordInstalled(const EntryItem& entry, const EntryDigest* sealed, RecordedEntry& recorded) {
     recorded = RecordedEntry();
     recorded.targetName = FileNameOf(entry.targetPath);
     recorded.dictId = entry.dictId;
     recorded.displayName = entry.displayName;
     recorded.dateText = entry.dateText;
-    if (!FileDigest(entry.targetPath, recorded.size, recorded.sha)) return false;
+    if (sealed != nullptr && FileSizeAt(entry.targetPath, recorded.size) && recorded.size == entry.size) {
+        recorded.sha = *sealed;
+    } else if (!FileDigest(entry.targetPath, recorded.size, recorded.sha)) {
+        return false;
+    }
     recorded.hasPicture = PictureIsOurs(entry.dictId, recorded.pictureSha);
     return true;
 }
@@ -110,7 +127,7 @@ void RecordMatchingEntries(const std::list<PackageItem>& packages, RemovalRecord
             if (entry.targetPath.empty() || NamedIn(record, FileNameOf(entry.targetPath)) != nullptr) continue;
             RecordedEntry recorded;
             EntryDigest packaged{};
-            if (RecordInstalled(entry, recorded) && recorded.size == entry.size &&
+            if (RecordInstalled(entry, nullptr, recorded) && recorded.size == entry.size &&
                 EntryDigestOf(entry, reader, packaged) && recorded.sha == packaged) {
                 recorded.ownership = ownership;
                 Put(record, recorded);
@@ -123,6 +140,25 @@ bool Failed(const RecordNote& note, const std::wstring& what, DWORD error) {
     note(L"failed: " + what + L" (error " + std::to_wstring(error) +
          L"): a detection rule on the entry of installed apps would not tell the truth");
     return false;
+}
+
+// The sealed digests of the entries just installed from sealed packages, read from the seals
+// again; an entry whose record in the package no longer has its size has none.
+std::map<const EntryItem*, EntryDigest> SealedDigestsOf(const std::vector<const EntryItem*>& done,
+                                                        const std::list<PackageItem>& packages) {
+    std::map<const EntryItem*, EntryDigest> digests;
+    const std::set<const EntryItem*> installed(done.begin(), done.end());
+    for (const PackageItem& package : packages) {
+        if (!package.entries) continue;
+        CPackageReader reader;
+        if (!reader.Open(package.filePath.c_str()) || !reader.sealed()) continue;
+        for (const EntryItem& entry : *package.entries) {
+            if (!installed.count(&entry)) continue;
+            if (entry.index < reader.records().size() && reader.records()[entry.index].dataSize == entry.size)
+                digests[&entry] = reader.digest(entry.index);
+        }
+    }
+    return digests;
 }
 
 // The record as the setup now stands: what it names that is still there, what was just
@@ -149,9 +185,11 @@ bool KeepRecord(const SetupIdentity& identity, const std::wstring& folder, const
     }
     record.entries = there;
     bool allRecorded = true;
+    const std::map<const EntryItem*, EntryDigest> sealed = SealedDigestsOf(done, packages);
     for (const EntryItem* entry : done) {
         RecordedEntry recorded;
-        if (!RecordInstalled(*entry, recorded)) {
+        const auto found = sealed.find(entry);
+        if (!RecordInstalled(*entry, found != sealed.end() ? &found->second : nullptr, recorded)) {
             allRecorded = false;
             continue;
         }

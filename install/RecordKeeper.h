@@ -21,7 +21,7 @@
 #include "install/InstallReporter.h"
 #include "install/RemovalRecord.h"
 #include "install/SetupIdentity.h"
-#include "package/InstallManager.h"
+#include "install/InstallManager.h"
 
 // One line for the run's log.
 using RecordNote = std::function<void(const std::wstring&)>;

@@ -14,7 +14,7 @@
 #include "install/Recovery.h"
 #include "install/WorkFiles.h"
 #include "package/DictFiles.h"
-#include "package/InstallManager.h"
+#include "install/InstallManager.h"
 #include "package/LocalScan.h"
 #include "package/PackageFormat.h"
 #include "package/PackageReader.h"
@@ -357,7 +357,7 @@ bool IsRemovalFailure(RemovalOutcome outcome) {
 bool RemovalRecordsOf(const CInstallManager& manager, std::vector<CRemovalRecord>& records,
                       IRemovalReporter& reporter) {
     bool allRead = true;
-    for (const PackageItem& package : manager.m_packages) {
+    for (const PackageItem& package : manager.Packages()) {
         if (!package.entries) continue;
         CPackageReader reader;
         if (!reader.Open(package.filePath.c_str())) {

@@ -182,7 +182,7 @@ bool ModulePath(std::wstring& path) {
 // removal deletes. The wizard last: the running copy is the one that may have nowhere to go.
 const wchar_t* const RECORD_FOLDER_NAMES[] = {
     VERSION_LIBRARY_NAME, VERSION_LIBRARY_NAME RECORD_NEW_SUFFIX, KEPT_WIZARD_NAME RECORD_NEW_SUFFIX,
-    RECORD_FILE_NAME RECORD_NEW_SUFFIX, RECORD_PENDING_NAME, KEPT_WIZARD_NAME,
+    RECORD_FILE_NAME RECORD_NEW_SUFFIX, RECORD_PENDING_NAME RECORD_NEW_SUFFIX, RECORD_PENDING_NAME, KEPT_WIZARD_NAME,
 };
 
 // A file that cannot go now (it runs) leaves the folder and goes when Windows next starts.

@@ -10,7 +10,7 @@
 #include "base/ScopedWin.h"
 #include "host/HostPaths.h"
 #include "package/DictFiles.h"
-#include "package/InstallManager.h"
+#include "package/PlanRecords.h"
 #include "package/PackageFormat.h"
 #include "package/VersionLibrary.h"
 
@@ -138,18 +138,7 @@ void KeepOneEntryPerTarget(std::list<PackageItem>& packages) {
 
 }  // namespace
 
-bool CInstallManager::BuildPlan() {
-    // A package too large for this process's memory is refused like a damaged one.
-    try {
-        if (!ScanPackages()) return false;
-        if (!ScanInstalled()) return false;
-        return DecideActions(m_packages, m_installed);
-    } catch (const std::exception&) {
-        return false;
-    }
-}
-
-bool CInstallManager::DecideActions(std::list<PackageItem>& packages, const std::list<InstalledDictItem>& installed) {
+bool DecidePlanActions(std::list<PackageItem>& packages, const std::list<InstalledDictItem>& installed) {
     std::wstring dataDir;
     bool haveDataDir = false;
     std::unique_ptr<CFolderAnswers> folder;
@@ -176,17 +165,9 @@ bool CInstallManager::DecideActions(std::list<PackageItem>& packages, const std:
     return true;
 }
 
-bool CInstallManager::EnsurePlanned() {
-    if (m_bPlanned) return true;
-    if (!BuildPlan()) return false;
-    m_bPlanned = true;
-    return true;
-}
-
-int CInstallManager::CountPlannedEntries() {
-    if (!EnsurePlanned()) return -1;
+int CountPlanned(const std::list<PackageItem>& packages) {
     int count = 0;
-    for (const auto& package : m_packages) {
+    for (const auto& package : packages) {
         if (!package.entries) continue;
         for (const auto& entry : *package.entries)
             if (IsPlanned(entry)) ++count;
@@ -194,10 +175,9 @@ int CInstallManager::CountPlannedEntries() {
     return count;
 }
 
-uint32_t CInstallManager::GetProgressTotal() {
-    if (!EnsurePlanned()) return 0;
+uint32_t ProgressTotalOf(const std::list<PackageItem>& packages) {
     uint64_t total = 0;
-    for (const auto& package : m_packages) {
+    for (const auto& package : packages) {
         if (!package.entries) continue;
         for (const auto& entry : *package.entries)
             if (IsPlanned(entry)) total += entry.size / CHUNK_SIZE + (entry.size % CHUNK_SIZE != 0 ? 1 : 0);
@@ -205,9 +185,9 @@ uint32_t CInstallManager::GetProgressTotal() {
     return total > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(total);
 }
 
-void CInstallManager::GetActionSummary(std::wstring& summary) const {
+void ActionSummaryOf(const std::list<PackageItem>& packages, std::wstring& summary) {
     summary.clear();
-    for (const auto& package : m_packages) {
+    for (const auto& package : packages) {
         if (!package.entries) continue;
         for (const auto& entry : *package.entries) {
             if (entry.action == ACTION_INSTALL)

@@ -11,7 +11,7 @@
 #include "host/HostPaths.h"
 #include "package/DictFiles.h"
 #include "package/EntryNames.h"
-#include "package/InstallManager.h"
+#include "package/PlanRecords.h"
 #include "package/PackageReader.h"
 #include "package/VersionLibrary.h"
 
@@ -51,20 +51,20 @@ bool ForEachFile(const std::wstring& pattern, Visit visit) {
 
 }  // namespace
 
-bool CInstallManager::ScanPackages() {
+bool ScanPackageFiles(std::list<PackageItem>& packages) {
     std::wstring dir;
     if (!GetModuleDir(dir)) return false;
-    m_packages.clear();
+    packages.clear();
     // The module directory ends with a backslash, so the pattern doubles it; the file
     // system reads the two as one separator.
-    return ForEachFile(dir + PACKAGE_SEARCH_PIECE, [this](const std::wstring& path, const std::wstring&) {
-        m_packages.emplace_back();
-        m_packages.back().filePath = path;
-        return ReadPackageEntries(m_packages.back());
+    return ForEachFile(dir + PACKAGE_SEARCH_PIECE, [&packages](const std::wstring& path, const std::wstring&) {
+        packages.emplace_back();
+        packages.back().filePath = path;
+        return ReadPackageEntries(packages.back());
     });
 }
 
-bool CInstallManager::ReadPackageEntries(PackageItem& package) {
+bool ReadPackageEntries(PackageItem& package) {
     CPackageReader reader;
     if (!reader.Open(package.filePath.c_str())) return false;
     const auto& records = reader.records();
@@ -101,10 +101,10 @@ bool IsDictionaryName(const std::wstring& lowerName) {
 
 }  // namespace
 
-bool CInstallManager::ScanInstalled() {
+bool ScanInstalledFiles(std::list<InstalledDictItem>& installed) {
     std::wstring dir;
     if (!GetDictDataDir(dir)) return false;
-    m_installed.clear();
+    installed.clear();
     // One search lists the folder; what each dictionary's files mean (which one dates it, and
     // whether it waits to be registered) is the state table's answer.
     std::vector<CTargetFiles> targets;
@@ -126,7 +126,7 @@ bool CInstallManager::ScanInstalled() {
         item.unregistered = RuleFor(ClassifyTarget(files)).m_bSameDateInstalls ||
                             (hostConfigRead && registered.count(dictId) == 0);
         if (LoadVersionLibrary()) VersionLibrary().get_dict_datetime(datingPath.c_str(), &item.fileDate);
-        m_installed.push_back(std::move(item));
+        installed.push_back(std::move(item));
     }
     return true;
 }

@@ -1,7 +1,7 @@
 // The version library "dict_ver.dll" beside the wizard: reads and compares dictionary dates.
 #pragma once
 
-#include "package/InstallManager.h"
+#include "package/PlanRecords.h"
 
 #define VERSION_LIBRARY_NAME L"dict_ver.dll"
 

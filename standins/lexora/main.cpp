@@ -17,15 +17,6 @@ const int LIST_ID = 100;
 UINT g_showManagerMessage = 0;
 HWND g_manager = nullptr;
 
-std::string Utf8(const std::wstring& text) {
-    if (text.empty()) return std::string();
-    const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                      nullptr);
-    std::string out(n, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], n, nullptr, nullptr);
-    return out;
-}
-
 void WriteText(const std::wstring& path, const std::string& text, bool append) {
     HANDLE file = CreateFileW(path.c_str(), append ? FILE_APPEND_DATA : GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                               append ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -56,7 +47,7 @@ std::vector<std::wstring> EnabledDictionaries() {
 void ShowManager(HINSTANCE instance) {
     const std::vector<std::wstring> lines = EnabledDictionaries();
     std::string record;
-    for (const std::wstring& line : lines) record += Utf8(line) + "\r\n";
+    for (const std::wstring& line : lines) record += standin::Utf8(line) + "\r\n";
     WriteText(standin::OwnDir() + LEXORA_MANAGER_SHOWN_FILE, record, false);
 
     if (g_manager == nullptr) {

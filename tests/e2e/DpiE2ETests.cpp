@@ -220,8 +220,8 @@ protected:
             PackageItem package;
             package.filePath = L"C:\\none.dir";
             package.entries = std::make_unique<std::vector<EntryItem>>(std::move(entries));
-            m_dlg->GetInstallManager().m_packages.push_back(std::move(package));
-            m_dlg->GetInstallManager().m_bPlanned = true;
+            m_dlg->GetInstallManager().Packages().push_back(std::move(package));
+            m_dlg->GetInstallManager().MarkPlanned();
         }
         HWND dlg = m_dlg->Create(nullptr);
         if (dlg != nullptr) {

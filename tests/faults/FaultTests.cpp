@@ -132,6 +132,11 @@ TEST_F(FaultTest, HeldTargetWithTheServiceStoppedEveryWay) {
         EXPECT_EQ(service.WaitForExit(), c.serviceExit);
         EXPECT_EQ(test::ReadFileBytes(toolCalls), c.toolCalls);
         ExpectDataDir({{L"abc.dic", ABC_OLD}});
+        // The wizard starts the service it stopped again once it ends without starting the
+        // host; the next case starts its own.
+        EXPECT_TRUE(WaitUntil([] { DWORD id; return FindProcessByName(DICT_SERVICE_NAME, id); }))
+            << "the stopped service was not started again";
+        EXPECT_TRUE(KillProcessByName(DICT_SERVICE_NAME));
     }
 }
 

@@ -40,7 +40,7 @@ TEST_F(DictImageTest, InstalledEntryBringsItsPicture) {
     test::MessageRecorder recorder;
     WriteWizardImage(L"pic", "picture");
     AddPackage(L"a.dir", {{L"pic", "data", ACTION_INSTALL}, {L"nopic", "data", ACTION_INSTALL}});
-    EXPECT_TRUE(manager.InstallPackages(manager.m_packages, recorder.reporter()));
+    EXPECT_TRUE(manager.InstallPackages(manager.Packages(), recorder.reporter()));
     EXPECT_EQ(ReadFileBytes(HostImage(L"pic.bmp")), "picture");
     EXPECT_FALSE(test::FileExists(HostImage(L"nopic.bmp")));
     EXPECT_TRUE(test::FileExists(TargetOf(L"nopic")));

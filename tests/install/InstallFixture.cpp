@@ -45,14 +45,14 @@ PackageItem& InstallFixture::AddPackage(const std::wstring& fileName, const std:
         package.entries->push_back(item);
     }
     EXPECT_TRUE(WriteFileBytes(package.filePath, BuildPackage(specs, data)));
-    manager.m_packages.push_back(std::move(package));
-    return manager.m_packages.back();
+    manager.Packages().push_back(std::move(package));
+    return manager.Packages().back();
 }
 
 void InstallFixture::AddPackageWithoutEntries(const std::wstring& fileName) {
     PackageItem package;
     package.filePath = PackagePath(fileName);
-    manager.m_packages.push_back(std::move(package));
+    manager.Packages().push_back(std::move(package));
 }
 
 void InstallFixture::WriteWizardConfig(const std::string& text) {

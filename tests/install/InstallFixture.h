@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "package/InstallManager.h"
+#include "install/InstallManager.h"
 #include "tests/install/MessageRecorder.h"
 #include "tests/process/HostFixture.h"
 #include "tests/support/TestSupport.h"

@@ -52,7 +52,7 @@ TEST_F(InstallWorkerTest, EveryChunkIsOneStep) {
     }
     AddPackage(L"a.dir", entries);
 
-    EXPECT_TRUE(manager.InstallPackages(manager.m_packages, recorder.reporter()));
+    EXPECT_TRUE(manager.InstallPackages(manager.Packages(), recorder.reporter()));
 
     EXPECT_EQ(recorder.Sequence(), expected + " END");
     for (const SizeCase& c : cases) {
@@ -103,7 +103,7 @@ TEST_P(RegistrationTest, EachEntryIsRegisteredBeforeTheNextBegins) {
         seenAtBegin.push_back(seen);
     };
 
-    EXPECT_TRUE(manager.InstallPackages(manager.m_packages, recorder.reporter()));
+    EXPECT_TRUE(manager.InstallPackages(manager.Packages(), recorder.reporter()));
     SetFileAttributesW(host.configPath.c_str(), FILE_ATTRIBUTE_NORMAL);
 
     std::string expected = "BEGIN";
@@ -133,7 +133,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<RegistrationCase>& info) { return std::string(info.param.name); });
 
 TEST_F(InstallWorkerTest, EmptyPlanStillBeginsAndEnds) {
-    EXPECT_TRUE(manager.InstallPackages(manager.m_packages, recorder.reporter()));
+    EXPECT_TRUE(manager.InstallPackages(manager.Packages(), recorder.reporter()));
     EXPECT_EQ(recorder.Sequence(), "BEGIN END");
 }
 
@@ -142,7 +142,7 @@ TEST_F(InstallWorkerTest, PackagesWithoutWorkSendNothing) {
     AddPackage(L"skips.dir", {{L"kept", "new", ACTION_SKIP}});
     ASSERT_TRUE(test::WriteFileBytes(TargetOf(L"kept"), "installed"));
 
-    EXPECT_TRUE(manager.InstallPackages(manager.m_packages, recorder.reporter()));
+    EXPECT_TRUE(manager.InstallPackages(manager.Packages(), recorder.reporter()));
 
     EXPECT_EQ(recorder.Sequence(), "BEGIN END");
     EXPECT_EQ(ReadFileBytes(TargetOf(L"kept")), "installed");
@@ -174,7 +174,7 @@ TEST_P(DamagedPackageTest, AnswerDecidesWhetherTheNextPackageRuns) {
         if (message.message == WM_WIZ_PACKAGE_BAD) openWhileReported = !test::FileIsClosed(PackagePath(L"bad.dir"));
     };
 
-    const bool walked = manager.InstallPackages(manager.m_packages, recorder.reporter());
+    const bool walked = manager.InstallPackages(manager.Packages(), recorder.reporter());
 
     const std::string bad = "BEGIN PACKAGE_BAD(" + test::Utf8(PackagePath(L"bad.dir")) + ")";
     if (c.answer == 1) {
@@ -230,7 +230,7 @@ TEST_P(FailedEntryTest, PreviousFileIsBackAndNothingPartialStays) {
     AddPackage(L"second.dir", {{L"later", "later", ACTION_INSTALL}});
     recorder.SetAnswer(WM_WIZ_ITEM_FAILED, c.answer);
 
-    const bool walked = manager.InstallPackages(manager.m_packages, recorder.reporter());
+    const bool walked = manager.InstallPackages(manager.Packages(), recorder.reporter());
 
     // What was in place before a stop stays, registered before the failed entry began.
     std::string expected = "BEGIN " + EntryMessages("D-ok", 1, 2, "ITEM_DONE") + " " +
@@ -274,7 +274,7 @@ TEST_F(InstallWorkerTest, ReadOnlyFileIsUpgradedThroughItsBackup) {
         backupContent = ReadFileBytes(BackupPathOf(target));
     };
 
-    EXPECT_TRUE(manager.InstallPackages(manager.m_packages, recorder.reporter()));
+    EXPECT_TRUE(manager.InstallPackages(manager.Packages(), recorder.reporter()));
 
     ASSERT_NE(backupAttributes, INVALID_FILE_ATTRIBUTES) << "no backup while copying";
     EXPECT_EQ(backupAttributes & FILE_ATTRIBUTE_READONLY, 0u);
@@ -297,7 +297,7 @@ TEST_F(InstallWorkerTest, LeftoverBackupStaysUntilTheNewDataIsInPlace) {
     auto service = test::StartService();
     ASSERT_TRUE(service->running());
 
-    EXPECT_TRUE(manager.InstallPackages(manager.m_packages, recorder.reporter()));
+    EXPECT_TRUE(manager.InstallPackages(manager.Packages(), recorder.reporter()));
 
     EXPECT_EQ(ReadFileBytes(target), PatternBytes(4097, 6));
     EXPECT_FALSE(test::FileExists(BackupPathOf(target)));
@@ -316,7 +316,7 @@ TEST_F(InstallWorkerTest, FailedUpgradeKeepsALeftoverAndItsBackupAsTheyWere) {
     const std::wstring path = PackagePath(L"a.dir");
     ASSERT_TRUE(test::CutFileTo(path, ReadFileBytes(path).size() - 10));
 
-    EXPECT_TRUE(manager.InstallPackages(manager.m_packages, recorder.reporter()));
+    EXPECT_TRUE(manager.InstallPackages(manager.Packages(), recorder.reporter()));
 
     EXPECT_EQ(recorder.Sequence(), "BEGIN " + EntryMessages("D-abc", 2, 3, "ITEM_FAILED") + " END");
     EXPECT_EQ(ReadFileBytes(target), "current");
@@ -333,7 +333,7 @@ TEST_F(InstallWorkerTest, UpgradeOfVanishedFileInstallsItWithoutStoppingTheServi
     auto service = test::StartService();
     ASSERT_TRUE(service->running());
 
-    EXPECT_TRUE(manager.InstallPackages(manager.m_packages, recorder.reporter()));
+    EXPECT_TRUE(manager.InstallPackages(manager.Packages(), recorder.reporter()));
 
     EXPECT_TRUE(service->running());
     EXPECT_EQ(ReadFileBytes(TargetOf(L"gone")), "fresh");
@@ -378,7 +378,7 @@ TEST_P(FullDiskTest, FailedWriteFailsTheEntry) {
     if (!LinkToFullDevice(TargetOf(L"full"))) GTEST_SKIP() << "no Unix symlink to /dev/full under this Wine";
     AddPackage(L"a.dir", {{L"full", PatternBytes(size, 8), ACTION_INSTALL}});
 
-    EXPECT_TRUE(manager.InstallPackages(manager.m_packages, recorder.reporter()));
+    EXPECT_TRUE(manager.InstallPackages(manager.Packages(), recorder.reporter()));
 
     const std::string sequence = recorder.Sequence();
     EXPECT_NE(sequence.find("ITEM_FAILED(D-full,1)"), std::string::npos) << sequence;

@@ -50,7 +50,7 @@ TEST_F(InstallPlanTest, TwoPackagesCarryingTheSameFileInstallItOnce) {
     CInstallManager manager;
     ASSERT_EQ(manager.CountPlannedEntries(), 1);
     EXPECT_EQ(manager.GetProgressTotal(), 1u);
-    const bool firstIsA = manager.m_packages.front().filePath.find(L"a.dir") != std::wstring::npos;
+    const bool firstIsA = manager.Packages().front().filePath.find(L"a.dir") != std::wstring::npos;
     EXPECT_EQ(EntryAt(manager, firstIsA ? 0 : 1, 0).action, ACTION_INSTALL);
     EXPECT_EQ(EntryAt(manager, firstIsA ? 1 : 0, 0).action, ACTION_SKIP);
 }
@@ -81,7 +81,7 @@ TEST_F(InstallPlanTest, NoPackageMeansNothingToDo) {
     CInstallManager manager;
     EXPECT_EQ(manager.CountPlannedEntries(), 0);
     EXPECT_EQ(manager.GetProgressTotal(), 0u);
-    EXPECT_TRUE(manager.m_bPlanned);
+    EXPECT_TRUE(manager.Planned());
 }
 
 // A plan that failed is built again from the start by the next query, so a package that
@@ -92,7 +92,7 @@ TEST_F(InstallPlanTest, FailedPlanIsBuiltAgainByEveryQuery) {
     EXPECT_EQ(manager.CountPlannedEntries(), -1);
     EXPECT_EQ(manager.GetProgressTotal(), 0u);
     EXPECT_EQ(manager.CountPlannedEntries(), -1);
-    EXPECT_FALSE(manager.m_bPlanned);
+    EXPECT_FALSE(manager.Planned());
 
     WriteBeside(L"notes.dir", PackageOf(L"abc", L".dic", L"", L"Abc", std::string(3000, 'a')));
     EXPECT_EQ(manager.GetProgressTotal(), 2u);
@@ -106,7 +106,7 @@ TEST_F(InstallPlanTest, BuiltPlanIsKeptWhenFilesChange) {
     WriteBeside(L"b.dir", PackageOf(L"def", L".dic", L"", L"Def"));
     WriteBeside(L"c.dir", "not a package");
     EXPECT_EQ(manager.CountPlannedEntries(), 1);
-    EXPECT_EQ(manager.m_packages.size(), 1u);
+    EXPECT_EQ(manager.Packages().size(), 1u);
 }
 
 TEST_F(InstallPlanTest, SummaryNamesEachPlannedEntryInOrder) {
@@ -129,16 +129,16 @@ TEST_F(InstallPlanTest, SummaryNamesEachPlannedEntryInOrder) {
 
 TEST_F(InstallPlanTest, SkippedEntriesAreLeftOutOfCountTotalAndSummary) {
     CInstallManager manager;
-    manager.m_packages.emplace_back();
-    manager.m_packages.back().entries = std::make_unique<std::vector<EntryItem>>(3);
-    auto& entries = *manager.m_packages.back().entries;
+    manager.Packages().emplace_back();
+    manager.Packages().back().entries = std::make_unique<std::vector<EntryItem>>(3);
+    auto& entries = *manager.Packages().back().entries;
     const EntryAction actions[] = {ACTION_INSTALL, ACTION_SKIP, ACTION_UPGRADE};
     for (size_t i = 0; i < entries.size(); ++i) {
         entries[i].action = actions[i];
         entries[i].size = 4096;
         entries[i].displayName = std::wstring(1, static_cast<wchar_t>(L'A' + i));
     }
-    manager.m_bPlanned = true;
+    manager.MarkPlanned();
     EXPECT_EQ(manager.CountPlannedEntries(), 2);
     EXPECT_EQ(manager.GetProgressTotal(), 4u);
     std::wstring summary;

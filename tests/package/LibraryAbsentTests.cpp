@@ -34,9 +34,9 @@ TEST_F(LibraryAbsentTest, EveryMatchedEntryIsUpgradedAndNoDateIsRead) {
     EXPECT_EQ(EntryAt(manager, 0, 1).action, ACTION_UPGRADE);
     EXPECT_EQ(EntryAt(manager, 0, 1).targetPath, future);
     EXPECT_EQ(EntryAt(manager, 0, 2).action, ACTION_INSTALL);
-    ASSERT_EQ(manager.m_installed.size(), 2u);
+    ASSERT_EQ(manager.Installed().size(), 2u);
     const DictDate zero{};
-    for (const auto& item : manager.m_installed)
+    for (const auto& item : manager.Installed())
         EXPECT_EQ(std::memcmp(item.fileDate.bytes, zero.bytes, sizeof zero.bytes), 0) << test::Utf8(item.fileName);
 }
 

@@ -42,14 +42,14 @@ TEST_F(LocalScanTest, PackagesInListedOrderWithEntriesInDirectoryOrder) {
     ASSERT_TRUE(manager.ScanPackages());
 
     std::vector<std::wstring> scanned;
-    for (const auto& package : manager.m_packages) scanned.push_back(package.filePath);
+    for (const auto& package : manager.Packages()) scanned.push_back(package.filePath);
     std::vector<std::wstring> listed;
     for (const auto& name : ListedOrder(ExeDir() + L"*.dir")) listed.push_back(ExeDir() + name);
     EXPECT_EQ(scanned, listed);
 
-    const auto a = std::find_if(manager.m_packages.begin(), manager.m_packages.end(),
+    const auto a = std::find_if(manager.Packages().begin(), manager.Packages().end(),
                                 [](const PackageItem& p) { return p.filePath == ExeDir() + L"a.dir"; });
-    ASSERT_NE(a, manager.m_packages.end());
+    ASSERT_NE(a, manager.Packages().end());
     ASSERT_TRUE(a->entries);
     ASSERT_EQ(a->entries->size(), 2u);
     const EntryItem& first = a->entries->at(0);
@@ -74,8 +74,8 @@ TEST_F(LocalScanTest, UppercaseExtensionEmptyDirectoryAndFoldersNamedLikePackage
     ASSERT_TRUE(test::MakeDirs(ExeDir() + L"x.dir"));
     CInstallManager manager;
     ASSERT_TRUE(manager.ScanPackages());
-    ASSERT_EQ(manager.m_packages.size(), 2u);
-    for (const auto& package : manager.m_packages) {
+    ASSERT_EQ(manager.Packages().size(), 2u);
+    for (const auto& package : manager.Packages()) {
         if (package.filePath == ExeDir() + L"empty.dir")
             EXPECT_FALSE(package.entries);
         else
@@ -85,9 +85,9 @@ TEST_F(LocalScanTest, UppercaseExtensionEmptyDirectoryAndFoldersNamedLikePackage
 
 TEST_F(LocalScanTest, NoPackageIsAnEmptyList) {
     CInstallManager manager;
-    manager.m_packages.emplace_back();
+    manager.Packages().emplace_back();
     ASSERT_TRUE(manager.ScanPackages());
-    EXPECT_TRUE(manager.m_packages.empty());
+    EXPECT_TRUE(manager.Packages().empty());
 }
 
 // A file that only looks like a package fails the whole scan, wherever it is listed.
@@ -97,9 +97,9 @@ TEST_F(LocalScanTest, DamagedPackageFailsTheScan) {
     WriteBeside(L"z.dir", PackageOf(L"xyz", L".dic", L"", L"Xyz"));
     CInstallManager manager;
     EXPECT_FALSE(manager.ScanPackages());
-    ASSERT_FALSE(manager.m_packages.empty());
-    EXPECT_EQ(manager.m_packages.back().filePath, ExeDir() + L"notes.dir");
-    EXPECT_FALSE(manager.m_packages.back().entries);
+    ASSERT_FALSE(manager.Packages().empty());
+    EXPECT_EQ(manager.Packages().back().filePath, ExeDir() + L"notes.dir");
+    EXPECT_FALSE(manager.Packages().back().entries);
 }
 
 struct UnsafeNameCase {
@@ -159,7 +159,7 @@ TEST_F(LocalScanTest, InstalledListsOnlyDicAndDipFiles) {
     }
     ASSERT_EQ(expected.size(), 3u);
     EXPECT_EQ(InstalledNames(manager), expected);
-    for (const auto& item : manager.m_installed) {
+    for (const auto& item : manager.Installed()) {
         if (item.fileName == L"main.dic") {
             EXPECT_EQ(item.filePath, mainPath);
         }
@@ -170,9 +170,9 @@ TEST_F(LocalScanTest, InstalledListsOnlyDicAndDipFiles) {
 TEST_F(LocalScanTest, MissingDataDirectoryIsAnEmptyList) {
     test::RemoveTree(DataDir());
     CInstallManager manager;
-    manager.m_installed.emplace_back();
+    manager.Installed().emplace_back();
     ASSERT_TRUE(manager.ScanInstalled());
-    EXPECT_TRUE(manager.m_installed.empty());
+    EXPECT_TRUE(manager.Installed().empty());
 }
 
 TEST_F(LocalScanTest, UnknownDataDirectoryFailsAndKeepsTheList) {
@@ -181,8 +181,8 @@ TEST_F(LocalScanTest, UnknownDataDirectoryFailsAndKeepsTheList) {
         CheckHostEnvironment();  // reads the empty values: the caches are empty again
     }
     CInstallManager manager;
-    manager.m_installed.emplace_back();
-    manager.m_installed.back().fileName = L"kept.dic";
+    manager.Installed().emplace_back();
+    manager.Installed().back().fileName = L"kept.dic";
     EXPECT_FALSE(manager.ScanInstalled());
     EXPECT_EQ(InstalledNames(manager), std::vector<std::wstring>{L"kept.dic"});
     EXPECT_EQ(manager.CountPlannedEntries(), -1);

@@ -32,14 +32,14 @@ std::wstring PlanFixture::WriteInstalled(const std::wstring& name, const std::st
 }
 
 const EntryItem& PlanFixture::EntryAt(const CInstallManager& manager, size_t package, size_t entry) {
-    auto it = manager.m_packages.begin();
+    auto it = manager.Packages().begin();
     std::advance(it, package);
     return it->entries->at(entry);
 }
 
 std::vector<std::wstring> PlanFixture::InstalledNames(const CInstallManager& manager) {
     std::vector<std::wstring> names;
-    for (const auto& item : manager.m_installed) names.push_back(item.fileName);
+    for (const auto& item : manager.Installed()) names.push_back(item.fileName);
     return names;
 }
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "package/InstallManager.h"
+#include "install/InstallManager.h"
 #include "package/PackageWriter.h"
 #include "tests/support/TestSupport.h"
 

@@ -121,7 +121,7 @@ TEST_F(VersionPlanTest, EachFileKeepsItsNewestEntryWhereverItStands) {
     CInstallManager manager;
     ASSERT_EQ(manager.CountPlannedEntries(), 4);
     std::vector<std::wstring> planned;
-    for (const auto& package : manager.m_packages)
+    for (const auto& package : manager.Packages())
         for (const auto& entry : *package.entries)
             if (entry.action != ACTION_SKIP) planned.push_back(entry.displayName);
     EXPECT_EQ(planned, (std::vector<std::wstring>{L"y1", L"x2", L"z6", L"w7"}));

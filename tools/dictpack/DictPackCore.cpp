@@ -664,25 +664,6 @@ std::string ManifestEncodingProblem(const std::string& text) {
     return std::string();
 }
 
-namespace {
-
-unsigned DaysIn(unsigned year, unsigned month) {
-    static const unsigned days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-    return month == 2 && leap ? 29 : days[month - 1];
-}
-
-bool TwoOrFourDigits(const std::string& text, size_t from, size_t count, unsigned& value) {
-    value = 0;
-    for (size_t i = from; i < from + count; ++i) {
-        if (text[i] < '0' || text[i] > '9') return false;
-        value = value * 10 + static_cast<unsigned>(text[i] - '0');
-    }
-    return true;
-}
-
-}  // namespace
-
 std::string DateTextProblem(const std::string& text) {
     DictSystemTime date;
     if (ParseDateText(text, date)) return std::string();
@@ -691,16 +672,16 @@ std::string DateTextProblem(const std::string& text) {
     const std::string no = "is not a date: ";
     unsigned year = 0, month = 0, day = 0;
     const bool shaped = (text.size() == DICT_DATE_SHORT_LENGTH || text.size() == DICT_DATE_LONG_LENGTH) &&
-                        TwoOrFourDigits(text, 0, 4, year) && text[4] == '-' && TwoOrFourDigits(text, 5, 2, month) &&
-                        text[7] == '-' && TwoOrFourDigits(text, 8, 2, day);
+                        DateDigits(text, 0, 4, year) && text[4] == '-' && DateDigits(text, 5, 2, month) &&
+                        text[7] == '-' && DateDigits(text, 8, 2, day);
     if (!shaped) return no + "write it as YYYY-MM-DD, e.g. 2024-05-01";
     if (year < DICT_DATE_MIN_YEAR || year > DICT_DATE_MAX_YEAR)
         return no + "the year lies outside " + Num(DICT_DATE_MIN_YEAR) + "-" + Num(DICT_DATE_MAX_YEAR);
     if (month < 1 || month > 12) return no + "there is no month " + text.substr(5, 2);
     if (day < 1) return no + "there is no day 00";
-    if (day > DaysIn(year, month))
+    if (day > DaysInMonth(year, month))
         return no + months[month - 1] + (month == 2 ? " " + Num(year) : std::string()) + " has " +
-               Num(DaysIn(year, month)) + " days";
+               Num(DaysInMonth(year, month)) + " days";
     if (text.size() == DICT_DATE_LONG_LENGTH) return no + "the time of day is not hh:mm:ss from 00:00:00 to 23:59:59";
     return no + "write it as YYYY-MM-DD, e.g. 2024-05-01";
 }

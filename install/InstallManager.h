@@ -1,55 +1,17 @@
-// The install plan: which entry of which package goes where, and the manager that builds
-// and carries it out. The manager's operations live with the subsystem that uses them:
-// scan and plan in package/, the install engine in install/, the thread entry in app/.
+// The manager of the install plan: it builds the plan from the scans (package/LocalScan.h,
+// package/InstallPlan.h), owns its records, and carries it out through the install engine.
 #pragma once
 
 #include <windows.h>
 
-#include <cstdint>
 #include <list>
-#include <memory>
 #include <string>
 #include <vector>
 
+#include "package/PlanRecords.h"
+
 class CPackageReader;
 class IInstallReporter;
-
-enum EntryAction : uint32_t {
-    ACTION_SKIP = 0,     // the installed file is at least as new
-    ACTION_INSTALL = 1,  // no installed file of that name: written as a new file
-    ACTION_UPGRADE = 2,  // an installed file of that name is replaced
-};
-
-// The version library's date: opaque to the wizard, which only zero-fills, stores and passes it.
-struct DictDate {
-    unsigned char bytes[16];
-};
-
-struct EntryItem {
-    uint32_t index = 0;  // directory index in its package
-    uint32_t size = 0;
-    std::wstring dictId;   // lowercased
-    std::wstring fileExt;  // lowercased, leading dot included
-    std::wstring displayName;
-    std::wstring dateText;
-    std::wstring targetPath;  // empty until the plan decides
-    EntryAction action = ACTION_SKIP;
-};
-
-struct PackageItem {
-    std::wstring filePath;
-    std::unique_ptr<std::vector<EntryItem>> entries;  // absent for an empty directory
-};
-
-struct InstalledDictItem {
-    std::wstring fileName;  // lowercased, extension included
-    std::wstring filePath;  // letter case as found
-    DictDate fileDate{};    // all zero when the version library gave none
-    // The host cannot see this file's bytes: a run was killed before it registered them, or the
-    // host's configuration has no section naming the dictionary. An entry of its own date
-    // installs it again, and so registers it.
-    bool unregistered = false;
-};
 
 // One entry's install as it ended: done (its complete bytes at the dictionary's name, its
 // unregistered mark beside it until its registration), or failed with the Windows error
@@ -85,14 +47,20 @@ public:
     uint32_t GetProgressTotal();
     void GetActionSummary(std::wstring& summary) const;
 
-    // Thread-side entry: builds the plan if needed, then installs it reporting to hDlg.
-    bool RunInstall(HWND hDlg);
+    // Thread-side entry: builds the plan if needed, then installs it while hDlg lives,
+    // reporting to the dialog through reporter.
+    bool RunInstall(HWND hDlg, IInstallReporter& reporter);
     // The same to any reporter: false when the plan cannot be built or the walk was stopped.
     bool InstallPlan(IInstallReporter& reporter);
 
-    // What callers outside the engine read of the plan.
+    // The plan's lists. The non-const forms let a caller lay out a plan of its own (a test,
+    // a benchmark) and mark it built.
     const std::list<PackageItem>& Packages() const { return m_packages; }
     const std::list<InstalledDictItem>& Installed() const { return m_installed; }
+    std::list<PackageItem>& Packages() { return m_packages; }
+    std::list<InstalledDictItem>& Installed() { return m_installed; }
+    bool Planned() const { return m_bPlanned; }
+    void MarkPlanned() { m_bPlanned = true; }
 
     // Install engine.
     // Each planned entry in turn: put in place, registered in the host's file, its picture
@@ -129,10 +97,10 @@ public:
     // Nothing is replaced, and no folder is made.
     void PutBackPictures(const std::vector<const EntryItem*>& entries, IInstallReporter& reporter);
 
+private:
+    bool EnsurePlanned();
+
     bool m_bPlanned = false;
     std::list<PackageItem> m_packages;
     std::list<InstalledDictItem> m_installed;
-
-private:
-    bool EnsurePlanned();
 };
