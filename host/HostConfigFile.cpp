@@ -1,5 +1,7 @@
 #include "host/HostConfigFile.h"
 
+#include <emmintrin.h>
+
 #include <algorithm>
 #include <cstring>
 #include <cwchar>
@@ -12,6 +14,25 @@ namespace {
 DWORD ErrorOr(DWORD fallback) {
     const DWORD error = GetLastError();
     return error != ERROR_SUCCESS ? error : fallback;
+}
+
+// The first unit at or after from that is unit, or nullptr: eight units at a time where the
+// processor can (the passes over a host's file are mostly this search).
+__attribute__((target("sse2"))) const wchar_t* FindUnitSse2(const wchar_t* from, const wchar_t* end, wchar_t unit) {
+    const __m128i wanted = _mm_set1_epi16(static_cast<short>(unit));
+    for (; end - from >= 8; from += 8) {
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+        const int found = _mm_movemask_epi8(_mm_cmpeq_epi16(block, wanted));
+        if (found != 0) return from + __builtin_ctz(static_cast<unsigned>(found)) / 2;
+    }
+    for (; from < end; ++from)
+        if (*from == unit) return from;
+    return nullptr;
+}
+
+const wchar_t* FindUnit(const wchar_t* from, size_t count, wchar_t unit) {
+    static const bool sse2 = IsProcessorFeaturePresent(PF_XMMI64_INSTRUCTIONS_AVAILABLE) != FALSE;
+    return sse2 ? FindUnitSse2(from, from + count, unit) : wmemchr(from, unit, count);
 }
 
 // What the profile functions skip around lines, names and values.
@@ -96,7 +117,16 @@ public:
         m_names.push_back(folded);
         if (m_lengths.size() <= folded.size()) m_lengths.resize(folded.size() + 1, false);
         m_lengths[folded.size()] = true;
+        if (folded.empty()) m_bAnyEmpty = true;
+        else if (folded[0] < 0x80) m_firstAscii[folded[0]] = true;
         return m_names.size() - 1;
+    }
+    // False only when no name could start with c (a name's first character): an ASCII
+    // letter folds to an ASCII one, so most names are told apart by their first.
+    bool MayBegin(wchar_t c) const {
+        if (c >= 0x80 || m_bAnyEmpty) return true;
+        const wchar_t upper = (c >= L'a' && c <= L'z') ? static_cast<wchar_t>(c - L'a' + L'A') : c;
+        return m_firstAscii[upper];
     }
     int Find(const wchar_t* name, size_t length) const {
         if (length >= m_lengths.size() || !m_lengths[length]) return -1;
@@ -123,6 +153,8 @@ private:
 
     std::vector<std::wstring> m_names;  // folded
     std::vector<bool> m_lengths;
+    bool m_firstAscii[0x80] = {};
+    bool m_bAnyEmpty = false;
     mutable std::wstring m_buffer;
 };
 
@@ -155,6 +187,7 @@ public:
         }
     }
     int Find(const wchar_t* name, size_t length) const { return m_names.Find(name, length); }
+    bool MayBegin(wchar_t c) const { return m_names.MayBegin(c); }
     const CEditedSection& operator[](size_t i) const { return m_sections[i]; }
     size_t size() const { return m_sections.size(); }
 
@@ -179,7 +212,7 @@ struct CEncoding {
     size_t unit() const { return m_nKind == PE_UTF16LE || m_nKind == PE_UTF16BE ? 2 : 1; }
 };
 
-CEncoding EncodingOf(const std::string& bytes) {
+CEncoding EncodingOf(std::string_view bytes) {
     const unsigned char* b = reinterpret_cast<const unsigned char*>(bytes.data());
     if (bytes.size() >= 2 && b[0] == 0xFF && b[1] == 0xFE) return {PE_UTF16LE, 2};
     if (bytes.size() >= 2 && b[0] == 0xFE && b[1] == 0xFF) return {PE_UTF16BE, 2};
@@ -243,7 +276,9 @@ bool ReadProfileBytes(const std::wstring& path, std::string& bytes, DWORD& error
     return true;
 }
 
-bool DecodeProfileBytes(const std::string& bytes, std::wstring& text, DWORD& error) {
+namespace {
+
+bool DecodeBytes(std::string_view bytes, std::wstring& text, DWORD& error) {
     const CEncoding encoding = EncodingOf(bytes);
     const unsigned char* b = reinterpret_cast<const unsigned char*>(bytes.data());
     if (encoding.m_nKind == PE_UTF16LE) {
@@ -268,6 +303,12 @@ bool DecodeProfileBytes(const std::string& bytes, std::wstring& text, DWORD& err
     text.resize(static_cast<size_t>(units));
     MultiByteToWideChar(codePage, 0, bytes.data() + skip, length, &text[0], units);
     return true;
+}
+
+}  // namespace
+
+bool DecodeProfileBytes(const std::string& bytes, std::wstring& text, DWORD& error) {
+    return DecodeBytes(bytes, text, error);
 }
 
 bool ReadProfileText(const std::wstring& path, std::wstring& text, DWORD& error) {
@@ -300,14 +341,14 @@ namespace {
 // The text of a file's bytes: a UTF-16LE file is read where it lies, any other decoded once.
 class CTextView {
 public:
-    bool Open(const std::string& bytes, DWORD& error) {
+    bool Open(std::string_view bytes, DWORD& error) {
         m_encoding = EncodingOf(bytes);
         if (m_encoding.m_nKind == PE_UTF16LE) {
             m_pText = reinterpret_cast<const wchar_t*>(bytes.data() + m_encoding.m_nMark);
             m_nSize = (bytes.size() - m_encoding.m_nMark) / 2;
             return true;
         }
-        if (!DecodeProfileBytes(bytes, m_decoded, error)) return false;
+        if (!DecodeBytes(bytes, m_decoded, error)) return false;
         m_pText = m_decoded.c_str();
         m_nSize = m_decoded.size();
         return true;
@@ -326,24 +367,20 @@ private:
 // The next line of a text from pos on; false at its end.
 bool NextLine(const wchar_t* text, size_t size, size_t& pos, CTextLine& line) {
     if (pos >= size) return false;
-    const wchar_t* feed = wmemchr(text + pos, L'\n', size - pos);
+    const wchar_t* feed = FindUnit(text + pos, size - pos, L'\n');
     const size_t end = feed != nullptr ? static_cast<size_t>(feed - text) : size;
     line = {text + pos, end - pos};
     pos = end + 1;
     return true;
 }
 
-bool IsUnit(const std::string& bytes, size_t at, const CEncoding& encoding, wchar_t unit) {
+bool IsUnit(std::string_view bytes, size_t at, const CEncoding& encoding, wchar_t unit) {
     const unsigned char* b = reinterpret_cast<const unsigned char*>(bytes.data()) + at;
     switch (encoding.m_nKind) {
         case PE_UTF16LE: return b[0] == (unit & 0xFF) && b[1] == (unit >> 8);
         case PE_UTF16BE: return b[0] == (unit >> 8) && b[1] == (unit & 0xFF);
         default: return b[0] == unit;
     }
-}
-
-bool EndsWithFeed(const std::string& out, const CEncoding& encoding) {
-    return out.size() <= encoding.m_nMark || IsUnit(out, out.size() - encoding.unit(), encoding, L'\n');
 }
 
 // A line of the file: its text, and where it lies in the file's bytes.
@@ -450,7 +487,7 @@ std::wstring LineBreakOf(const std::string& bytes, const CTextView& view) {
 // the text's end: most lines hold no '[' and are passed over at the speed of a search.
 size_t NextPossibleHeader(const wchar_t* text, size_t size, size_t pos) {
     while (pos < size) {
-        const wchar_t* bracket = wmemchr(text + pos, L'[', size - pos);
+        const wchar_t* bracket = FindUnit(text + pos, size - pos, L'[');
         if (bracket == nullptr) return size;
         const size_t at = static_cast<size_t>(bracket - text);
         size_t lineStart = at;
@@ -458,23 +495,36 @@ size_t NextPossibleHeader(const wchar_t* text, size_t size, size_t pos) {
         size_t first = lineStart;
         while (first < at && IsProfileSpace(text[first])) ++first;
         if (first == at) return lineStart;
-        const wchar_t* feed = wmemchr(bracket, L'\n', size - at);
+        const wchar_t* feed = FindUnit(bracket, size - at, L'\n');
         if (feed == nullptr) return size;
         pos = static_cast<size_t>(feed - text) + 1;
     }
     return size;
 }
 
-// Where the next line at or after pos that heads an edited section starts, or the text's end.
+// Where the next line at or after pos (a line's start) that heads an edited section starts,
+// or the text's end. Most headers name other sections and are passed over by the first
+// character of their name, without finding their line's end.
 size_t NextEditedHeader(const CEditPlan& plan, const wchar_t* text, size_t size, size_t pos) {
-    for (;;) {
-        pos = NextPossibleHeader(text, size, pos);
-        const size_t header = pos;
-        CTextLine line;
-        if (!NextLine(text, size, pos, line)) return size;
+    while (pos < size) {
+        const wchar_t* bracket = FindUnit(text + pos, size - pos, L'[');
+        if (bracket == nullptr) return size;
+        const size_t at = static_cast<size_t>(bracket - text);
+        pos = at + 1;
+        // Only spacing between the line's start and the '[' (pos was a line's start).
+        size_t lineStart = at;
+        while (lineStart > 0 && text[lineStart - 1] != L'\n' && IsProfileSpace(text[lineStart - 1])) --lineStart;
+        if (lineStart > 0 && text[lineStart - 1] != L'\n') continue;
+        size_t first = at + 1;
+        while (first < size && text[first] != L'\n' && IsProfileSpace(text[first])) ++first;
+        if (first == size || text[first] == L'\n' || !plan.MayBegin(text[first])) continue;
+        size_t next = lineStart;
+        CTextLine line = {text + lineStart, 0};
+        NextLine(text, size, next, line);
         const CLineParts parts = PartsOf(line.m_pText, line.m_nLength);
-        if (parts.m_nKind == LK_SECTION && SectionOf(plan, line, parts) >= 0) return header;
+        if (parts.m_nKind == LK_SECTION && SectionOf(plan, line, parts) >= 0) return lineStart;
     }
+    return size;
 }
 
 // False only for a line that cannot head a section: its first character that is not spacing
@@ -492,8 +542,8 @@ bool SameLine(const CTextLine& a, const CLineParts& pa, const CTextLine& b, cons
 
 }  // namespace
 
-bool EditProfileBytes(const std::string& bytes, const std::vector<CConfigEdit>& edits, std::string& edited,
-                      DWORD& error) {
+bool EditProfilePieces(const std::string& bytes, const std::vector<CConfigEdit>& edits,
+                       std::vector<CEditPiece>& pieces, std::string& added, DWORD& error) {
     for (const CConfigEdit& edit : edits)
         if (!EditIsWritable(edit)) {
             error = ERROR_INVALID_PARAMETER;
@@ -573,30 +623,50 @@ bool EditProfileBytes(const std::string& bytes, const std::vector<CConfigEdit>& 
     std::stable_sort(changes.begin(), changes.end(),
                      [](const CEditAt& a, const CEditAt& b) { return a.m_nBegin < b.m_nBegin; });
 
-    // The bytes between the changes copied as they are.
+    // The bytes between the changes taken as they are.
     const std::wstring lineBreak = LineBreakOf(bytes, view);
-    edited.clear();
-    edited.reserve(bytes.size() + 8192);
+    pieces.clear();
+    added.clear();
+    size_t made = 0;  // bytes the pieces hold so far
+    auto take = [&](size_t from, size_t to) {
+        if (to <= from) return;
+        pieces.push_back({false, from, to - from});
+        made += to - from;
+    };
     auto put = [&](const std::wstring& part) {
-        if (Encode(part, encoding, edited)) return true;
-        error = ERROR_NO_UNICODE_TRANSLATION;
-        return false;
+        const size_t at = added.size();
+        if (!Encode(part, encoding, added)) {
+            error = ERROR_NO_UNICODE_TRANSLATION;
+            return false;
+        }
+        const size_t size = added.size() - at;
+        made += size;
+        if (!pieces.empty() && pieces.back().m_bAdded && pieces.back().m_nAt + pieces.back().m_nSize == at)
+            pieces.back().m_nSize += size;
+        else if (size > 0)
+            pieces.push_back({true, at, size});
+        return true;
+    };
+    auto endsWithFeed = [&]() {
+        if (made <= encoding.m_nMark) return true;
+        const CEditPiece& last = pieces.back();
+        return IsUnit(last.m_bAdded ? added : bytes, last.m_nAt + last.m_nSize - encoding.unit(), encoding, L'\n');
     };
     size_t run = 0;
     for (const CEditAt& change : changes) {
-        edited.append(bytes, run, change.m_nBegin - run);
+        take(run, change.m_nBegin);
         run = change.m_nEnd;
         if (change.m_nKind == EK_DROP) continue;
         const CEditedSection& keys = plan[change.m_nSection];
         if (change.m_nKind == EK_VALUE) {
             // The name, the '=' and the spacing after it stay as they were.
             const std::wstring& value = keys.m_keys[change.m_nKey].second;
-            edited.append(bytes, change.m_nBegin, change.m_nValueAt - change.m_nBegin);
+            take(change.m_nBegin, change.m_nValueAt);
             if (!put(change.m_bHasEquals ? value : L"=" + value)) return false;
-            edited.append(bytes, change.m_nContent, change.m_nEnd - change.m_nContent);
+            take(change.m_nContent, change.m_nEnd);
             continue;
         }
-        if (!EndsWithFeed(edited, encoding) && !put(lineBreak)) return false;
+        if (!endsWithFeed() && !put(lineBreak)) return false;
         if (change.m_nKind == EK_NEW_SECTION && !put(L"[" + keys.m_strName + L"]" + lineBreak)) return false;
         const std::vector<char>* there =
             change.m_nKind == EK_NEW_KEYS ? &places[change.m_nSection].m_keyFound : nullptr;
@@ -605,11 +675,21 @@ bool EditProfileBytes(const std::string& bytes, const std::vector<CConfigEdit>& 
             if (!put(keys.m_keys[k].first + L'=' + keys.m_keys[k].second + lineBreak)) return false;
         }
     }
-    edited.append(bytes, run, bytes.size() - run);
+    take(run, bytes.size());
     return true;
 }
 
-bool ProfileEditIsProven(const std::string& before, const std::string& after, const std::vector<CConfigEdit>& edits) {
+bool EditProfileBytes(const std::string& bytes, const std::vector<CConfigEdit>& edits, std::string& edited,
+                      DWORD& error) {
+    std::vector<CEditPiece> pieces;
+    std::string added;
+    if (!EditProfilePieces(bytes, edits, pieces, added, error)) return false;
+    edited.clear();
+    for (const CEditPiece& piece : pieces) edited.append(piece.m_bAdded ? added : bytes, piece.m_nAt, piece.m_nSize);
+    return true;
+}
+
+bool ProfileEditIsProven(std::string_view before, std::string_view after, const std::vector<CConfigEdit>& edits) {
     CTextView was, is;
     DWORD error = ERROR_SUCCESS;
     if (!was.Open(before, error) || !is.Open(after, error)) return false;
@@ -661,7 +741,7 @@ bool ProfileEditIsProven(const std::string& before, const std::string& after, co
         if (byStretch && wasSection < 0 && section < 0) {
             const size_t stretch = NextEditedHeader(plan, was.text(), was.size(), wasAt) - wasAt;
             byStretch = stretch <= is.size() - isAt &&
-                        wmemcmp(was.text() + wasAt, is.text() + isAt, stretch) == 0;
+                        std::memcmp(was.text() + wasAt, is.text() + isAt, stretch * sizeof(wchar_t)) == 0;
             if (byStretch) {
                 wasAt += stretch;
                 isAt += stretch;

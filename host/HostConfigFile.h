@@ -15,6 +15,7 @@
 #include <windows.h>
 
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -50,13 +51,23 @@ bool TextFitsCodePage(const std::wstring& text, UINT codePage);
 bool EditProfileBytes(const std::string& bytes, const std::vector<CConfigEdit>& edits, std::string& edited,
                       DWORD& error);
 
+// The same edit as the pieces the edited bytes are made of, in order, so that a writer can
+// put the unchanged stretches out straight from the file's bytes: each piece is a stretch of
+// bytes or of added (the edited lines, in the file's encoding).
+struct CEditPiece {
+    bool m_bAdded;  // from added, else from the file's bytes
+    size_t m_nAt, m_nSize;
+};
+bool EditProfilePieces(const std::string& bytes, const std::vector<CConfigEdit>& edits,
+                       std::vector<CEditPiece>& pieces, std::string& added, DWORD& error);
+
 // Whether after is before with the edits made (both a file's bytes), as the profile functions
 // read them: every key the edits set reads as its value where a lookup finds it, no section
 // they removed is left, and every other section header and key line of before stands in
 // after as it was, in its order, with nothing between them but blank lines and the edited
 // sections and keys.
 // One pass over each text, no name folded that differs from every edited one at a glance.
-bool ProfileEditIsProven(const std::string& before, const std::string& after, const std::vector<CConfigEdit>& edits);
+bool ProfileEditIsProven(std::string_view before, std::string_view after, const std::vector<CConfigEdit>& edits);
 
 // What a profile file holds, line by line as the profile functions see it, in a form two
 // files can be compared by: one item per section header ("S\1") and one per key line

@@ -4,6 +4,7 @@
 
 
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <unordered_set>
@@ -40,12 +41,50 @@ DWORD ErrorOr(DWORD fallback) {
     return error != ERROR_SUCCESS ? error : fallback;
 }
 
+struct ViewTraits {
+    static const void* Invalid() { return nullptr; }
+    static bool IsValid(const void* view) { return view != nullptr; }
+    static void Close(const void* view) { ::UnmapViewOfFile(view); }
+};
+
+// A file's bytes as the system holds them, read in place: a buffer of the file's size would
+// cost as much to make as the rest of the proof. Only for the wizard's own work file, which
+// nothing else writes or cuts while it is seen: a view of the host's file would keep the host
+// from cutting it while it saves.
+class CFileView {
+public:
+    bool Open(const std::wstring& path, DWORD& error) {
+        m_file.reset(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                 FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+        LARGE_INTEGER size;
+        if (!m_file || !GetFileSizeEx(m_file.get(), &size) || size.QuadPart > 0x7FFFFFF0) {
+            error = ErrorOr(ERROR_FILE_TOO_LARGE);
+            return false;
+        }
+        m_nSize = static_cast<size_t>(size.QuadPart);
+        if (m_nSize == 0) return true;  // an empty file cannot be mapped, and holds nothing to see
+        m_mapping.reset(CreateFileMappingW(m_file.get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
+        if (m_mapping) m_view.reset(MapViewOfFile(m_mapping.get(), FILE_MAP_READ, 0, 0, 0));
+        if (!m_view) error = ErrorOr(ERROR_READ_FAULT);
+        return m_view.valid();
+    }
+    std::string_view bytes() const {
+        return m_nSize == 0 ? std::string_view() : std::string_view(static_cast<const char*>(m_view.get()), m_nSize);
+    }
+
+private:
+    qb::ScopedHandle m_file;
+    qb::ScopedHandle m_mapping;
+    qb::ScopedResource<const void*, ViewTraits> m_view;  // closed before the mapping and the file
+    size_t m_nSize = 0;
+};
+
 // The copy holds every key the edits wrote with its value, none of the sections they removed,
-// and everything else the file held before: read back from the disk (into the buffer it was
-// written from) and parsed once.
-bool CopyIsProven(const std::string& before, const std::wstring& copy, std::string& buffer,
-                  const std::vector<CConfigEdit>& edits, DWORD& error) {
-    return ReadProfileBytes(copy, buffer, error) && ProfileEditIsProven(before, buffer, edits);
+// and everything else the file held before: read back from the disk and parsed once.
+bool CopyIsProven(const std::string& before, const std::wstring& copy, const std::vector<CConfigEdit>& edits,
+                  DWORD& error) {
+    CFileView written;
+    return written.Open(copy, error) && ProfileEditIsProven(before, written.bytes(), edits);
 }
 
 // The file's permissions (and, where the wizard may set them, its owner and group) go onto
@@ -66,15 +105,20 @@ bool CopySecurity(const std::wstring& from, const std::wstring& to, DWORD& error
     const SECURITY_INFORMATION inheritance =
         (control & SE_DACL_PROTECTED) ? PROTECTED_DACL_SECURITY_INFORMATION : UNPROTECTED_DACL_SECURITY_INFORMATION;
     std::wstring target = to;
+    const SECURITY_INFORMATION ownerAndGroup = OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION;
     DWORD result = ERROR_SUCCESS;
-    if (dacl != nullptr)
+    // All of it at once where the wizard may set that owner (most often its own account).
+    if (dacl != nullptr &&
+        SetNamedSecurityInfoW(&target[0], SE_FILE_OBJECT, ownerAndGroup | DACL_SECURITY_INFORMATION | inheritance,
+                              owner, group, dacl, nullptr) != ERROR_SUCCESS)
         result = SetNamedSecurityInfoW(&target[0], SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | inheritance, nullptr,
                                        nullptr, dacl, nullptr);
+    else if (dacl != nullptr)
+        owner = group = nullptr;  // set already
     // Another account as owner needs a privilege the wizard may not hold; the permissions are
     // what the host relies on.
-    if (result == ERROR_SUCCESS)
-        SetNamedSecurityInfoW(&target[0], SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION, owner,
-                              group, nullptr, nullptr);
+    if (result == ERROR_SUCCESS && owner != nullptr)
+        SetNamedSecurityInfoW(&target[0], SE_FILE_OBJECT, ownerAndGroup, owner, group, nullptr, nullptr);
     LocalFree(descriptor);
     if (result != ERROR_SUCCESS) error = result;
     return result == ERROR_SUCCESS;
@@ -127,12 +171,17 @@ bool ReadForEditing(const std::wstring& path, std::string& bytes, DWORD& error) 
     }
 }
 
-// The edited bytes under the work name, on the disk; a full disk fails here and the file
-// is not touched.
-bool WriteCopy(const std::wstring& copy, const std::string& bytes, DWORD& error) {
+// The edited bytes under the work name, on the disk, the unchanged stretches straight from
+// the file's bytes; a full disk fails here and the file is not touched.
+bool WriteCopy(const std::wstring& copy, const std::string& bytes, const std::vector<CEditPiece>& pieces,
+               const std::string& added, DWORD& error) {
     COutputFile output;
-    const bool written = DeleteWorkFile(copy) && output.Open(copy.c_str(), CREATE_NEW) &&
-                         output.Write(bytes.data(), bytes.size()) && output.Commit();
+    bool written = DeleteWorkFile(copy) && output.Open(copy.c_str(), CREATE_NEW);
+    for (size_t i = 0; written && i < pieces.size(); ++i) {
+        const CEditPiece& piece = pieces[i];
+        written = output.Write((piece.m_bAdded ? added : bytes).data() + piece.m_nAt, piece.m_nSize);
+    }
+    written = written && output.Commit();
     if (!written) error = ErrorOr(ERROR_WRITE_FAULT);
     return written;
 }
@@ -183,15 +232,16 @@ bool ReplaceHostConfigVerified(const std::wstring& path, const std::vector<CConf
         error = ErrorOr(ERROR_FILE_NOT_FOUND);
         return false;
     }
-    std::string original, edited;
+    std::string original, added;
+    std::vector<CEditPiece> pieces;
     if (!ReadForEditing(path, original, error)) return false;
     error = ERROR_SUCCESS;  // an attempt that failed before the host let go is not the outcome
-    if (!EditProfileBytes(original, edits, edited, error)) return false;
+    if (!EditProfilePieces(original, edits, pieces, added, error)) return false;
     // Unproven while it is written: the next start deletes it, whatever else it finds.
     CWorkFile copy(CopyFilePathOf(path));
-    if (!WriteCopy(copy.path(), edited, error)) return false;
+    if (!WriteCopy(copy.path(), original, pieces, added, error)) return false;
     QB_CRASH_POINT();
-    if (!CopyIsProven(original, copy.path(), edited, edits, error)) {
+    if (!CopyIsProven(original, copy.path(), edits, error)) {
         if (error == ERROR_SUCCESS) error = ERROR_FILE_CORRUPT;
         return false;
     }

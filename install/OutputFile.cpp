@@ -18,6 +18,9 @@ bool COutputFile::Open(const wchar_t* path, DWORD disposition) {
 bool COutputFile::Write(const void* data, size_t count) {
     if (m_failed || !m_file) return false;
     const char* bytes = static_cast<const char*>(data);
+    // A stretch larger than the buffer goes out from where it lies, without a copy (in parts
+    // of the buffer's size: one write of megabytes costs several times as much under Wine).
+    if (count >= m_buffer.size()) return Flush() && WriteAll(bytes, count);
     while (count > 0) {
         if (m_used == m_buffer.size() && !Flush()) return false;
         const size_t part = std::min(count, m_buffer.size() - m_used);
@@ -29,17 +32,23 @@ bool COutputFile::Write(const void* data, size_t count) {
     return true;
 }
 
-bool COutputFile::Flush() {
+bool COutputFile::WriteAll(const char* bytes, size_t count) {
     size_t done = 0;
-    while (done < m_used) {
+    while (done < count) {
         DWORD written = 0;
-        if (!WriteFile(m_file.get(), &m_buffer[done], static_cast<DWORD>(m_used - done), &written, nullptr) ||
+        const size_t part = std::min(count - done, OUTPUT_BUFFER_BYTES);
+        if (!WriteFile(m_file.get(), bytes + done, static_cast<DWORD>(part), &written, nullptr) ||
             written == 0) {
             m_failed = true;
             return false;
         }
         done += written;
     }
+    return true;
+}
+
+bool COutputFile::Flush() {
+    if (!WriteAll(m_buffer.data(), m_used)) return false;
     m_used = 0;
     return true;
 }

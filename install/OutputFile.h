@@ -27,6 +27,7 @@ public:
 
 private:
     bool Flush();
+    bool WriteAll(const char* bytes, size_t count);
 
     qb::ScopedHandle m_file;
     std::vector<char> m_buffer;

@@ -26,11 +26,11 @@ std::string OtherSection(int i) {
     return text;
 }
 
-// An ANSI file of 500 sections; abcOnTop puts the dictionary's own (older) section first.
+// An ANSI file of 500 sections (or more); abcOnTop puts the dictionary's own (older) section first.
 // Padded so that its last page has 100 bytes to spare: any growth beyond that needs a page.
-std::string HostFile(bool abcOnTop) {
+std::string HostFile(bool abcOnTop, int sections = OTHER_SECTIONS) {
     std::string text = abcOnTop ? "[abc]\r\nid=abc\r\ndesc_name=old\r\n" : "";
-    for (int i = 0; i < OTHER_SECTIONS; ++i) text += OtherSection(i);
+    for (int i = 0; i < sections; ++i) text += OtherSection(i);
     const size_t target = (Pages(text.size() + 20) * PAGE) - 100;
     text += ";" + std::string(target - text.size() - 3, 'p') + "\r\n";
     return text;
@@ -119,13 +119,16 @@ TEST_F(HostConfigTest, NearlyFullDiskNeverCutsTheHostFile) {
         const char* name;
         bool abcOnTop;
         bool copyFits;
-    } cases[] = {{"section at the top, the edited copy does not fit", true, true},
-                 {"new section, the edited copy does not fit", false, true},
-                 {"the copy does not fit", true, false}};
+        int sections;
+    } cases[] = {{"section at the top, the edited copy does not fit", true, true, OTHER_SECTIONS},
+                 {"new section, the edited copy does not fit", false, true, OTHER_SECTIONS},
+                 {"the copy does not fit", true, false, OTHER_SECTIONS},
+                 // Written past the output buffer, in stretches straight from the file's bytes.
+                 {"a file larger than the write buffer, the edited copy does not fit", true, true, 8000}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         if (!MountLocalQuery()) GTEST_SKIP() << "mounting a size-limited tmpfs needs root";
-        const std::string before = HostFile(c.abcOnTop);
+        const std::string before = HostFile(c.abcOnTop, c.sections);
         ASSERT_TRUE(test::WriteFileBytes(machine->hostConfig, before));
         WriteLongDictConfig();
         machine->AddPackage(L"abc.dir", MakePackage({Abc(DICT)}));

@@ -89,11 +89,52 @@ TEST(HostConfigEditTest, KeepsEveryByteOutsideTheEditedKeys) {
         {"a section removed and set again is new at the end", L"[abc]\r\nold=1\r\n[b]\r\n",
          {Removal(L"abc"), {L"abc", L"id", L"abc"}}, L"[b]\r\n[abc]\r\nid=abc\r\n"},
         {"an empty file", L"", {{L"abc", L"id", L"abc"}}, L"[abc]\r\nid=abc\r\n"},
+        {"the section found behind spacing and in any case, past lines that only look like its header",
+         L"k=[abc]\r\n[abc\r\n[abc]]\r\nid=no\r\n[abd]\r\nid=abd\r\n \t[ aBc ]\r\nid=old\r\n[x]\r\nk=v\r\n",
+         {{L"abc", L"id", L"new"}},
+         L"k=[abc]\r\n[abc\r\n[abc]]\r\nid=no\r\n[abd]\r\nid=abd\r\n \t[ aBc ]\r\nid=new\r\n[x]\r\nk=v\r\n"},
     };
     for (const auto& c : cases) {
         for (const Encoding encoding : {ANSI, UTF16LE, UTF16BE, UTF8}) {
             SCOPED_TRACE(std::string(c.name) + ", " + ENCODING_NAMES[encoding]);
             EXPECT_EQ(Edited(Encoded(c.before, encoding), c.edits), Encoded(c.after, encoding));
+        }
+    }
+}
+
+// The proof of a copy: it accepts what the profile functions read as the file with the edits
+// made, and refuses a copy that changed, lost or added anything else, or that a lookup would
+// not read the edited values from.
+TEST(HostConfigEditTest, ProofTellsAFaithfulCopyFromAWrongOne) {
+    const std::vector<CConfigEdit> setId = {{L"abc", L"id", L"abc"}};
+    const struct {
+        const char* name;
+        std::wstring before, after;
+        std::vector<CConfigEdit> edits;
+        bool proven;
+    } cases[] = {
+        {"the writer's copy, the section behind spacing",
+         L"k=[abc]\r\n[abc]]\r\nid=no\r\n[abd]\r\n \t[ aBc ]\r\nid=old\r\n[x]\r\nk=v\r\n",
+         L"k=[abc]\r\n[abc]]\r\nid=no\r\n[abd]\r\n \t[ aBc ]\r\nid=abc\r\n[x]\r\nk=v\r\n", setId, true},
+        {"a quoted value with spacing reads as the value", L"[abc]\r\nid=old\r\n", L"[abc]\r\n id = \"abc\" \r\n", setId,
+         true},
+        {"a key of another section changed", L"[abc]\r\nid=old\r\n[abd]\r\nk=1\r\n",
+         L"[abc]\r\nid=abc\r\n[abd]\r\nk=2\r\n", setId, false},
+        {"a line of another section lost", L"[x]\r\nk=v\r\nj=1\r\n", L"[x]\r\nk=v\r\n[abc]\r\nid=abc\r\n", setId, false},
+        {"a section no edit names added", L"[x]\r\nk=v\r\n", L"[x]\r\nk=v\r\n[evil]\r\n[abc]\r\nid=abc\r\n", setId,
+         false},
+        {"the edited value wrong", L"[x]\r\nk=v\r\n", L"[x]\r\nk=v\r\n[abc]\r\nid=abd\r\n", setId, false},
+        {"the value set where a lookup does not find it", L"[abc]\r\nid=old\r\n[x]\r\n[ABC]\r\n",
+         L"[abc]\r\nid=old\r\n[x]\r\n[ABC]\r\nid=abc\r\n", setId, false},
+        {"a removed section left where it stood again", L"[abc]\r\nk=1\r\n[x]\r\n[ABC]\r\nk=2\r\n",
+         L"[x]\r\n[ABC]\r\nk=2\r\n", {Removal(L"abc")}, false},
+        {"a key lost under the edited section", L" [ABC ]\r\nid=old\r\nkeep=1\r\n", L" [ABC ]\r\nid=abc\r\n", setId,
+         false},
+    };
+    for (const auto& c : cases) {
+        for (const Encoding encoding : {ANSI, UTF16LE, UTF16BE, UTF8}) {
+            SCOPED_TRACE(std::string(c.name) + ", " + ENCODING_NAMES[encoding]);
+            EXPECT_EQ(ProfileEditIsProven(Encoded(c.before, encoding), Encoded(c.after, encoding), c.edits), c.proven);
         }
     }
 }
