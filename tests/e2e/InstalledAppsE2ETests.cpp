@@ -57,8 +57,8 @@ protected:
     void TearDown() override {
         RemoveInstalledApps();
         Machine::Unregister();
-        KillProcessByName(L"Lexora.exe");
-        KillProcessByName(DICT_SERVICE_NAME);
+        test::EndProcessesNamed(L"Lexora.exe");
+        test::EndProcessesNamed(DICT_SERVICE_NAME);
     }
 
     static DWORD RunSilently(const std::wstring& exe, const std::wstring& switches) {

@@ -66,14 +66,14 @@ class WizardKeys : public ::testing::Test {
 protected:
     void TearDown() override {
         Machine::Unregister();
-        KillProcessByName(L"Lexora.exe");
-        KillProcessByName(DICT_SERVICE_NAME);
+        test::EndProcessesNamed(L"Lexora.exe");
+        test::EndProcessesNamed(DICT_SERVICE_NAME);
     }
 
     // A machine of its own per case, so that every case starts from the same files.
     Machine& FreshMachine() {
         Machine::Unregister();
-        KillProcessByName(L"Lexora.exe");
+        test::EndProcessesNamed(L"Lexora.exe");
         machines.push_back(std::make_unique<Machine>(dir.path() + L"\\m" + std::to_wstring(machines.size())));
         Machine& m = *machines.back();
         EXPECT_TRUE(m.Create(BinDir())) << "build the wizard, dict_ver.dll and the stand-ins first";

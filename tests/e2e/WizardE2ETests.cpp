@@ -47,8 +47,8 @@ protected:
     }
     void TearDown() override {
         Machine::Unregister();
-        KillProcessByName(L"Lexora.exe");
-        KillProcessByName(DICT_SERVICE_NAME);
+        test::EndProcessesNamed(L"Lexora.exe");
+        test::EndProcessesNamed(DICT_SERVICE_NAME);
     }
 
     void Prepare(Page page) {

@@ -126,8 +126,8 @@ protected:
     }
     void TearDown() override {
         Machine::Unregister();
-        KillProcessByName(L"Lexora.exe");
-        KillProcessByName(DICT_SERVICE_NAME);
+        test::EndProcessesNamed(L"Lexora.exe");
+        test::EndProcessesNamed(DICT_SERVICE_NAME);
     }
 
     // The dictionary data folder on a tmpfs of the given size; false (and the test skipped

@@ -1,5 +1,9 @@
 #include "tests/support/TestSupport.h"
 
+#include <tlhelp32.h>
+
+#include <vector>
+
 #include "base/ScopedWin.h"
 #include "host/HostPaths.h"
 
@@ -52,6 +56,21 @@ bool MakeDirs(const std::wstring& path) {
     }
     const DWORD attributes = GetFileAttributesW(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+void EndProcessesNamed(const wchar_t* exeName) {
+    qb::ScopedHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot) return;
+    PROCESSENTRY32W entry;
+    entry.dwSize = sizeof entry;
+    std::vector<qb::ScopedHandle> ended;
+    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry)) {
+        if (lstrcmpiW(entry.szExeFile, exeName) != 0) continue;
+        qb::ScopedHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID));
+        if (!process || !TerminateProcess(process.get(), 1)) continue;
+        ended.push_back(std::move(process));
+    }
+    for (const qb::ScopedHandle& process : ended) WaitForSingleObject(process.get(), 5000);
 }
 
 void RemoveTree(const std::wstring& path) {

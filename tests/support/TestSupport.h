@@ -27,6 +27,9 @@ std::string ReadFileBytes(const std::wstring& path);  // empty when missing
 bool FileExists(const std::wstring& path);
 bool MakeDirs(const std::wstring& path);  // every missing folder on the way
 void RemoveTree(const std::wstring& path);
+// Ends every process of that executable name (a stand-in a test or the wizard started), and
+// waits until each is gone: a host or service left running would answer the next test.
+void EndProcessesNamed(const wchar_t* exeName);
 // The test program's own folder, with a trailing backslash.
 std::wstring ExeDir();
 std::string Utf8(const std::wstring& text);
