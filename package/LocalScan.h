@@ -6,12 +6,14 @@
 #include <string>
 
 #include "base/NameFolding.h"
-#include "package/PlanRecords.h"
 
 #define PACKAGE_SEARCH_PIECE L"\\*.dir"
 #define INSTALLED_SEARCH_PIECE L"\\*.*"
 #define DICT_EXT_DIC L".dic"
 #define DICT_EXT_DIP L".dip"
+
+struct PackageItem;
+struct InstalledDictItem;
 
 // The packages beside the wizard, each with its directory's entries (none for an empty
 // directory). False when the wizard's folder is unknown or a package cannot be read.

@@ -3,8 +3,6 @@
 // (install/InstallManager.h) owns them.
 #pragma once
 
-#include <windows.h>
-
 #include <cstdint>
 #include <list>
 #include <memory>
