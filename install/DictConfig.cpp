@@ -196,31 +196,18 @@ bool HostConfigWritable(const std::wstring& path, DWORD& error) {
     return false;
 }
 
-bool HasUnicodeMark(const std::wstring& path) {
-    qb::ScopedHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    unsigned char mark[3] = {};
-    DWORD got = 0;
-    if (!file || !ReadFile(file.get(), mark, sizeof mark, &got, nullptr)) return false;
-    const bool utf16 = got >= 2 && ((mark[0] == 0xFF && mark[1] == 0xFE) || (mark[0] == 0xFE && mark[1] == 0xFF));
-    const bool utf8 = got == 3 && mark[0] == 0xEF && mark[1] == 0xBB && mark[2] == 0xBF;
-    return utf16 || utf8;
-}
-
 // Kept in the ANSI code page: readable, and without a UTF-16 or UTF-8 byte order mark. A file
 // that cannot be read now (the host holds it) is not judged; its replacement says why it failed.
 bool IsAnsiFile(const std::wstring& path) {
     qb::ScopedHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    return file.valid() && !HasUnicodeMark(path);
-}
-
-bool EditsFitCodePage(const std::vector<CConfigEdit>& edits, UINT codePage) {
-    for (const CConfigEdit& edit : edits)
-        if (!TextFitsCodePage(edit.m_strSection, codePage) || !TextFitsCodePage(edit.m_strKey, codePage) ||
-            !TextFitsCodePage(edit.m_strValue, codePage))
-            return false;
-    return true;
+    if (!file) return false;
+    unsigned char mark[3] = {};
+    DWORD got = 0;
+    if (!ReadFile(file.get(), mark, sizeof mark, &got, nullptr)) return true;
+    const bool utf16 = got >= 2 && ((mark[0] == 0xFF && mark[1] == 0xFE) || (mark[0] == 0xFE && mark[1] == 0xFF));
+    const bool utf8 = got == 3 && mark[0] == 0xEF && mark[1] == 0xBB && mark[2] == 0xBF;
+    return !utf16 && !utf8;
 }
 
 }  // namespace
@@ -302,9 +289,6 @@ void CInstallManager::RegisterDictionaries(const std::vector<const EntryItem*>& 
 
     std::wstring wizardConfig;
     const bool haveWizardConfig = WizardConfigPath(wizardConfig) && PathExists(wizardConfig);
-    // A file without a byte order mark is kept in the ANSI code page: a text it cannot hold
-    // would come back as '?', so such an entry fails before anything is written.
-    const bool ansiHostConfig = IsAnsiFile(hostConfig);
     std::vector<CConfigEdit> edits;
     size_t registering = 0;
     for (size_t i = 0; i < entries.size(); ++i) {
@@ -312,23 +296,19 @@ void CInstallManager::RegisterDictionaries(const std::vector<const EntryItem*>& 
             errors[i] = ERROR_INVALID_NAME;
             continue;
         }
-        const wchar_t* section = entries[i]->dictId.c_str();
-        std::vector<CConfigEdit> entryEdits = {{section, CFG_KEY_ID, section}};
-        if (haveWizardConfig) {
-            for (const wchar_t* key : CFG_COPIED_KEYS) {
-                wchar_t value[CFG_VALUE_UNITS] = {};
-                GetPrivateProfileStringW(section, key, L"", value, CFG_VALUE_UNITS, wizardConfig.c_str());
-                // An empty value keeps whatever the host already has for that key.
-                if (value[0] != L'\0') entryEdits.push_back({section, key, value});
-            }
-        }
-        if (ansiHostConfig && !EditsFitCodePage(entryEdits, GetACP())) {
-            errors[i] = ERROR_NO_UNICODE_TRANSLATION;
-            continue;
-        }
         ++registering;
-        edits.insert(edits.end(), entryEdits.begin(), entryEdits.end());
+        const wchar_t* section = entries[i]->dictId.c_str();
+        edits.push_back({section, CFG_KEY_ID, section});
+        if (!haveWizardConfig) continue;
+        for (const wchar_t* key : CFG_COPIED_KEYS) {
+            wchar_t value[CFG_VALUE_UNITS] = {};
+            GetPrivateProfileStringW(section, key, L"", value, CFG_VALUE_UNITS, wizardConfig.c_str());
+            // An empty value keeps whatever the host already has for that key.
+            if (value[0] != L'\0') edits.push_back({section, key, value});
+        }
     }
+    // A text the file's encoding cannot hold (an ANSI file and Chinese values) fails with
+    // ERROR_NO_UNICODE_TRANSLATION before anything is written.
     if (registering == 0 || ReplaceHostConfigVerified(hostConfig, edits, error)) return;
     // One entry's value that the file's encoding cannot keep, or a copy that could not be
     // proven, may be one entry's: each entry is then tried alone, so that it fails only its own.
