@@ -253,8 +253,9 @@ private:
                 const auto* info = reinterpret_cast<const FILE_NOTIFY_INFORMATION*>(at);
                 const std::wstring name(info->FileName, info->FileNameLength / sizeof(wchar_t));
                 if (CompareStringOrdinal(name.c_str(), -1, m_fileName.c_str(), -1, TRUE) == CSTR_EQUAL) {
-                    TerminateProcess(m_process.get(), 9);
+                    // Said before the kill: the test reads it as soon as the wizard is gone.
                     m_action = info->Action;
+                    TerminateProcess(m_process.get(), 9);
                     break;
                 }
                 if (info->NextEntryOffset == 0) break;
